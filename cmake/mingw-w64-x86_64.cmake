@@ -1,0 +1,19 @@
+# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (POSIX threads model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(VISTREL_CROSS x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${VISTREL_CROSS}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VISTREL_CROSS}-g++-posix)
+set(CMAKE_RC_COMPILER ${VISTREL_CROSS}-windres)
+set(CMAKE_AR ${VISTREL_CROSS}-gcc-ar-posix CACHE FILEPATH "")
+set(CMAKE_RANLIB ${VISTREL_CROSS}-gcc-ranlib-posix CACHE FILEPATH "")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VISTREL_CROSS})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test executables run under Wine; the caller exports WINEPREFIX (scripts/wine-env.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,0 +1,86 @@
+# The Windows program, its unit tests and the test driver, cross-built with mingw-w64.
+enable_language(RC)
+
+set(VISTREL_FFMPEG_DIR "" CACHE PATH "FFmpeg install prefix (scripts/build-ffmpeg.sh prints it)")
+if(NOT VISTREL_FFMPEG_DIR OR NOT EXISTS "${VISTREL_FFMPEG_DIR}/include/libavcodec/avcodec.h")
+  message(FATAL_ERROR "Set VISTREL_FFMPEG_DIR to the cross-built FFmpeg (scripts/build-ffmpeg.sh)")
+endif()
+
+set(VISTREL_WARNINGS -Wall -Wextra -Wpedantic -Wno-missing-field-initializers -Wno-cast-function-type)
+set(VISTREL_OUT ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${VISTREL_OUT})
+
+# FFmpeg shared libraries: import libraries to link, DLLs to place beside the program.
+add_library(vistrel_ffmpeg INTERFACE)
+target_include_directories(vistrel_ffmpeg SYSTEM INTERFACE ${VISTREL_FFMPEG_DIR}/include)
+foreach(lib avformat avcodec avutil swscale swresample)
+  target_link_libraries(vistrel_ffmpeg INTERFACE ${VISTREL_FFMPEG_DIR}/lib/lib${lib}.dll.a)
+endforeach()
+file(GLOB VISTREL_FFMPEG_DLLS ${VISTREL_FFMPEG_DIR}/bin/*.dll)
+add_custom_target(vistrel_ffmpeg_dlls ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${VISTREL_OUT}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${VISTREL_FFMPEG_DLLS} ${VISTREL_OUT}
+  COMMENT "FFmpeg DLLs beside the program")
+
+# Only the FFmpeg DLLs may be needed beside an executable: everything else links statically.
+set(VISTREL_STATIC_RUNTIME -static-libgcc -static-libstdc++ -Wl,-Bstatic -lstdc++ -lwinpthread -Wl,-Bdynamic)
+
+set(VISTREL_WINDOWS_SOURCES
+  src/app/core_window.cpp
+  src/app/tray_owner_window.cpp
+  src/config/settings.cpp
+  src/core/log.cpp
+)
+
+add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
+configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/generated/version.h @ONLY)
+target_include_directories(vistrel_lib PUBLIC src ${CMAKE_BINARY_DIR}/generated)
+target_compile_definitions(vistrel_lib PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+target_compile_options(vistrel_lib PRIVATE ${VISTREL_WARNINGS})
+target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
+  user32 gdi32 gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
+
+# Icons are drawn by a script, so the repository holds no binary images.
+set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(OUTPUT ${VISTREL_ICONS}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_icons.py ${CMAKE_BINARY_DIR}/generated
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
+  COMMENT "Drawing icons")
+set_source_files_properties(res/vistrel.rc PROPERTIES
+  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest")
+
+add_executable(Vistrel WIN32 src/app/main.cpp res/vistrel.rc)
+target_include_directories(Vistrel PRIVATE res ${CMAKE_BINARY_DIR}/generated)
+target_compile_options(Vistrel PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VISTREL_WARNINGS}>)
+target_link_options(Vistrel PRIVATE -municode)
+target_link_libraries(Vistrel PRIVATE vistrel_lib ${VISTREL_STATIC_RUNTIME})
+add_dependencies(Vistrel vistrel_ffmpeg_dlls)
+
+# Shipped files beside the program.
+if(EXISTS ${CMAKE_SOURCE_DIR}/assets)
+  add_custom_target(vistrel_assets ALL
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/assets ${VISTREL_OUT}
+    COMMENT "Assets beside the program")
+endif()
+
+# Test driver: finds windows, posts messages and fires keys inside the Wine prefix.
+add_executable(vistrel-driver tools/driver/driver.cpp)
+target_compile_definitions(vistrel-driver PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
+target_compile_options(vistrel-driver PRIVATE ${VISTREL_WARNINGS})
+target_link_options(vistrel-driver PRIVATE -municode)
+target_link_libraries(vistrel-driver PRIVATE user32 gdi32 ${VISTREL_STATIC_RUNTIME})
+
+# Unit tests, run under Wine by CTest.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VISTREL_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB VISTREL_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(vistrel_unit_tests ${VISTREL_UNIT_TESTS})
+target_compile_options(vistrel_unit_tests PRIVATE ${VISTREL_WARNINGS})
+target_link_options(vistrel_unit_tests PRIVATE -municode)
+target_link_libraries(vistrel_unit_tests PRIVATE vistrel_lib gtest ${VISTREL_STATIC_RUNTIME})
+add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls)
+add_test(NAME unit COMMAND vistrel_unit_tests --gtest_color=no WORKING_DIRECTORY ${VISTREL_OUT})

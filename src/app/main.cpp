@@ -1,0 +1,132 @@
+// Entry point: single instance, start-up in order, the message loop, shutdown.
+#include <windows.h>
+#include <commctrl.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "app/app_state.h"
+#include "app/messages.h"
+#include "config/settings.h"
+#include "core/handles.h"
+#include "core/log.h"
+
+namespace vistrel {
+namespace {
+
+// GDI+ for the lifetime of the message loop.
+class GdiplusSession {
+ public:
+  GdiplusSession() {
+    Gdiplus::GdiplusStartupInput input;
+    ok_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+  }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  ~GdiplusSession() { Shutdown(); }
+
+  bool ok() const { return ok_; }
+  void Shutdown() {
+    if (!ok_) return;
+    Gdiplus::GdiplusShutdown(token_);
+    ok_ = false;
+    LogMessage(L"GDI+ Shutdown.");
+  }
+
+ private:
+  ULONG_PTR token_ = 0;
+  bool ok_ = false;
+};
+
+// Another copy runs: ask it to open its settings dialog.
+void NotifyRunningInstance() {
+  HWND running = FindWindowExW(HWND_MESSAGE, nullptr, kCoreWindowClass, nullptr);
+  if (running) PostMessageW(running, WM_SHOW_SETTINGS, 0, 0);
+}
+
+void InitCommonControlsForApp() {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES |
+                                                     ICC_HOTKEY_CLASS};
+  InitCommonControlsEx(&controls);
+}
+
+bool RegisterWindowClasses(HINSTANCE instance) {
+  WNDCLASSEXW core{};
+  core.cbSize = sizeof core;
+  core.lpfnWndProc = CoreWindowProc;
+  core.hInstance = instance;
+  core.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(101), IMAGE_ICON, 32, 32, 0));
+  core.lpszClassName = kCoreWindowClass;
+  WNDCLASSEXW owner{};
+  owner.cbSize = sizeof owner;
+  owner.lpfnWndProc = TrayOwnerWindowProc;
+  owner.hInstance = instance;
+  owner.lpszClassName = kTrayOwnerClass;
+  return RegisterClassExW(&core) != 0 && RegisterClassExW(&owner) != 0;
+}
+
+int RunMessageLoop() {
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    HWND dialog = App().settingsDialog;
+    if (dialog && IsDialogMessageW(dialog, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+int Run(HINSTANCE instance) {
+  AppState& app = App();
+  app.instance = instance;
+
+  UniqueKernelHandle mutex(CreateMutexW(nullptr, TRUE, kInstanceMutexName));
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    NotifyRunningInstance();
+    return 0;
+  }
+
+  InitCommonControlsForApp();
+  InitLogging();
+  LogMessage(L"Application starting up.");
+  LogMessage(L"setting up translation system...");
+
+  GdiplusSession gdiplus;
+  if (!gdiplus.ok()) {
+    LogMessage(L"GDI+ Startup failed.");
+    ShowError(L"Failed to initialize GDI+.");
+    return 1;
+  }
+  LogMessage(L"GDI+ Initialized.");
+
+  LoadConfig();
+
+  RegisterWindowClasses(instance);
+  HWND core = CreateWindowExW(0, kCoreWindowClass, L"Vistrel Main", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                              nullptr, instance, nullptr);
+  if (!core) {
+    ShowError(L"Failed to create main message window.");
+    return 1;
+  }
+  app.trayOwner = CreateWindowExW(0, kTrayOwnerClass, L"Vistrel UI Owner", WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, nullptr, instance, nullptr);
+  if (!app.trayOwner) {
+    ShowError(L"Failed to create tray owner window.");
+    return 1;
+  }
+
+  const int exitCode = RunMessageLoop();
+  gdiplus.Shutdown();
+  return exitCode;
+}
+
+}  // namespace
+
+AppState& App() {
+  static AppState state;
+  return state;
+}
+
+}  // namespace vistrel
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return vistrel::Run(instance); }

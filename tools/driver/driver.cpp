@@ -1,0 +1,140 @@
+// vistrel-driver: drives Vistrel from inside the same Wine prefix for the end-to-end tests.
+//
+//   vistrel-driver wait-window CLASS [--message-only] [--timeout MS]   prints the handle when found
+//   vistrel-driver wait-gone CLASS [--message-only] [--timeout MS]     waits until no such window
+//   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
+//   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
+//
+// Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+  std::vector<std::wstring> words;
+  bool messageOnly = false;
+  DWORD timeoutMs = 10000;
+};
+
+Options Parse(int argc, wchar_t** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--message-only") {
+      options.messageOnly = true;
+    } else if (arg == L"--timeout" && i + 1 < argc) {
+      options.timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 0));
+    } else {
+      options.words.push_back(arg);
+    }
+  }
+  return options;
+}
+
+HWND Find(const std::wstring& className, bool messageOnly) {
+  return FindWindowExW(messageOnly ? HWND_MESSAGE : nullptr, nullptr, className.c_str(), nullptr);
+}
+
+int WaitWindow(const Options& o, bool wantPresent) {
+  const ULONGLONG deadline = GetTickCount64() + o.timeoutMs;
+  for (;;) {
+    HWND window = Find(o.words[1], o.messageOnly);
+    if (wantPresent && window) {
+      std::wprintf(L"0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+      return 0;
+    }
+    if (!wantPresent && !window) return 0;
+    if (GetTickCount64() >= deadline) return 1;
+    Sleep(50);
+  }
+}
+
+UINT_PTR Number(const std::wstring& text) { return static_cast<UINT_PTR>(std::wcstoull(text.c_str(), nullptr, 0)); }
+
+int Post(const Options& o) {
+  if (o.words.size() != 5) return 2;
+  HWND window = Find(o.words[1], o.messageOnly);
+  if (!window) {
+    std::fwprintf(stderr, L"no window of class %ls\n", o.words[1].c_str());
+    return 1;
+  }
+  return PostMessageW(window, static_cast<UINT>(Number(o.words[2])), Number(o.words[3]),
+                      static_cast<LPARAM>(Number(o.words[4])))
+             ? 0
+             : 1;
+}
+
+// "ctrl+alt+shift+f5", "win+s", "enter", "0x41".
+bool KeyCodes(const std::wstring& combo, std::vector<WORD>& codes) {
+  size_t start = 0;
+  while (start <= combo.size()) {
+    size_t end = combo.find(L'+', start);
+    if (end == std::wstring::npos) end = combo.size();
+    std::wstring name = combo.substr(start, end - start);
+    for (auto& c : name) c = static_cast<wchar_t>(std::towlower(c));
+    WORD vk = 0;
+    if (name == L"ctrl") vk = VK_CONTROL;
+    else if (name == L"alt") vk = VK_MENU;
+    else if (name == L"shift") vk = VK_SHIFT;
+    else if (name == L"win") vk = VK_LWIN;
+    else if (name == L"enter") vk = VK_RETURN;
+    else if (name == L"esc" || name == L"escape") vk = VK_ESCAPE;
+    else if (name == L"tab") vk = VK_TAB;
+    else if (name == L"space") vk = VK_SPACE;
+    else if (name == L"apps") vk = VK_APPS;
+    else if (name.size() >= 2 && name[0] == L'f' && std::iswdigit(name[1])) vk = static_cast<WORD>(VK_F1 + std::wcstoul(name.c_str() + 1, nullptr, 10) - 1);
+    else if (name.rfind(L"0x", 0) == 0) vk = static_cast<WORD>(std::wcstoul(name.c_str(), nullptr, 16));
+    else if (name.size() == 1 && std::iswalnum(name[0])) vk = static_cast<WORD>(std::towupper(name[0]));
+    if (vk == 0) return false;
+    codes.push_back(vk);
+    start = end + 1;
+  }
+  return !codes.empty();
+}
+
+int Keys(const Options& o) {
+  for (size_t i = 1; i < o.words.size(); ++i) {
+    std::vector<WORD> codes;
+    if (!KeyCodes(o.words[i], codes)) {
+      std::fwprintf(stderr, L"unknown key combination %ls\n", o.words[i].c_str());
+      return 2;
+    }
+    std::vector<INPUT> inputs;
+    for (WORD vk : codes) {
+      INPUT in{};
+      in.type = INPUT_KEYBOARD;
+      in.ki.wVk = vk;
+      inputs.push_back(in);
+    }
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+      INPUT in{};
+      in.type = INPUT_KEYBOARD;
+      in.ki.wVk = *it;
+      in.ki.dwFlags = KEYEVENTF_KEYUP;
+      inputs.push_back(in);
+    }
+    if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size()) return 1;
+    Sleep(100);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const Options o = Parse(argc, argv);
+  if (o.words.empty()) return 2;
+  const std::wstring& verb = o.words[0];
+  if (verb == L"wait-window" && o.words.size() == 2) return WaitWindow(o, true);
+  if (verb == L"wait-gone" && o.words.size() == 2) return WaitWindow(o, false);
+  if (verb == L"post") return Post(o);
+  if (verb == L"keys" && o.words.size() >= 2) return Keys(o);
+  std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys ...\n");
+  return 2;
+}
