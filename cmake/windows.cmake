@@ -22,8 +22,9 @@ add_custom_target(vistrel_ffmpeg_dlls ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${VISTREL_FFMPEG_DLLS} ${VISTREL_OUT}
   COMMENT "FFmpeg DLLs beside the program")
 
-# Only the FFmpeg DLLs may be needed beside an executable: everything else links statically.
-set(VISTREL_STATIC_RUNTIME -static-libgcc -static-libstdc++ -Wl,-Bstatic -lstdc++ -lwinpthread -Wl,-Bdynamic)
+# Only the FFmpeg DLLs may be needed beside an executable: everything else links statically
+# (FFmpeg is linked through its import libraries by full path, which -static accepts).
+set(VISTREL_STATIC_RUNTIME -static)
 
 set(VISTREL_WINDOWS_SOURCES
   src/app/core_window.cpp

@@ -5,6 +5,7 @@
 #
 #   eval "$(scripts/wine-env.sh start [--use-display] [--name NAME])"   start (harmless twice), print exports
 #   scripts/wine-env.sh stop [--name NAME]                               stop only what start started
+#   scripts/wine-env.sh exports|status [--name NAME]                     print exports / is it up?
 #
 # NAME separates environments (default "test"; the run command uses "run"). State, prefix and logs
 # live under ${VISTREL_CACHE:-~/.cache/vistrel}/env-NAME.
@@ -116,7 +117,7 @@ prepare_prefix() {
 }
 
 start_wineserver() {
-  winenv wineserver -p 600 >/dev/null 2>&1 || true
+  winenv wineserver -p >/dev/null 2>&1 || true
   # The first Wine process starts the prefix's services; start them here, detached from the
   # caller's pipes, or a test runner would wait for them to close its output.
   winenv wine cmd /c exit </dev/null >/dev/null 2>&1 || true
@@ -163,6 +164,9 @@ case "$cmd" in
     ;;
   exports)
     print_exports ;;
+  status)
+    # 0 when this environment's display and sound server are up.
+    { alive xvfb || [ ! -f "$state/xvfb.pid" ] && [ -f "$state/display" ]; } && pa pactl info >/dev/null 2>&1 ;;
   *)
-    echo "usage: $0 start|stop|exports [--use-display] [--name NAME]" >&2; exit 2 ;;
+    echo "usage: $0 start|stop|exports|status [--use-display] [--name NAME]" >&2; exit 2 ;;
 esac

@@ -1,0 +1,53 @@
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from harness import BIN, ROOT, Driver, Prefix, Vistrel
+
+
+def pytest_sessionstart(session):
+    # Run inside the project's Wine environment; start it when the caller has not.
+    if 'WINEPREFIX' not in os.environ or 'VISTREL_ENV_STATE' not in os.environ:
+        out = subprocess.run([str(ROOT / 'scripts' / 'wine-env.sh'), 'start'], check=True,
+                             capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            if line.startswith('export '):
+                key, _, value = line[len('export '):].partition('=')
+                os.environ[key] = value.strip("'")
+    assert (BIN / 'Vistrel.exe').exists(), 'build first: scripts/build.sh'
+
+
+@pytest.fixture
+def prefix() -> Prefix:
+    return Prefix()
+
+
+@pytest.fixture
+def driver() -> Driver:
+    return Driver()
+
+
+@pytest.fixture
+def fresh_prefix(prefix: Prefix) -> Prefix:
+    """The prefix with no Vistrel settings folder, as on a first start."""
+    prefix.reset_settings()
+    return prefix
+
+
+@pytest.fixture
+def app(fresh_prefix: Prefix, driver: Driver):
+    """A Vistrel that has not been started yet; whatever the test starts is stopped afterwards."""
+    instances: list[Vistrel] = []
+
+    def make() -> Vistrel:
+        instance = Vistrel(fresh_prefix, driver)
+        instances.append(instance)
+        return instance
+
+    first = make()
+    first.another = make
+    yield first
+    for instance in instances:
+        instance.kill()

@@ -1,0 +1,194 @@
+"""Starts Vistrel.exe in the test Wine prefix and drives it from outside.
+
+The environment (WINEPREFIX, DISPLAY, PulseAudio) comes from scripts/wine-env.sh; the driver exe
+(vistrel-driver.exe) runs inside the same prefix to find windows, post messages and press keys.
+"""
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BIN = Path(os.environ.get('VISTREL_BIN', ROOT / 'build' / 'win' / 'bin'))
+
+CORE_WINDOW_CLASS = 'VistrelCoreWindowClass'
+TRAY_OWNER_CLASS = 'VistrelTrayOwnerClass'
+
+WM_HOTKEY = 0x0312
+WM_COMMAND = 0x0111
+WM_SHOW_SETTINGS = 0x8001
+WM_LANGUAGE_CHANGED = 0x800B
+
+LOG_LINE = re.compile(r'^\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\] (.*)$')
+
+
+@dataclass
+class LogLine:
+    stamp: str
+    text: str
+
+
+class Prefix:
+    """Paths inside the Wine prefix, seen from Linux."""
+
+    def __init__(self, prefix: str | None = None):
+        self.root = Path(prefix or os.environ['WINEPREFIX'])
+        users = self.root / 'drive_c' / 'users'
+        user = os.environ.get('USER') or 'root'
+        if not (users / user).exists():
+            candidates = [p for p in users.iterdir() if p.name not in ('Public', 'Default')]
+            user = candidates[0].name if candidates else user
+        self.user_dir = users / user
+        self.settings_dir = self.user_dir / 'AppData' / 'Roaming' / 'Orvanta' / 'vistrel'
+        self.temp_dir = self.user_dir / 'AppData' / 'Local' / 'Temp'
+
+    @property
+    def log_file(self) -> Path:
+        return self.settings_dir / 'log.txt'
+
+    @property
+    def config_file(self) -> Path:
+        return self.settings_dir / 'config.ini'
+
+    def windows_path(self, path: Path) -> str:
+        """C:\\... form of a path under drive_c."""
+        rel = Path(path).resolve().relative_to((self.root / 'drive_c').resolve())
+        return 'C:\\' + str(rel).replace('/', '\\')
+
+    def reset_settings(self) -> None:
+        shutil.rmtree(self.settings_dir.parent, ignore_errors=True)
+
+
+def wine(*args: str, timeout: float = 30) -> subprocess.CompletedProcess:
+    """Runs a Windows program to its end. Output goes through files, not pipes: a Wine service
+    started by the program may keep inherited pipe handles open long after it has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(['wine', *args], stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        try:
+            code = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(process.args, code,
+                                           out.read().decode('utf-8', 'replace'),
+                                           err.read().decode('utf-8', 'replace'))
+
+
+class Driver:
+    """vistrel-driver.exe: window lookup, posted messages and SendInput inside the prefix."""
+
+    exe = str(BIN / 'vistrel-driver.exe')
+
+    def run(self, *args: str, timeout: float = 30) -> subprocess.CompletedProcess:
+        return wine(self.exe, *args, timeout=timeout)
+
+    def wait_window(self, cls: str, message_only: bool = False, timeout_ms: int = 15000) -> bool:
+        args = ['wait-window', cls, '--timeout', str(timeout_ms)]
+        if message_only:
+            args.append('--message-only')
+        return self.run(*args, timeout=timeout_ms / 1000 + 30).returncode == 0
+
+    def wait_gone(self, cls: str, message_only: bool = False, timeout_ms: int = 15000) -> bool:
+        args = ['wait-gone', cls, '--timeout', str(timeout_ms)]
+        if message_only:
+            args.append('--message-only')
+        return self.run(*args, timeout=timeout_ms / 1000 + 30).returncode == 0
+
+    def post(self, cls: str, msg: int, wparam: int = 0, lparam: int = 0,
+             message_only: bool = False) -> bool:
+        args = ['post', cls, hex(msg), str(wparam), str(lparam)]
+        if message_only:
+            args.append('--message-only')
+        return self.run(*args).returncode == 0
+
+    def keys(self, *combos: str) -> bool:
+        """Presses key combinations through SendInput, e.g. keys('ctrl+alt+shift+f4')."""
+        return self.run('keys', *combos).returncode == 0
+
+
+class Vistrel:
+    """One running Vistrel.exe."""
+
+    exe = str(BIN / 'Vistrel.exe')
+
+    def __init__(self, prefix: Prefix, driver: Driver):
+        self.prefix = prefix
+        self.driver = driver
+        self.process: subprocess.Popen | None = None
+
+    # Life cycle -----------------------------------------------------------------------------
+    def start(self, wait: bool = True, env: dict | None = None) -> 'Vistrel':
+        full_env = dict(os.environ)
+        if env:
+            full_env.update(env)
+        self.process = subprocess.Popen(['wine', self.exe], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        env=full_env)
+        if wait:
+            assert self.wait_ready(), 'the core window did not appear'
+        return self
+
+    def wait_ready(self, timeout_ms: int = 20000) -> bool:
+        return self.driver.wait_window(CORE_WINDOW_CLASS, message_only=True, timeout_ms=timeout_ms)
+
+    def wait_exit(self, timeout: float = 20) -> int | None:
+        if self.process is None:
+            return None
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self) -> None:
+        if self.process and self.process.poll() is None:
+            self.post_core(WM_HOTKEY, 13)
+            if self.wait_exit(10) is None:
+                self.process.kill()
+                self.process.wait(10)
+                # The Windows side may outlive the wine launcher; make sure it is gone.
+                wine('taskkill', '/f', '/im', 'Vistrel.exe', timeout=20)
+
+    def running(self) -> bool:
+        return self.process is not None and self.process.poll() is None
+
+    # Input ----------------------------------------------------------------------------------
+    def post_core(self, msg: int, wparam: int = 0, lparam: int = 0) -> bool:
+        return self.driver.post(CORE_WINDOW_CLASS, msg, wparam, lparam, message_only=True)
+
+    def command(self, command_id: int) -> bool:
+        """A tray menu command, as the menu delivers it to the tray owner window."""
+        return self.driver.post(TRAY_OWNER_CLASS, WM_COMMAND, command_id, 0)
+
+    # Output ---------------------------------------------------------------------------------
+    def log(self) -> list[LogLine]:
+        try:
+            raw = self.prefix.log_file.read_bytes()
+        except FileNotFoundError:
+            return []
+        lines = []
+        for line in raw.decode('utf-8').split('\r\n'):
+            m = LOG_LINE.match(line)
+            if m:
+                lines.append(LogLine('-'.join(m.groups()[:6]), m.group(7)))
+        return lines
+
+    def log_texts(self) -> list[str]:
+        return [line.text for line in self.log()]
+
+    def wait_log(self, text: str, timeout: float = 15) -> bool:
+        """Waits until a log line contains text."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(text in t for t in self.log_texts()):
+                return True
+            time.sleep(0.1)
+        return False

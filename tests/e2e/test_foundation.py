@@ -1,0 +1,64 @@
+"""Start-up, single instance and shutdown of the real program under Wine."""
+import re
+import time
+
+from harness import WM_HOTKEY, WM_SHOW_SETTINGS, CORE_WINDOW_CLASS, TRAY_OWNER_CLASS
+
+
+def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app, prefix, driver):
+    app.start()
+    assert prefix.settings_dir.is_dir()
+    assert app.wait_log('GDI+ Initialized.')
+    texts = app.log_texts()
+    assert texts[:3] == ['Application starting up.', 'setting up translation system...',
+                         'GDI+ Initialized.']
+    config_path = prefix.windows_path(prefix.settings_dir) + '\\config.ini'
+    assert f'Loading config from: {config_path}' in texts
+    raw = prefix.log_file.read_bytes()
+    assert re.fullmatch(rb'(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] [^\r\n]*\r\n)+', raw), raw[:200]
+    assert not prefix.config_file.exists(), 'start-up only reads the settings file'
+    assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
+
+    assert app.post_core(WM_HOTKEY, 13)
+    assert app.wait_exit() == 0
+    texts = app.log_texts()
+    assert texts[-2:] == ['Application exiting.', 'GDI+ Shutdown.']
+    assert driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=2000)
+
+
+def test_second_instance_exits_and_asks_the_first_for_settings(app):
+    app.start()
+    lines_before = len(app.log())
+    second = app.another()
+    second.start(wait=False)
+    assert second.wait_exit(20) == 0
+    assert app.wait_log('Settings dialog requested.')
+    assert app.running()
+    # The second copy writes nothing of its own.
+    new = app.log_texts()[lines_before:]
+    assert 'Application starting up.' not in new
+
+
+def test_other_hotkey_ids_and_unknown_messages_do_not_end_the_program(app):
+    app.start()
+    for hotkey_id in (0, 14, 99):
+        assert app.post_core(WM_HOTKEY, hotkey_id)
+    time.sleep(0.5)
+    assert app.running()
+
+
+def test_closing_the_tray_owner_window_only_hides_it(app, driver):
+    app.start()
+    WM_CLOSE = 0x0010
+    assert driver.post(TRAY_OWNER_CLASS, WM_CLOSE)
+    time.sleep(0.5)
+    assert app.running()
+    assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
+
+
+def test_existing_settings_are_read_at_start(app, prefix):
+    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
+    prefix.config_file.write_bytes('\ufeff[General]\r\nLanguage=Default\r\n'.encode('utf-16-le'))
+    app.start()
+    assert app.wait_log('Loading config from: ')
+    assert prefix.config_file.read_bytes().decode('utf-16-le').lstrip('\ufeff').startswith('[General]')
