@@ -6,6 +6,8 @@ if(NOT VISTREL_FFMPEG_DIR OR NOT EXISTS "${VISTREL_FFMPEG_DIR}/include/libavcode
   message(FATAL_ERROR "Set VISTREL_FFMPEG_DIR to the cross-built FFmpeg (scripts/build-ffmpeg.sh)")
 endif()
 
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
 set(VISTREL_WARNINGS -Wall -Wextra -Wpedantic -Wno-missing-field-initializers -Wno-cast-function-type)
 set(VISTREL_OUT ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${VISTREL_OUT})
@@ -27,10 +29,17 @@ add_custom_target(vistrel_ffmpeg_dlls ALL
 set(VISTREL_STATIC_RUNTIME -static)
 
 set(VISTREL_WINDOWS_SOURCES
+  src/app/app_state.cpp
+  src/app/commands.cpp
   src/app/core_window.cpp
+  src/app/tray.cpp
   src/app/tray_owner_window.cpp
+  src/config/hotkeys.cpp
   src/config/settings.cpp
+  src/core/balloon.cpp
   src/core/log.cpp
+  src/core/sound.cpp
+  src/i18n/system_language.cpp
 )
 
 add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
@@ -43,7 +52,6 @@ target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_custom_command(OUTPUT ${VISTREL_ICONS}
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_icons.py ${CMAKE_BINARY_DIR}/generated
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
@@ -56,14 +64,36 @@ target_include_directories(Vistrel PRIVATE res ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(Vistrel PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VISTREL_WARNINGS}>)
 target_link_options(Vistrel PRIVATE -municode)
 target_link_libraries(Vistrel PRIVATE vistrel_lib ${VISTREL_STATIC_RUNTIME})
-add_dependencies(Vistrel vistrel_ffmpeg_dlls)
+add_dependencies(Vistrel vistrel_ffmpeg_dlls vistrel_assets)
 
-# Shipped files beside the program.
-if(EXISTS ${CMAKE_SOURCE_DIR}/assets)
-  add_custom_target(vistrel_assets ALL
-    COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/assets ${VISTREL_OUT}
-    COMMENT "Assets beside the program")
-endif()
+# Shipped files beside the program: assets/ as it is, the sound effects drawn by a script, and
+# the translation catalogues compiled from po/<code>.po.
+file(GLOB_RECURSE VISTREL_ASSET_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/assets/*)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/assets.stamp
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/assets ${VISTREL_OUT}
+  COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/assets.stamp
+  DEPENDS ${VISTREL_ASSET_FILES}
+  COMMENT "Assets beside the program")
+set(VISTREL_SOUNDS_STAMP ${VISTREL_OUT}/sounds/startup.wav)
+add_custom_command(OUTPUT ${VISTREL_SOUNDS_STAMP}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_sounds.py ${VISTREL_OUT}/sounds
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_sounds.py
+  COMMENT "Generating sound effects")
+find_program(VISTREL_MSGFMT msgfmt REQUIRED)
+file(GLOB VISTREL_PO_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/po/*.po)
+set(VISTREL_CATALOGUES)
+foreach(po ${VISTREL_PO_FILES})
+  get_filename_component(code ${po} NAME_WE)
+  set(mo ${VISTREL_OUT}/languages/${code}/LC_MESSAGES/messages.mo)
+  add_custom_command(OUTPUT ${mo}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VISTREL_OUT}/languages/${code}/LC_MESSAGES
+    COMMAND ${VISTREL_MSGFMT} --check-format -o ${mo} ${po}
+    DEPENDS ${po}
+    COMMENT "Compiling the ${code} catalogue")
+  list(APPEND VISTREL_CATALOGUES ${mo})
+endforeach()
+add_custom_target(vistrel_assets ALL
+  DEPENDS ${CMAKE_BINARY_DIR}/assets.stamp ${VISTREL_SOUNDS_STAMP} ${VISTREL_CATALOGUES})
 
 # Test driver: finds windows, posts messages and fires keys inside the Wine prefix.
 add_executable(vistrel-driver tools/driver/driver.cpp)
@@ -83,5 +113,5 @@ add_executable(vistrel_unit_tests ${VISTREL_UNIT_TESTS})
 target_compile_options(vistrel_unit_tests PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel_unit_tests PRIVATE -municode)
 target_link_libraries(vistrel_unit_tests PRIVATE vistrel_lib gtest ${VISTREL_STATIC_RUNTIME})
-add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls)
+add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls vistrel_assets)
 add_test(NAME unit COMMAND vistrel_unit_tests --gtest_color=no WORKING_DIRECTORY ${VISTREL_OUT})

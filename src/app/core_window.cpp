@@ -2,8 +2,14 @@
 #include <windows.h>
 
 #include "app/app_state.h"
+#include "app/commands.h"
 #include "app/messages.h"
+#include "app/tray.h"
+#include "config/hotkeys.h"
+#include "config/settings.h"
 #include "core/log.h"
+#include "core/sound.h"
+#include "i18n/tr.h"
 
 namespace vistrel {
 namespace {
@@ -19,25 +25,55 @@ void OnCreate(HWND window) {
   app.coreWindow = window;
   app.normalTrayIcon = LoadTrayIcon(101);
   app.recordingTrayIcon = LoadTrayIcon(103);
+  AddTrayIcon(window, app.normalTrayIcon, WM_TRAY_CALLBACK);
+  if (!app.hotkeysPaused) RegisterHotkeys(window);
+  if (LiveConfig().AutoCheckUpdates) LogUnavailable(L"Update check");
 }
 
-void OnDestroy() {
+void OnDestroy(HWND window) {
   AppState& app = App();
+  RemoveTrayIcon(window);
+  UnregisterAllHotkeys(window);
   if (app.trayOwner) {
     DestroyWindow(app.trayOwner);
     app.trayOwner = nullptr;
   }
   LogMessage(L"Application exiting.");
+  PlaySoundSync(LiveConfig().Sounds.exit_app);
   PostQuitMessage(0);
 }
 
-void OnHotkey(HWND window, WPARAM id) {
-  switch (id) {
-    case kHotkeyExitApp:
-      DestroyWindow(window);
+void OnRecordingState(HWND window) {
+  const AppState& app = App();
+  if (AnyRecordingActive()) {
+    UpdateTrayIcon(window, app.recordingTrayIcon, L"Vistrel (Recording)");
+  } else {
+    UpdateTrayIcon(window, app.normalTrayIcon, L"Vistrel");
+  }
+}
+
+void OnTrayCallback(LPARAM lParam) {
+  HWND owner = App().trayOwner;
+  switch (LOWORD(lParam)) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+      if (owner) PostMessageW(owner, WM_COMMAND, kCmdConfigure, 0);
+      break;
+    case WM_RBUTTONUP:
+      if (owner) ShowTrayMenu(owner);
+      break;
+    case NIN_BALLOONUSERCLICK:
+      LogUnavailable(L"Opening the last video's folder");
       break;
     default:
       break;
+  }
+}
+
+void OnKeyDown(WPARAM key) {
+  const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+  if (key == VK_RETURN || key == VK_APPS || (key == VK_F10 && shift)) {
+    if (App().trayOwner) ShowTrayMenu(App().trayOwner);
   }
 }
 
@@ -53,13 +89,30 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       OnCreate(window);
       break;
     case WM_DESTROY:
-      OnDestroy();
+      OnDestroy(window);
       break;
     case WM_HOTKEY:
-      OnHotkey(window, wParam);
+      RunHotkey(window, static_cast<int>(wParam));
       break;
+    case WM_CAPTURE_READY:
+      // Screenshots hand their bitmap over with this message; until they exist, free it.
+      if (wParam) DeleteObject(reinterpret_cast<HGDIOBJ>(wParam));
+      return 0;
+    case WM_RECORDING_STATE:
+      OnRecordingState(window);
+      return 0;
     case WM_SHOW_SETTINGS:
       ShowSettingsDialog();
+      return 0;
+    case WM_TRAY_CALLBACK:
+      OnTrayCallback(lParam);
+      return 0;
+    case WM_LANGUAGE_CHANGED:
+      LogMessage(L"Language changed message received. Updating tray icon tooltip.");
+      UpdateTrayIcon(window, App().normalTrayIcon, tr(L"Vistrel"));
+      return 0;
+    case WM_KEYDOWN:
+      OnKeyDown(wParam);
       return 0;
     default:
       break;

@@ -9,6 +9,9 @@
 #include "config/settings.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/sound.h"
+#include "core/text.h"
+#include "i18n/translator.h"
 
 namespace vistrel {
 namespace {
@@ -89,6 +92,7 @@ int Run(HINSTANCE instance) {
   InitLogging();
   LogMessage(L"Application starting up.");
   LogMessage(L"setting up translation system...");
+  Translator::init(WideToUtf8(ProgramFolder() + L"\\languages"), "LC_MESSAGES", "messages");
 
   GdiplusSession gdiplus;
   if (!gdiplus.ok()) {
@@ -115,18 +119,14 @@ int Run(HINSTANCE instance) {
     return 1;
   }
 
+  if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
+
   const int exitCode = RunMessageLoop();
   gdiplus.Shutdown();
   return exitCode;
 }
 
 }  // namespace
-
-AppState& App() {
-  static AppState state;
-  return state;
-}
-
 }  // namespace vistrel
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return vistrel::Run(instance); }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/app_state.h"
+#include "app/commands.h"
 
 namespace vistrel {
 namespace {
@@ -24,7 +25,9 @@ LRESULT CALLBACK TrayOwnerWindowProc(HWND window, UINT message, WPARAM wParam, L
       EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED | MF_GRAYED);
       break;
     case WM_COMMAND:
+      // The action applies to what the user was working in before the menu opened.
       RestoreForegroundBeforeMenu();
+      RunTrayCommand(window, LOWORD(wParam));
       return 0;
     default:
       break;

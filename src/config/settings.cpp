@@ -8,6 +8,8 @@
 
 #include "core/handles.h"
 #include "core/log.h"
+#include "i18n/system_language.h"
+#include "i18n/translator.h"
 
 namespace vistrel {
 namespace {
@@ -91,15 +93,28 @@ void WriteConfigFile(const std::wstring& path, const AppConfig& config) {
   WriteSettings(store, config);
 }
 
+void ActivateLanguage(const std::wstring& setting) {
+  if (!Translator::initialized()) return;
+  const std::wstring code =
+      (setting.empty() || setting == L"Default") ? DetectSystemLanguage() : setting;
+  LogMessage(L"Attempting to set language to: " + code);
+  Translator& translator = Translator::instance();
+  translator.setLanguage(code);
+  LogMessage(L"Translator active language is now: " + translator.getLanguageName() + L" (code: " +
+             translator.getLanguageCode() + L")");
+}
+
 void LoadConfig() {
   const std::wstring path = GetConfigPath();
   LogMessage(L"Loading config from: " + path);
   ReplaceConfig(ReadConfigFile(path, UserKnownFolders()));
+  ActivateLanguage(LiveConfig().Language);
 }
 
 void SaveConfig() {
   const std::wstring path = GetConfigPath();
   LogMessage(L"Saving config to: " + path);
+  ActivateLanguage(LiveConfig().Language);
   WriteConfigFile(path, LiveConfig());
 }
 

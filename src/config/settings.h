@@ -18,6 +18,9 @@ void LoadConfig();
 // Writes every key of the live record to config.ini, in file order.
 void SaveConfig();
 
+// Activates the interface language of a Language setting ("Default" or empty: the system's).
+void ActivateLanguage(const std::wstring& setting);
+
 // Writes one key at once and logs it.
 void SaveConfigValue(const std::wstring& section, const std::wstring& key, const std::wstring& value);
 

@@ -192,3 +192,59 @@ class Vistrel:
                 return True
             time.sleep(0.1)
         return False
+
+
+def write_config(prefix: Prefix, sections: dict) -> None:
+    """Writes config.ini as the program does (UTF-16LE with a byte-order mark)."""
+    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
+    text = ''
+    for section, values in sections.items():
+        text += f'[{section}]\r\n' + ''.join(f'{k}={v}\r\n' for k, v in values.items())
+    prefix.config_file.write_bytes('\ufeff'.encode('utf-16-le') + text.encode('utf-16-le'))
+
+
+class SinkRecorder:
+    """Records what the program plays: the PulseAudio monitor of the null sink, 48 kHz stereo."""
+
+    RATE = 48000
+
+    def __init__(self, source: str = 'vsink.monitor'):
+        self.source = source
+        self.file = tempfile.NamedTemporaryFile(suffix='.raw', delete=False)
+        self.process: subprocess.Popen | None = None
+
+    def __enter__(self) -> 'SinkRecorder':
+        self.process = subprocess.Popen(
+            ['parec', f'--device={self.source}', '--raw', '--format=s16le', f'--rate={self.RATE}',
+             '--channels=2', '--latency-msec=20'], stdout=self.file, stderr=subprocess.DEVNULL)
+        time.sleep(0.3)  # let the stream connect before anything plays
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.stop()
+
+    def stop(self) -> None:
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
+        self.file.close()
+
+    def samples(self):
+        import numpy as np
+        data = np.fromfile(self.file.name, dtype='<i2').astype(np.float32) / 32768.0
+        return data.reshape(-1, 2).mean(axis=1) if data.size else data
+
+    def loud_seconds(self, threshold: float = 0.01) -> float:
+        """How long the signal is above the threshold, in 10 ms windows."""
+        import numpy as np
+        s = self.samples()
+        window = self.RATE // 100
+        n = len(s) // window
+        if n == 0:
+            return 0.0
+        rms = np.sqrt((s[:n * window].reshape(n, window) ** 2).mean(axis=1))
+        return float((rms > threshold).sum()) / 100.0
+
+    def peak(self) -> float:
+        s = self.samples()
+        return float(abs(s).max()) if len(s) else 0.0

@@ -4,6 +4,7 @@
 //   vistrel-driver wait-gone CLASS [--message-only] [--timeout MS]     waits until no such window
 //   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
 //   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
+//   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
 //
 // Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
 #include <windows.h>
@@ -125,6 +126,27 @@ int Keys(const Options& o) {
   return 0;
 }
 
+// Registers a hotkey for this process and keeps it for a while, so that another program cannot.
+int HoldHotkey(const Options& o) {
+  if (o.words.size() != 4) return 2;
+  const UINT modifiers = static_cast<UINT>(Number(o.words[1]));
+  const UINT vk = static_cast<UINT>(Number(o.words[2]));
+  if (!RegisterHotKey(nullptr, 1, modifiers, vk)) {
+    std::fwprintf(stderr, L"could not register the hotkey\n");
+    return 1;
+  }
+  std::wprintf(L"held\n");
+  std::fflush(stdout);
+  const ULONGLONG deadline = GetTickCount64() + Number(o.words[3]) * 1000;
+  while (GetTickCount64() < deadline) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(50);
+  }
+  UnregisterHotKey(nullptr, 1);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -135,6 +157,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"wait-gone" && o.words.size() == 2) return WaitWindow(o, false);
   if (verb == L"post") return Post(o);
   if (verb == L"keys" && o.words.size() >= 2) return Keys(o);
-  std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys ...\n");
+  if (verb == L"hold-hotkey") return HoldHotkey(o);
+  std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey ...\n");
   return 2;
 }

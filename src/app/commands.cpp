@@ -1,0 +1,149 @@
+#include "app/commands.h"
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/maker.h"
+#include "app/messages.h"
+#include "app/tray.h"
+#include "config/hotkeys.h"
+#include "core/log.h"
+#include "core/sound.h"
+#include "version.h"
+
+namespace vistrel {
+namespace {
+
+void OpenAddress(const wchar_t* address) {
+  ShellExecuteW(nullptr, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void ShowAbout(HWND owner) {
+  const std::wstring text = std::wstring(L"Vistrel\n") + L"Version " + VISTREL_VERSION_WTEXT +
+                            L"\n\nA comprehensive utility for accessible screen captures, video, "
+                            L"and audio recordings.\n\n" +
+                            maker::kName + L"\n" + maker::kProductPage;
+  MessageBoxW(owner, text.c_str(), L"About Vistrel", MB_OK | MB_ICONINFORMATION);
+}
+
+void OpenHelp(HWND owner) {
+  const std::wstring help = ProgramFolder() + L"\\help.html";
+  ShellExecuteW(owner, L"open", help.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void Exit() {
+  HWND core = App().coreWindow.load();
+  if (core) DestroyWindow(core);
+}
+
+}  // namespace
+
+void LogUnavailable(const wchar_t* what) {
+  LogMessage(std::wstring(what) + L": not available in this build.");
+}
+
+void ToggleHotkeysPaused() {
+  AppState& app = App();
+  app.hotkeysPaused = !app.hotkeysPaused;
+  HWND core = app.coreWindow.load();
+  if (app.hotkeysPaused) {
+    UnregisterAllHotkeys(core);
+    LogMessage(L"Hotkeys paused.");
+  } else {
+    RegisterHotkeys(core);
+    LogMessage(L"Hotkeys resumed.");
+  }
+}
+
+void RunHotkey(HWND, int id) {
+  switch (id) {
+    case kHotkeyFullScreen:
+    case kHotkeyFreeForm:
+    case kHotkeyActiveWindow:
+    case kHotkeyKeyboardControl:
+    case kHotkeyMouseControl:
+      LogUnavailable((L"Screenshot type " + std::to_wstring(id)).c_str());
+      break;
+    case kHotkeyVideoStartStop:
+      LogUnavailable(L"Video recording");
+      break;
+    case kHotkeyVideoPauseResume:
+    case kHotkeyAudioPauseResume:
+      break;  // pauses only an active recording, and none can run yet
+    case kHotkeyAudioStartStop:
+      LogUnavailable(L"Audio recording");
+      break;
+    case kHotkeyGifStartStop:
+      LogUnavailable(L"GIF recording");
+      break;
+    case kHotkeyOpenConfig:
+      ShowSettingsDialog();
+      break;
+    case kHotkeyOpenTracks:
+      LogUnavailable(L"Multi-track dialog");
+      break;
+    case kHotkeyExitApp:
+      Exit();
+      break;
+    default:
+      break;
+  }
+}
+
+void RunTrayCommand(HWND trayOwner, int command) {
+  switch (command) {
+    case kCmdCaptureFullScreen:
+    case kCmdCaptureFreeForm:
+    case kCmdCaptureActiveWindow:
+      LogUnavailable((L"Screenshot type " + std::to_wstring(command)).c_str());
+      break;
+    case kCmdConfigure:
+      ShowSettingsDialog();
+      break;
+    case kCmdPauseHotkeys:
+      ToggleHotkeysPaused();
+      break;
+    case kCmdWebsite:
+      OpenAddress(maker::kWebsite);
+      break;
+    case kCmdExit:
+      Exit();
+      break;
+    case kCmdVideoRecording:
+      LogUnavailable(L"Video recording");
+      break;
+    case kCmdAudioRecording:
+      LogUnavailable(L"Audio recording");
+      break;
+    case kCmdPauseResume:
+    case kCmdStopRecording:
+      break;  // act on an active recording, and none can run yet
+    case kCmdAbout:
+      ShowAbout(trayOwner);
+      break;
+    case kCmdHelp:
+      OpenHelp(trayOwner);
+      break;
+    case kCmdCheckUpdate:
+      LogUnavailable(L"Update check");
+      break;
+    case kCmdGifRecording:
+      LogUnavailable(L"GIF recording");
+      break;
+    case kCmdTelegram: OpenAddress(maker::kTelegram); break;
+    case kCmdFacebook: OpenAddress(maker::kFacebook); break;
+    case kCmdTwitter: OpenAddress(maker::kTwitter); break;
+    case kCmdYouTube: OpenAddress(maker::kYouTube); break;
+    case kCmdGitHub: OpenAddress(maker::kGitHub); break;
+    case kCmdContact: OpenAddress(maker::kContact); break;
+    case kCmdManageTracks:
+      LogUnavailable(L"Multi-track dialog");
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace vistrel

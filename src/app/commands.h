@@ -1,0 +1,20 @@
+// Actions started from the two window procedures.
+#pragma once
+
+#include <windows.h>
+
+namespace vistrel {
+
+// Runs a tray menu command (WM_COMMAND on the tray owner window).
+void RunTrayCommand(HWND trayOwner, int command);
+
+// Runs the action of a global hotkey (WM_HOTKEY on the core window).
+void RunHotkey(HWND coreWindow, int id);
+
+// Flips the hotkeys-paused flag and registers or removes the hotkeys accordingly.
+void ToggleHotkeysPaused();
+
+// Logs that a request reached an action this build does not contain yet.
+void LogUnavailable(const wchar_t* what);
+
+}  // namespace vistrel

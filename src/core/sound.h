@@ -1,0 +1,20 @@
+// Sound effects: WAVE files in sounds\ beside the program, or anywhere by full path.
+#pragma once
+
+#include <string>
+
+namespace vistrel {
+
+// The file a sound setting plays, or empty for silence.
+std::wstring ResolveSoundPath(const std::wstring& value);
+
+// Starts the sound and returns at once. Starting a sound ends the one playing.
+void PlaySoundAsync(const std::wstring& value);
+
+// Plays the sound to its end.
+void PlaySoundSync(const std::wstring& value);
+
+// The program's folder (no trailing backslash).
+std::wstring ProgramFolder();
+
+}  // namespace vistrel

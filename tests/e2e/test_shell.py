@@ -1,0 +1,178 @@
+"""Hotkeys, tray commands, sounds and languages of the running program."""
+import shutil
+import subprocess
+import time
+
+import pytest
+
+from harness import BIN, SinkRecorder, wine, write_config
+
+WM_COMMAND_PAUSE_HOTKEYS = 40005
+CMD_EXIT = 40007
+
+QUIET = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}}
+
+
+def config(**sections):
+    merged = {k: dict(v) for k, v in QUIET.items()}
+    for section, values in sections.items():
+        merged.setdefault(section, {}).update(values)
+    return merged
+
+
+def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
+    # The mouse-capture binding has no default key; give it one for this test.
+    write_config(prefix, config(Hotkeys={'MouseModifiers': 6, 'MouseVK': 0x78}))
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+    expected = [
+        ('ctrl+shift+f5', 'Screenshot type 1: not available in this build.'),
+        ('ctrl+shift+f6', 'Screenshot type 2: not available in this build.'),
+        ('ctrl+shift+f7', 'Screenshot type 3: not available in this build.'),
+        ('ctrl+shift+f8', 'Screenshot type 4: not available in this build.'),
+        ('ctrl+shift+f9', 'Screenshot type 5: not available in this build.'),
+        ('ctrl+alt+shift+f5', 'Video recording: not available in this build.'),
+        ('ctrl+alt+shift+f7', 'Audio recording: not available in this build.'),
+        ('ctrl+shift+f10', 'GIF recording: not available in this build.'),
+        ('ctrl+alt+shift+f10', 'Settings dialog requested.'),
+        ('ctrl+alt+shift+f11', 'Multi-track dialog: not available in this build.'),
+    ]
+    for combo, line in expected:
+        before = len(app.log())
+        assert driver.keys(combo)
+        assert app.wait_log(line), combo
+        assert app.log_texts()[before:].count(line) == 1, f'{combo} fired more than once'
+    assert not any('Failed to register hotkey ID: ' in t for t in app.log_texts())
+
+    assert driver.keys('ctrl+alt+shift+f4')
+    assert app.wait_exit() == 0
+    tail = app.log_texts()[-3:]
+    assert tail == ['Unregistering all hotkeys.', 'Application exiting.', 'GDI+ Shutdown.']
+
+
+def test_paused_hotkeys_ignore_exit_while_the_tray_exit_works(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+    assert app.command(WM_COMMAND_PAUSE_HOTKEYS)
+    assert app.wait_log('Hotkeys paused.')
+    assert driver.keys('ctrl+alt+shift+f4')
+    time.sleep(1.0)
+    assert app.running(), 'the exit hotkey must do nothing while hotkeys are paused'
+
+    assert app.command(WM_COMMAND_PAUSE_HOTKEYS)
+    assert app.wait_log('Hotkeys resumed.')
+    assert app.command(WM_COMMAND_PAUSE_HOTKEYS)
+    assert app.wait_log('Hotkeys paused.')
+    assert app.command(CMD_EXIT)
+    assert app.wait_exit() == 0
+
+
+def test_a_hotkey_held_by_another_program_is_logged_and_the_rest_work(app, prefix, driver):
+    write_config(prefix, config())
+    holder = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'hold-hotkey', '6', '0x74', '60'],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              text=True)
+    try:
+        assert holder.stdout.readline().strip() == 'held'
+        app.start()
+        assert app.wait_log('Failed to register hotkey ID: 1')
+        failures = [t for t in app.log_texts() if t.startswith('Failed to register hotkey ID: ')]
+        assert failures == ['Failed to register hotkey ID: 1']
+        assert driver.keys('ctrl+shift+f6')
+        assert app.wait_log('Screenshot type 2: not available in this build.')
+        assert driver.keys('ctrl+alt+shift+f4')
+        assert app.wait_exit() == 0
+    finally:
+        holder.kill()
+        holder.wait(10)
+
+
+def test_startup_and_exit_sounds_are_heard_to_their_end(app, prefix, driver):
+    write_config(prefix, {'General': {'AutoCheckUpdates': 0}})
+    with SinkRecorder() as startup:
+        app.start()
+        time.sleep(1.5)
+    # startup.wav lasts 1 s; the message loop starts only after it.
+    assert startup.loud_seconds() >= 0.7, startup.loud_seconds()
+
+    with SinkRecorder() as exiting:
+        assert driver.keys('ctrl+alt+shift+f4')
+        assert app.wait_exit() == 0
+        time.sleep(0.3)
+    # exit.wav lasts 0.72 s and is played before the process ends.
+    assert exiting.loud_seconds() >= 0.5, exiting.loud_seconds()
+
+
+def test_silent_and_missing_sounds(app, prefix, driver):
+    write_config(prefix, config(SoundEffects={'exit_app': 'NONE'}))
+    with SinkRecorder() as quiet:
+        app.start()
+        assert driver.keys('ctrl+alt+shift+f4')
+        assert app.wait_exit() == 0
+    assert quiet.loud_seconds() == 0.0
+    assert not any('Failed to play sound' in t for t in app.log_texts())
+
+    prefix.log_file.unlink()
+    write_config(prefix, config(SoundEffects={'exit_app': 'missing.wav'}))
+    again = app.another()
+    again.start()
+    assert driver.keys('ctrl+alt+shift+f4')
+    assert again.wait_exit() == 0
+    failures = [t for t in again.log_texts() if t.startswith('Failed to play sound')]
+    assert len(failures) == 1
+    assert failures[0].startswith('Failed to play sound (sync): ')
+    assert failures[0].endswith('\\sounds\\missing.wav')
+
+
+def active_language(app):
+    lines = [t for t in app.log_texts() if t.startswith('Translator active language is now: ')]
+    assert lines, app.log_texts()
+    return lines[-1]
+
+
+def test_system_language_german(app, prefix):
+    write_config(prefix, config())
+    app.start(env={'LC_ALL': 'de_DE.UTF-8', 'LANG': 'de_DE.UTF-8'})
+    assert app.wait_log('Translator active language is now: ')
+    assert 'Attempting to set language to: de' in app.log_texts()
+    assert active_language(app) == 'Translator active language is now: Deutsch (code: de)'
+
+
+@pytest.fixture
+def plain_portuguese_folder():
+    """A "pt" language folder beside the program for the duration of a test."""
+    folder = BIN / 'languages' / 'pt'
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / 'LC_MESSAGES').mkdir(parents=True)
+    shutil.copy(BIN / 'languages' / 'pt-BR' / 'LC_MESSAGES' / 'messages.mo', folder / 'LC_MESSAGES')
+    (folder / 'language.ini').write_text('[lang]\nlanguage_name = Português\nlanguage_code = pt\n',
+                                         encoding='utf-8')
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_brazilian_locale_prefers_pt_br_over_pt(app, prefix, plain_portuguese_folder):
+    write_config(prefix, config())
+    app.start(env={'LC_ALL': 'pt_BR.UTF-8', 'LANG': 'pt_BR.UTF-8'})
+    assert app.wait_log('Translator active language is now: ')
+    assert 'Attempting to set language to: pt-BR' in app.log_texts()
+    assert active_language(app).endswith('(code: pt-BR)')
+
+
+def test_portuguese_locale_without_country_folder_takes_pt(app, prefix, plain_portuguese_folder):
+    write_config(prefix, config())
+    app.start(env={'LC_ALL': 'pt_PT.UTF-8', 'LANG': 'pt_PT.UTF-8'})
+    assert app.wait_log('Translator active language is now: ')
+    assert active_language(app) == 'Translator active language is now: Português (code: pt)'
+
+
+def test_language_without_a_catalogue_falls_back_to_english(app, prefix):
+    write_config(prefix, config(General={'Language': 'xx'}))
+    app.start()
+    assert app.wait_log('Translator active language is now: ')
+    errors = [t for t in app.log_texts() if t.startswith('Translator ERROR: .mo file NOT FOUND at: ')]
+    assert len(errors) == 1
+    assert errors[0].endswith('languages\\xx\\LC_MESSAGES\\messages.mo') or \
+        errors[0].endswith('languages/xx/LC_MESSAGES/messages.mo'), errors[0]
+    assert active_language(app) == 'Translator active language is now: English (code: en)'
