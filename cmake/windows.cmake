@@ -115,3 +115,8 @@ target_link_options(vistrel_unit_tests PRIVATE -municode)
 target_link_libraries(vistrel_unit_tests PRIVATE vistrel_lib gtest ${VISTREL_STATIC_RUNTIME})
 add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls vistrel_assets)
 add_test(NAME unit COMMAND vistrel_unit_tests --gtest_color=no WORKING_DIRECTORY ${VISTREL_OUT})
+
+# Every translatable text of the program has a translation in every catalogue; the template
+# extracted from the code is left in the build folder for translators.
+add_test(NAME catalogues COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check_catalogues.py
+  --template ${CMAKE_BINARY_DIR}/messages.pot)

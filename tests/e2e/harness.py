@@ -248,3 +248,9 @@ class SinkRecorder:
     def peak(self) -> float:
         s = self.samples()
         return float(abs(s).max()) if len(s) else 0.0
+
+
+def tooltips(driver: Driver) -> list[str]:
+    """Every tooltip text on the desktop, the notification area's among them."""
+    result = driver.run('tooltips')
+    return [line.rstrip('\r') for line in result.stdout.splitlines() if line.strip()]

@@ -5,7 +5,9 @@ import time
 
 import pytest
 
-from harness import BIN, SinkRecorder, wine, write_config
+from harness import (BIN, WM_LANGUAGE_CHANGED, SinkRecorder, tooltips, write_config)
+
+WM_RECORDING_STATE = 0x0403
 
 WM_COMMAND_PAUSE_HOTKEYS = 40005
 CMD_EXIT = 40007
@@ -176,3 +178,29 @@ def test_language_without_a_catalogue_falls_back_to_english(app, prefix):
     assert errors[0].endswith('languages\\xx\\LC_MESSAGES\\messages.mo') or \
         errors[0].endswith('languages/xx/LC_MESSAGES/messages.mo'), errors[0]
     assert active_language(app) == 'Translator active language is now: English (code: en)'
+
+
+def wait_tooltip(driver, text, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if text in tooltips(driver):
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def test_tray_tooltip_follows_the_language(app, prefix, driver):
+    write_config(prefix, config())
+    app.start(env={'LC_ALL': 'ar_EG.UTF-8', 'LANG': 'ar_EG.UTF-8'})
+    assert app.wait_log('Translator active language is now: ')
+    assert active_language(app).endswith('(code: ar)')
+    arabic = 'فيستريل'
+    assert wait_tooltip(driver, arabic), tooltips(driver)
+    # A recording-state change names the program untranslated ...
+    assert app.post_core(WM_RECORDING_STATE)
+    assert wait_tooltip(driver, 'Vistrel'), tooltips(driver)
+    assert arabic not in tooltips(driver)
+    # ... and a language change restores the translated name.
+    assert app.post_core(WM_LANGUAGE_CHANGED)
+    assert app.wait_log('Language changed message received. Updating tray icon tooltip.')
+    assert wait_tooltip(driver, arabic), tooltips(driver)

@@ -5,9 +5,11 @@
 //   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
 //   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
+//   vistrel-driver tooltips                                             every tooltip text, one a line
 //
 // Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -147,6 +149,58 @@ int HoldHotkey(const Options& o) {
   return 0;
 }
 
+// Writes text as UTF-8, whatever the console code page.
+void PrintUtf8Line(const wchar_t* text) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return;
+  std::string utf8(static_cast<size_t>(bytes - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+  utf8 += "\n";
+  std::fflush(stdout);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+// Tooltip controls belong to other processes (the notification area's among them), so their
+// texts are read through memory allocated in the owner process.
+BOOL CALLBACK PrintTooltips(HWND window, LPARAM) {
+  wchar_t cls[64] = {};
+  GetClassNameW(window, cls, 64);
+  if (std::wstring(cls) != TOOLTIPS_CLASSW) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return TRUE;
+  constexpr SIZE_T kTextChars = 1024;
+  const SIZE_T size = sizeof(TTTOOLINFOW) + kTextChars * sizeof(wchar_t);
+  auto* remote = static_cast<BYTE*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+  if (remote) {
+    const auto count = static_cast<UINT>(SendMessageW(window, TTM_GETTOOLCOUNT, 0, 0));
+    for (UINT i = 0; i < count; ++i) {
+      TTTOOLINFOW info{};
+      info.cbSize = sizeof info;
+      info.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(TTTOOLINFOW));
+      wchar_t zero[kTextChars] = {};
+      WriteProcessMemory(process, remote + sizeof(TTTOOLINFOW), zero, sizeof zero, nullptr);
+      WriteProcessMemory(process, remote, &info, sizeof info, nullptr);
+      if (!SendMessageW(window, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote))) continue;
+      WriteProcessMemory(process, remote, &info, sizeof info, nullptr);
+      SendMessageW(window, TTM_GETTEXTW, kTextChars, reinterpret_cast<LPARAM>(remote));
+      wchar_t text[kTextChars] = {};
+      ReadProcessMemory(process, remote + sizeof(TTTOOLINFOW), text, sizeof text - sizeof(wchar_t), nullptr);
+      if (text[0]) PrintUtf8Line(text);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return TRUE;
+}
+
+int Tooltips() {
+  EnumWindows(PrintTooltips, 0);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -158,6 +212,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"post") return Post(o);
   if (verb == L"keys" && o.words.size() >= 2) return Keys(o);
   if (verb == L"hold-hotkey") return HoldHotkey(o);
-  std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey ...\n");
+  if (verb == L"tooltips") return Tooltips();
+  std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey|tooltips ...\n");
   return 2;
 }
