@@ -34,21 +34,26 @@ set(VISTREL_WINDOWS_SOURCES
   src/app/core_window.cpp
   src/app/tray.cpp
   src/app/tray_owner_window.cpp
+  src/capture/freeform.cpp
+  src/capture/capture_output.cpp
+  src/capture/screen_capture.cpp
+  src/capture/window_capture.cpp
   src/config/hotkeys.cpp
   src/config/settings.cpp
   src/core/balloon.cpp
   src/core/log.cpp
   src/core/sound.cpp
+  src/core/unique_file.cpp
   src/i18n/system_language.cpp
 )
 
 add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
 configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/generated/version.h @ONLY)
-target_include_directories(vistrel_lib PUBLIC src ${CMAKE_BINARY_DIR}/generated)
+target_include_directories(vistrel_lib PUBLIC src res ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(vistrel_lib PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 target_compile_options(vistrel_lib PRIVATE ${VISTREL_WARNINGS})
 target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
-  user32 gdi32 gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
+  user32 gdi32 gdiplus dwmapi comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)
@@ -96,11 +101,11 @@ add_custom_target(vistrel_assets ALL
   DEPENDS ${CMAKE_BINARY_DIR}/assets.stamp ${VISTREL_SOUNDS_STAMP} ${VISTREL_CATALOGUES})
 
 # Test driver: finds windows, posts messages and fires keys inside the Wine prefix.
-add_executable(vistrel-driver tools/driver/driver.cpp)
+add_executable(vistrel-driver tools/driver/driver.cpp tools/driver/driver_mouse.cpp tools/driver/driver_windows.cpp)
 target_compile_definitions(vistrel-driver PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 target_compile_options(vistrel-driver PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel-driver PRIVATE -municode)
-target_link_libraries(vistrel-driver PRIVATE user32 gdi32 ${VISTREL_STATIC_RUNTIME})
+target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 ${VISTREL_STATIC_RUNTIME})
 
 # Unit tests, run under Wine by CTest.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

@@ -8,6 +8,8 @@
 #include "app/maker.h"
 #include "app/messages.h"
 #include "app/tray.h"
+#include "capture/capture_output.h"
+#include "capture/window_capture.h"
 #include "config/hotkeys.h"
 #include "core/log.h"
 #include "core/sound.h"
@@ -31,6 +33,14 @@ void ShowAbout(HWND owner) {
 void OpenHelp(HWND owner) {
   const std::wstring help = ProgramFolder() + L"\\help.html";
   ShellExecuteW(owner, L"open", help.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// The tray's window capture: the user picks the window, which is then brought to the front.
+void CapturePickedWindow() {
+  HWND window = ShowWindowPicker();
+  if (!window) return;
+  ActivateWindow(window, true);
+  StartCapture(kCaptureTrayPickedWindow, window);
 }
 
 void Exit() {
@@ -64,7 +74,7 @@ void RunHotkey(HWND, int id) {
     case kHotkeyActiveWindow:
     case kHotkeyKeyboardControl:
     case kHotkeyMouseControl:
-      LogUnavailable((L"Screenshot type " + std::to_wstring(id)).c_str());
+      StartCapture(static_cast<std::uint32_t>(id), nullptr);
       break;
     case kHotkeyVideoStartStop:
       LogUnavailable(L"Video recording");
@@ -96,8 +106,10 @@ void RunTrayCommand(HWND trayOwner, int command) {
   switch (command) {
     case kCmdCaptureFullScreen:
     case kCmdCaptureFreeForm:
+      StartCapture(static_cast<std::uint32_t>(command), nullptr);
+      break;
     case kCmdCaptureActiveWindow:
-      LogUnavailable((L"Screenshot type " + std::to_wstring(command)).c_str());
+      CapturePickedWindow();
       break;
     case kCmdConfigure:
       ShowSettingsDialog();

@@ -5,6 +5,7 @@
 #include "app/commands.h"
 #include "app/messages.h"
 #include "app/tray.h"
+#include "capture/capture_output.h"
 #include "config/hotkeys.h"
 #include "config/settings.h"
 #include "core/log.h"
@@ -95,8 +96,7 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       RunHotkey(window, static_cast<int>(wParam));
       break;
     case WM_CAPTURE_READY:
-      // Screenshots hand their bitmap over with this message; until they exist, free it.
-      if (wParam) DeleteObject(reinterpret_cast<HGDIOBJ>(wParam));
+      ProcessCapture(window, reinterpret_cast<HBITMAP>(wParam), static_cast<std::uint32_t>(lParam));
       return 0;
     case WM_RECORDING_STATE:
       OnRecordingState(window);

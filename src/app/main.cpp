@@ -1,11 +1,10 @@
 // Entry point: single instance, start-up in order, the message loop, shutdown.
 #include <windows.h>
 #include <commctrl.h>
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include "app/app_state.h"
 #include "app/messages.h"
+#include "capture/screen_capture.h"
 #include "config/settings.h"
 #include "core/handles.h"
 #include "core/log.h"
@@ -19,25 +18,14 @@ namespace {
 // GDI+ for the lifetime of the message loop.
 class GdiplusSession {
  public:
-  GdiplusSession() {
-    Gdiplus::GdiplusStartupInput input;
-    ok_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
-  }
+  GdiplusSession() : ok_(StartGdiPlus()) {}
   GdiplusSession(const GdiplusSession&) = delete;
   GdiplusSession& operator=(const GdiplusSession&) = delete;
-  ~GdiplusSession() { Shutdown(); }
-
+  ~GdiplusSession() { StopGdiPlus(); }
   bool ok() const { return ok_; }
-  void Shutdown() {
-    if (!ok_) return;
-    Gdiplus::GdiplusShutdown(token_);
-    ok_ = false;
-    LogMessage(L"GDI+ Shutdown.");
-  }
 
  private:
-  ULONG_PTR token_ = 0;
-  bool ok_ = false;
+  bool ok_;
 };
 
 // Another copy runs: ask it to open its settings dialog.
@@ -96,11 +84,9 @@ int Run(HINSTANCE instance) {
 
   GdiplusSession gdiplus;
   if (!gdiplus.ok()) {
-    LogMessage(L"GDI+ Startup failed.");
     ShowError(L"Failed to initialize GDI+.");
     return 1;
   }
-  LogMessage(L"GDI+ Initialized.");
 
   LoadConfig();
 
@@ -121,9 +107,7 @@ int Run(HINSTANCE instance) {
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 
-  const int exitCode = RunMessageLoop();
-  gdiplus.Shutdown();
-  return exitCode;
+  return RunMessageLoop();
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ class Driver:
             args.append('--message-only')
         return self.run(*args).returncode == 0
 
+    def post_dialog(self, title: str, msg: int, wparam: int = 0, lparam: int = 0) -> bool:
+        """Posts to the dialog box with that caption."""
+        return self.run('post', '#32770', hex(msg), str(wparam), str(lparam), '--title', title).returncode == 0
+
     def keys(self, *combos: str) -> bool:
         """Presses key combinations through SendInput, e.g. keys('ctrl+alt+shift+f4')."""
         return self.run('keys', *combos).returncode == 0
@@ -254,3 +258,124 @@ def tooltips(driver: Driver) -> list[str]:
     """Every tooltip text on the desktop, the notification area's among them."""
     result = driver.run('tooltips')
     return [line.rstrip('\r') for line in result.stdout.splitlines() if line.strip()]
+
+
+# --- Screenshots ---------------------------------------------------------------------------------
+
+class DriverWindow:
+    """A window shown by the driver (see tools/driver/driver_windows.cpp) for the life of a with
+    block. `rect` and `edit` are screen rectangles (left, top, right, bottom)."""
+
+    def __init__(self, *args: str):
+        self.args = args
+        self.process: subprocess.Popen | None = None
+        self.rect = self.edit = None
+
+    def __enter__(self) -> 'DriverWindow':
+        self.process = subprocess.Popen(['wine', Driver.exe, *self.args], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        words = self.process.stdout.readline().split()
+        assert words and words[0] == 'ready', f'driver window did not start: {words}'
+        numbers = [int(w) for w in words[1:]]
+        if len(numbers) == 8:
+            self.rect, self.edit = tuple(numbers[:4]), tuple(numbers[4:])
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.process.kill()
+        self.process.wait(10)
+
+
+def png_files(folder: Path) -> list[Path]:
+    return sorted(folder.glob('*.png')) if folder.exists() else []
+
+
+def wait_files(folder: Path, count: int = 1, pattern: str = '*.png', timeout: float = 15) -> list[Path]:
+    """Waits until `count` non-empty files match in folder; returns them sorted."""
+    deadline = time.monotonic() + timeout
+    files: list[Path] = []
+    while time.monotonic() < deadline:
+        files = sorted(p for p in folder.glob(pattern) if p.stat().st_size > 0) if folder.exists() else []
+        if len(files) >= count:
+            time.sleep(0.2)
+            return files
+        time.sleep(0.1)
+    return files
+
+
+def load_image(path: Path):
+    """An RGB numpy array of an image file."""
+    import numpy as np
+    from PIL import Image
+    with Image.open(path) as image:
+        return np.asarray(image.convert('RGB'))
+
+
+def clipboard_image():
+    """The clipboard's bitmap as an RGB numpy array, or None."""
+    import io
+
+    import numpy as np
+    from PIL import Image
+    out = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'image/bmp', '-o'],
+                         capture_output=True, timeout=10)
+    if out.returncode != 0 or not out.stdout:
+        return None
+    with Image.open(io.BytesIO(out.stdout)) as image:
+        return np.asarray(image.convert('RGB'))
+
+
+def set_clipboard_text(text: str) -> None:
+    subprocess.run(['xclip', '-selection', 'clipboard', '-i'], input=text.encode(), check=True,
+                   timeout=10)
+
+
+# --- Mouse input and display pictures (free-form selection) --------------------------------------
+
+def mouse_move(driver: Driver, x: int, y: int) -> bool:
+    """Moves the pointer to a screen position through SendInput."""
+    return driver.run('mouse-move', str(x), str(y)).returncode == 0
+
+
+def mouse_button(driver: Driver, action: str, button: str = 'left') -> bool:
+    """Presses ('down') or releases ('up') a button where the pointer is."""
+    return driver.run(f'mouse-{action}', button).returncode == 0
+
+
+def mouse_click(driver: Driver, x: int, y: int, button: str = 'left') -> bool:
+    return driver.run('mouse-click', str(x), str(y), button).returncode == 0
+
+
+def mouse_drag(driver: Driver, x1: int, y1: int, x2: int, y2: int, steps: int = 8) -> bool:
+    """A left-button drag whose last pointer move lands on (x2, y2)."""
+    return driver.run('mouse-drag', str(x1), str(y1), str(x2), str(y2), str(steps)).returncode == 0
+
+
+ARTIFACTS = ROOT / 'build' / 'test-artifacts'
+
+
+def display_picture(name: str | None = None):
+    """The whole X display as an RGB numpy array (ImageMagick import). With a name, the picture is
+    also kept as build/test-artifacts/<name>."""
+    import numpy as np
+    from PIL import Image
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / 'display.png'
+        subprocess.run(['import', '-window', 'root', str(path)], check=True, timeout=30,
+                       env=dict(os.environ))
+        if name:
+            ARTIFACTS.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(path, ARTIFACTS / name)
+        with Image.open(path) as image:
+            return np.asarray(image.convert('RGB'))
+
+
+def wait_balloon(driver: Driver, title: str, text: str, timeout: float = 10) -> bool:
+    """Waits until the notification area shows a balloon with this title and text."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        tips = tooltips(driver)
+        if text in tips and f'[title] {title}' in tips:
+            return True
+        time.sleep(0.3)
+    return False

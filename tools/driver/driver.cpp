@@ -5,9 +5,11 @@
 //   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
 //   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
-//   vistrel-driver tooltips                                             every tooltip text, one a line
+//   vistrel-driver tooltips                                             every tooltip text, one a line;
+//                                                                       balloon titles as "[title] ..."
+//   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp)
 //
-// Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
+// --title TITLE narrows a window lookup to that title. Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -17,13 +19,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "driver.h"
 
-struct Options {
-  std::vector<std::wstring> words;
-  bool messageOnly = false;
-  DWORD timeoutMs = 10000;
-};
+namespace {
 
 Options Parse(int argc, wchar_t** argv) {
   Options options;
@@ -31,6 +29,9 @@ Options Parse(int argc, wchar_t** argv) {
     const std::wstring arg = argv[i];
     if (arg == L"--message-only") {
       options.messageOnly = true;
+    } else if (arg == L"--title" && i + 1 < argc) {
+      options.title = argv[++i];
+      options.hasTitle = true;
     } else if (arg == L"--timeout" && i + 1 < argc) {
       options.timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 0));
     } else {
@@ -40,14 +41,15 @@ Options Parse(int argc, wchar_t** argv) {
   return options;
 }
 
-HWND Find(const std::wstring& className, bool messageOnly) {
-  return FindWindowExW(messageOnly ? HWND_MESSAGE : nullptr, nullptr, className.c_str(), nullptr);
+HWND Find(const Options& o) {
+  return FindWindowExW(o.messageOnly ? HWND_MESSAGE : nullptr, nullptr, o.words[1].c_str(),
+                       o.hasTitle ? o.title.c_str() : nullptr);
 }
 
 int WaitWindow(const Options& o, bool wantPresent) {
   const ULONGLONG deadline = GetTickCount64() + o.timeoutMs;
   for (;;) {
-    HWND window = Find(o.words[1], o.messageOnly);
+    HWND window = Find(o);
     if (wantPresent && window) {
       std::wprintf(L"0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
       return 0;
@@ -58,11 +60,10 @@ int WaitWindow(const Options& o, bool wantPresent) {
   }
 }
 
-UINT_PTR Number(const std::wstring& text) { return static_cast<UINT_PTR>(std::wcstoull(text.c_str(), nullptr, 0)); }
 
 int Post(const Options& o) {
   if (o.words.size() != 5) return 2;
-  HWND window = Find(o.words[1], o.messageOnly);
+  HWND window = Find(o);
   if (!window) {
     std::fwprintf(stderr, L"no window of class %ls\n", o.words[1].c_str());
     return 1;
@@ -149,18 +150,6 @@ int HoldHotkey(const Options& o) {
   return 0;
 }
 
-// Writes text as UTF-8, whatever the console code page.
-void PrintUtf8Line(const wchar_t* text) {
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return;
-  std::string utf8(static_cast<size_t>(bytes - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
-  utf8 += "\n";
-  std::fflush(stdout);
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
-
 // Tooltip controls belong to other processes (the notification area's among them), so their
 // texts are read through memory allocated in the owner process.
 BOOL CALLBACK PrintTooltips(HWND window, LPARAM) {
@@ -190,6 +179,18 @@ BOOL CALLBACK PrintTooltips(HWND window, LPARAM) {
       ReadProcessMemory(process, remote + sizeof(TTTOOLINFOW), text, sizeof text - sizeof(wchar_t), nullptr);
       if (text[0]) PrintUtf8Line(text);
     }
+    // A balloon's title, which a tooltip keeps apart from its text.
+    TTGETTITLE title{};
+    title.dwSize = sizeof title;
+    title.cch = kTextChars;
+    title.pszTitle = reinterpret_cast<wchar_t*>(remote + sizeof(TTTOOLINFOW));
+    wchar_t zero[kTextChars] = {};
+    WriteProcessMemory(process, remote + sizeof(TTTOOLINFOW), zero, sizeof zero, nullptr);
+    WriteProcessMemory(process, remote, &title, sizeof title, nullptr);
+    SendMessageW(window, TTM_GETTITLE, 0, reinterpret_cast<LPARAM>(remote));
+    wchar_t text[kTextChars] = {};
+    ReadProcessMemory(process, remote + sizeof(TTTOOLINFOW), text, sizeof text - sizeof(wchar_t), nullptr);
+    if (text[0]) PrintUtf8Line((std::wstring(L"[title] ") + text).c_str());
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   }
   CloseHandle(process);
@@ -203,6 +204,21 @@ int Tooltips() {
 
 }  // namespace
 
+UINT_PTR Number(const std::wstring& text) {
+  return static_cast<UINT_PTR>(std::wcstoull(text.c_str(), nullptr, 0));
+}
+
+void PrintUtf8Line(const wchar_t* text) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return;
+  std::string utf8(static_cast<size_t>(bytes - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+  utf8 += "\n";
+  std::fflush(stdout);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
 int wmain(int argc, wchar_t** argv) {
   const Options o = Parse(argc, argv);
   if (o.words.empty()) return 2;
@@ -213,6 +229,8 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"keys" && o.words.size() >= 2) return Keys(o);
   if (verb == L"hold-hotkey") return HoldHotkey(o);
   if (verb == L"tooltips") return Tooltips();
+  if (const int code = RunMouseCommand(o); code >= 0) return code;
+  if (const int code = RunWindowCommand(o); code >= 0) return code;
   std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey|tooltips ...\n");
   return 2;
 }

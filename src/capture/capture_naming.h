@@ -1,0 +1,19 @@
+// Output file names. Windows-free.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+
+namespace vistrel {
+
+// The name without folder: "FullScreen_<stamp>.png", "<title>_<stamp>.png" or "Capture_<stamp>.png",
+// with \ / : * ? " < > | replaced by "_".
+std::wstring CaptureFileName(std::uint32_t captureType, std::wstring_view windowTitle,
+                             std::wstring_view timestamp);
+
+// Replaces the nine characters a Windows file name cannot hold with "_".
+std::wstring SanitizeFileName(std::wstring_view name);
+
+}  // namespace vistrel

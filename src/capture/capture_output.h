@@ -1,0 +1,51 @@
+// From a screenshot request to its outputs: the capture worker, PNG file, clipboard, balloon,
+// and the flash over the captured area.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vistrel {
+
+// Screenshot request codes, shared with the hotkey and tray command identifiers.
+enum CaptureType : std::uint32_t {
+  kCaptureFullScreen = 1,
+  kCaptureFreeForm = 2,
+  kCaptureActiveWindow = 3,
+  kCaptureKeyboardControl = 4,
+  kCaptureMouseControl = 5,
+  kCaptureTrayFullScreen = 40001,
+  kCaptureTrayFreeForm = 40002,
+  kCaptureTrayPickedWindow = 40003,
+};
+
+// Starts a capture: free form at once on this thread, every other type on a worker that waits
+// 300 ms. `target` is the picked window of type 40003.
+void StartCapture(std::uint32_t type, HWND target);
+
+// Plays the capture sound, saves the PNG and/or fills the clipboard, shows the balloon. Takes
+// ownership of the bitmap. Runs on the core window's thread (WM_CAPTURE_READY).
+void ProcessCapture(HWND coreWindow, HBITMAP bitmap, std::uint32_t type);
+
+HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out);
+bool SaveStreamToFile(const std::wstring& path, IStream* stream);
+
+// The file for a capture in the screenshot folder (created when missing); empty on failure,
+// which has been reported.
+std::wstring BuildCaptureSavePath(std::uint32_t type);
+
+// Local time as "YYYY-MM-DD_hh-mm-ss".
+std::wstring MakeTimestamp();
+
+// Hands the bitmap to the clipboard (or frees it when that fails).
+void CopyBitmapToClipboard(HBITMAP bitmap);
+
+void ShowCaptureNotification(HWND coreWindow, std::uint32_t type);
+
+// A white blink over the captured area, about 180 ms; returns when it is over.
+void ShowCaptureFlash(const RECT& rect);
+
+}  // namespace vistrel

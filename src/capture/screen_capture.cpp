@@ -1,0 +1,133 @@
+#include "capture/screen_capture.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "config/app_config.h"
+#include "core/handles.h"
+#include "core/log.h"
+
+namespace vistrel {
+namespace {
+
+ULONG_PTR g_gdiplusToken = 0;
+
+struct MonitorMatch {
+  std::wstring wanted;
+  RECT rect{};
+  bool found = false;
+};
+
+BOOL CALLBACK MatchMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+  auto* match = reinterpret_cast<MonitorMatch*>(data);
+  MONITORINFOEXW info{};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(monitor, &info) || match->wanted != info.szDevice) return TRUE;
+  match->rect = info.rcMonitor;
+  match->found = true;
+  return FALSE;
+}
+
+bool PrimaryMonitorRect(RECT& rect) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY), &info)) return false;
+  rect = info.rcMonitor;
+  return true;
+}
+
+RECT VirtualScreenRect() {
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+          top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+// The rectangle of the monitor the ScreenID setting names, or of the primary monitor.
+bool SelectedScreenRect(const std::wstring& screenId, RECT& rect) {
+  if (screenId == L"Default") return false;
+  LogMessage(L"Attempting to capture selected screen: " + screenId);
+  MonitorMatch match{screenId};
+  EnumDisplayMonitors(nullptr, nullptr, MatchMonitor, reinterpret_cast<LPARAM>(&match));
+  if (match.found) {
+    LogMessage(L"Found selected screen. Capturing its area.");
+    rect = match.rect;
+    return true;
+  }
+  LogMessage(L"[WARNING] Selected screen not found. Falling back to primary monitor.");
+  return PrimaryMonitorRect(rect);
+}
+
+}  // namespace
+
+bool StartGdiPlus() {
+  Gdiplus::GdiplusStartupInput input;
+  if (Gdiplus::GdiplusStartup(&g_gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
+    g_gdiplusToken = 0;
+    LogMessage(L"GDI+ Startup failed.");
+    return false;
+  }
+  LogMessage(L"GDI+ Initialized.");
+  return true;
+}
+
+void StopGdiPlus() {
+  if (!g_gdiplusToken) return;
+  Gdiplus::GdiplusShutdown(g_gdiplusToken);
+  g_gdiplusToken = 0;
+  LogMessage(L"GDI+ Shutdown.");
+}
+
+HBITMAP CaptureScreen() {
+  LogMessage(L"Starting CaptureScreen.");
+  RECT rect{};
+  if (!SelectedScreenRect(ConfigSnapshot().ScreenID, rect)) {
+    LogMessage(L"Capturing primary monitor as default.");
+    if (!PrimaryMonitorRect(rect)) {
+      LogMessage(L"[ERROR] Could not get primary monitor info. Capturing entire virtual screen as last resort.");
+      rect = VirtualScreenRect();
+    }
+  }
+  return CaptureRect(rect);
+}
+
+HBITMAP CaptureRect(const RECT& rect) {
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width < 1 || height < 1) {
+    LogMessage(L"CaptureRect failed: Invalid dimensions.");
+    return nullptr;
+  }
+  ScreenDC screen;
+  UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
+  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  if (!bitmap) {
+    LogMessage(L"CaptureRect failed: CreateCompatibleBitmap failed.");
+    return nullptr;
+  }
+  HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
+  BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
+  SelectObject(memory.get(), previous);
+  return static_cast<HBITMAP>(bitmap.release());
+}
+
+void DrawCursorOnCapture(HBITMAP bitmap, const RECT& rect) {
+  if (!bitmap || !ConfigSnapshot().IncludeCursor) return;
+  CURSORINFO cursor{};
+  cursor.cbSize = sizeof cursor;
+  if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING)) return;
+  ICONINFO icon{};
+  if (!GetIconInfo(cursor.hCursor, &icon)) return;
+  UniqueBitmap color(icon.hbmColor);
+  UniqueBitmap mask(icon.hbmMask);
+  const int x = cursor.ptScreenPos.x - rect.left - static_cast<int>(icon.xHotspot);
+  const int y = cursor.ptScreenPos.y - rect.top - static_cast<int>(icon.yHotspot);
+  ScreenDC screen;
+  UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
+  if (!memory) return;
+  HGDIOBJ previous = SelectObject(memory.get(), bitmap);
+  DrawIconEx(memory.get(), x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
+  SelectObject(memory.get(), previous);
+}
+
+}  // namespace vistrel

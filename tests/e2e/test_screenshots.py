@@ -1,0 +1,174 @@
+"""Screenshots end to end: full screen, active window, focused control, control under the mouse."""
+import re
+import time
+
+import numpy as np
+import pytest
+
+from harness import (DriverWindow, SinkRecorder, clipboard_image, load_image, png_files,
+                     set_clipboard_text, wait_balloon, wait_files, write_config)
+
+STAMP = r'\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d'
+
+
+@pytest.fixture
+def shots(prefix):
+    folder = prefix.user_dir / 'Pictures' / 'vistrel-e2e'
+    if folder.exists():
+        for f in folder.iterdir():
+            f.unlink()
+    return folder
+
+
+def classify(pixel):
+    """'k' black, 'y' yellow, 'o' anything else."""
+    r, g, b = (int(v) for v in pixel)
+    if r + g + b < 60:
+        return 'k'
+    if r > 200 and g > 200 and b < 80:
+        return 'y'
+    return 'o'
+
+
+def start(app, prefix, shots, output_mode=1, **extra):
+    sections = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
+                'Options': {'OutputMode': output_mode},
+                'Paths': {'ScreenshotPath': prefix.windows_path(shots.parent) + '\\' + shots.name}}
+    for section, values in extra.items():
+        sections.setdefault(section, {}).update(values)
+    write_config(prefix, sections)
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+
+
+def test_full_screen_png_matches_the_screen_and_is_announced(app, prefix, shots, driver):
+    start(app, prefix, shots, output_mode=1)
+    set_clipboard_text('untouched')
+    with DriverWindow('pattern', '30'), SinkRecorder() as sound:
+        assert driver.keys('ctrl+shift+f5')
+        files = wait_files(shots)
+        time.sleep(0.5)
+    assert len(files) == 1
+    assert re.fullmatch(f'FullScreen_{STAMP}.png', files[0].name)
+    image = load_image(files[0])
+    assert image.shape == (1080, 1920, 3)
+    # The quadrants painted by the test window, away from the cursor.
+    assert tuple(image[100, 100]) == (255, 0, 0)
+    assert tuple(image[100, 1800]) == (0, 255, 0)
+    assert tuple(image[1000, 100]) == (0, 0, 255)
+    assert tuple(image[1000, 1800]) == (255, 255, 255)
+    assert sound.loud_seconds() > 0.1, 'the capture sound plays'
+    assert wait_balloon(driver, 'Capture Successful', 'Saved to file.')
+    assert 'Capture: Generated final save path: ' + prefix.windows_path(files[0]) in app.log_texts()
+    # OutputMode 1 leaves the clipboard alone.
+    import subprocess
+    assert subprocess.run(['xclip', '-selection', 'clipboard', '-o'], capture_output=True,
+                          text=True).stdout == 'untouched'
+
+
+def test_clipboard_only_writes_no_file(app, prefix, shots, driver):
+    start(app, prefix, shots, output_mode=0)
+    set_clipboard_text('before')
+    with DriverWindow('pattern', '30'):
+        assert driver.keys('ctrl+shift+f5')
+        deadline = time.monotonic() + 10
+        image = None
+        while time.monotonic() < deadline and image is None:
+            time.sleep(0.3)
+            image = clipboard_image()
+    assert image is not None and image.shape == (1080, 1920, 3)
+    assert tuple(image[100, 100]) == (255, 0, 0)
+    assert wait_balloon(driver, 'Capture Successful', 'Copied to clipboard.')
+    time.sleep(0.5)
+    assert png_files(shots) == []
+
+
+def test_file_and_clipboard_and_two_captures_in_one_second_keep_both(app, prefix, shots, driver):
+    start(app, prefix, shots, output_mode=2)
+    with DriverWindow('pattern', '30'):
+        assert driver.keys('ctrl+shift+f5', 'ctrl+shift+f5')
+        files = wait_files(shots, 2)
+    assert len(files) == 2, files
+    names = sorted(f.name for f in files)
+    if names[0][:-4] + '_2.png' != names[1]:
+        # The two captures fell into different seconds: both plain names.
+        assert all(re.fullmatch(f'FullScreen_{STAMP}.png', n) for n in names)
+    assert clipboard_image() is not None
+    assert wait_balloon(driver, 'Capture Successful', 'Saved to file and copied to clipboard.')
+
+
+def test_active_window_with_menu_and_focused_edit(app, prefix, shots, driver):
+    start(app, prefix, shots)
+    with DriverWindow('window', 'a/b:c', '300', '200', '500', '300', '336699', '30', '--edit', '--menu') as w:
+        time.sleep(0.8)  # the menu opens
+        assert driver.keys('ctrl+shift+f7')
+        files = wait_files(shots)
+    assert len(files) == 1
+    assert re.fullmatch(f'a_b_c_{STAMP}.png', files[0].name), files[0].name
+    image = load_image(files[0])
+    left, top, right, bottom = w.rect
+    height, width = image.shape[:2]
+    assert width >= right - left and height >= bottom - top
+    assert height > bottom - top, 'the menu below the window grows the capture'
+    below = image[bottom - top + 5:, :]
+    assert (below.sum(axis=2) > 300).sum() > 500, 'menu pixels below the window'
+    # The window's own colour is there (PrintWindow renders its background).
+    assert (image == (0x33, 0x66, 0x99)).all(axis=2).sum() > 1000
+    # The edit box is outlined yellow, 2 px outside its rectangle.
+    el, et, er, eb = (w.edit[0] - left, w.edit[1] - top, w.edit[2] - left, w.edit[3] - top)
+    mid_y = (et + eb) // 2
+    # Across the left edge: background, black, yellow, black, then the edit box itself.
+    band = [classify(p) for p in image[mid_y, el - 7:el + 1]]
+    assert 'kyyyk' in ''.join(band), band
+    yellow = image[mid_y, el - 2]
+    assert yellow[0] > 200 and yellow[1] > 200 and yellow[2] < 80, yellow
+    assert 'Found focused control to highlight.' in app.log_texts()
+
+
+def test_keyboard_focus_mode_captures_exactly_the_control(app, prefix, shots, driver):
+    start(app, prefix, shots)
+    with DriverWindow('window', 'Focus test', '200', '150', '400', '250', 'cccccc', '30', '--edit') as w:
+        assert driver.keys('ctrl+shift+f8')
+        files = wait_files(shots)
+    assert len(files) == 1
+    assert re.fullmatch(f'Capture_{STAMP}.png', files[0].name)
+    image = load_image(files[0])
+    el, et, er, eb = w.edit
+    assert image.shape[:2] == (eb - et, er - el)
+
+
+def test_mouse_mode_captures_the_control_under_the_pointer(app, prefix, shots, driver):
+    start(app, prefix, shots, Hotkeys={'MouseModifiers': 6, 'MouseVK': 0x78})
+    with DriverWindow('window', 'Mouse test', '200', '150', '400', '250', 'cccccc', '30', '--edit') as w:
+        el, et, er, eb = w.edit
+        assert driver.run('mouse-move', str((el + er) // 2), str((et + eb) // 2)).returncode == 0
+        assert driver.keys('ctrl+shift+f9')
+        files = wait_files(shots)
+    assert len(files) == 1
+    assert load_image(files[0]).shape[:2] == (eb - et, er - el)
+
+
+def test_no_focused_control_writes_nothing(app, prefix, shots, driver):
+    start(app, prefix, shots)
+    assert driver.keys('ctrl+shift+f8')
+    assert app.wait_log('GetGUIThreadInfo failed or no control has keyboard focus.')
+    time.sleep(0.5)
+    assert png_files(shots) == []
+
+
+def test_picker_lists_eligible_windows_and_ok_without_selection_cancels(app, prefix, shots, driver):
+    start(app, prefix, shots)
+    with DriverWindow('window', 'Zeta window', '50', '50', '300', '200', '884422', '60'), \
+            DriverWindow('window', 'Alpha window', '400', '50', '300', '200', '224488', '60'):
+        # Nothing capturable in front: minimise both via the picker path by focusing the desktop.
+        assert app.command(40003)  # the tray's window capture always asks
+        assert driver.wait_window('#32770', timeout_ms=10000)
+        items = driver.run('list-items', 'Select Window to Capture', '3002').stdout.split('\n')
+        items = [i.strip() for i in items if i.strip()]
+        assert 'Alpha window' in items and 'Zeta window' in items
+        assert items == sorted(items, key=str.lower)
+        assert 'Vistrel UI Owner' not in items, 'the hidden owner window is not offered'
+        assert driver.post_dialog('Select Window to Capture', 0x0111, 1)  # OK, nothing selected
+        assert driver.wait_gone('#32770', timeout_ms=5000)
+    time.sleep(1.0)
+    assert png_files(shots) == []

@@ -1,0 +1,191 @@
+// Test windows of vistrel-driver.
+//
+//   window TITLE X Y W H RRGGBB SECONDS [--edit] [--menu]
+//       a top-level window filled with one colour, brought to the foreground; --edit adds a focused
+//       edit box at client (20, 20) sized 200 x 24, --menu opens a pop-up menu of the window 20 px
+//       above its client bottom, so that it reaches below the window. Prints "ready <window rect> <edit rect>" as screen coordinates
+//       (left top right bottom each) once shown, then stays for SECONDS or until closed.
+//   pattern SECONDS
+//       a top-most window over the primary monitor in four coloured quadrants
+//       (red, green / blue, white), for checking captured pixels.
+//   list-items CAPTION CONTROL_ID
+//       the strings of a list box in the dialog with that caption, one a line.
+#include "driver.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+constexpr UINT kOpenMenu = WM_APP + 1;
+
+COLORREF ParseColor(const std::wstring& hex) {
+  const auto rgb = static_cast<unsigned long>(std::wcstoul(hex.c_str(), nullptr, 16));
+  return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kOpenMenu: {
+      HMENU menu = CreatePopupMenu();
+      for (const wchar_t* item : {L"First item", L"Second item", L"Third item", L"Fourth item"}) {
+        AppendMenuW(menu, MF_STRING, 1, item);
+      }
+      RECT client{};
+      GetClientRect(window, &client);
+      POINT at{40, client.bottom - 20};  // reaches below the window
+      ClientToScreen(window, &at);
+      TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0, window, nullptr);
+      DestroyMenu(menu);
+      return 0;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+// Pumps messages until the deadline or WM_QUIT.
+void RunFor(ULONGLONG milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (GetTickCount64() >= deadline) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+HWND CreateColouredWindow(const wchar_t* cls, const wchar_t* title, DWORD exStyle, DWORD style,
+                          const RECT& rect, COLORREF color) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = TestWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = CreateSolidBrush(color);  // lives as long as the process
+  wc.lpszClassName = cls;
+  RegisterClassW(&wc);
+  return CreateWindowExW(exStyle, cls, title, style, rect.left, rect.top, rect.right - rect.left,
+                         rect.bottom - rect.top, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+int TestWindow(const Options& o) {
+  if (o.words.size() < 8) return 2;
+  const int x = static_cast<int>(std::wcstol(o.words[2].c_str(), nullptr, 10));
+  const int y = static_cast<int>(std::wcstol(o.words[3].c_str(), nullptr, 10));
+  const int w = static_cast<int>(std::wcstol(o.words[4].c_str(), nullptr, 10));
+  const int h = static_cast<int>(std::wcstol(o.words[5].c_str(), nullptr, 10));
+  bool withEdit = false;
+  bool withMenu = false;
+  for (size_t i = 8; i < o.words.size(); ++i) {
+    if (o.words[i] == L"--edit") withEdit = true;
+    if (o.words[i] == L"--menu") withMenu = true;
+  }
+  HWND window = CreateColouredWindow(L"VistrelTestWindow", o.words[1].c_str(), 0,
+                                     WS_OVERLAPPEDWINDOW, RECT{x, y, x + w, y + h},
+                                     ParseColor(o.words[6]));
+  if (!window) return 1;
+  HWND edit = nullptr;
+  if (withEdit) {
+    edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"focused", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                           20, 20, 200, 24, window, nullptr, GetModuleHandleW(nullptr), nullptr);
+  }
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  SetForegroundWindow(window);
+  SetFocus(edit ? edit : window);
+  RunFor(300);
+  RECT windowRect{};
+  RECT editRect{};
+  GetWindowRect(window, &windowRect);
+  if (edit) GetWindowRect(edit, &editRect);
+  wchar_t line[160];
+  std::swprintf(line, 160, L"ready %ld %ld %ld %ld %ld %ld %ld %ld", windowRect.left, windowRect.top,
+                windowRect.right, windowRect.bottom, editRect.left, editRect.top, editRect.right,
+                editRect.bottom);
+  PrintUtf8Line(line);
+  if (withMenu) PostMessageW(window, kOpenMenu, 0, 0);
+  RunFor(static_cast<ULONGLONG>(Number(o.words[7])) * 1000);
+  return 0;
+}
+
+LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ERASEBKGND || message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    HDC dc = message == WM_PAINT ? BeginPaint(window, &paint) : reinterpret_cast<HDC>(wParam);
+    RECT client{};
+    GetClientRect(window, &client);
+    const int midX = client.right / 2;
+    const int midY = client.bottom / 2;
+    const RECT quads[4] = {{0, 0, midX, midY}, {midX, 0, client.right, midY},
+                           {0, midY, midX, client.bottom}, {midX, midY, client.right, client.bottom}};
+    const COLORREF colors[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
+    for (int i = 0; i < 4; ++i) {
+      HBRUSH brush = CreateSolidBrush(colors[i]);
+      FillRect(dc, &quads[i], brush);
+      DeleteObject(brush);
+    }
+    if (message == WM_PAINT) EndPaint(window, &paint);
+    return 1;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int Pattern(const Options& o) {
+  if (o.words.size() != 2) return 2;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = PatternProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VistrelTestPattern";
+  RegisterClassW(&wc);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  GetMonitorInfoW(MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY), &info);
+  const RECT& r = info.rcMonitor;
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP,
+                                r.left, r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+  if (!window) return 1;
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  UpdateWindow(window);
+  RunFor(300);
+  PrintUtf8Line(L"ready");
+  RunFor(static_cast<ULONGLONG>(Number(o.words[1])) * 1000);
+  return 0;
+}
+
+int ListItems(const Options& o) {
+  if (o.words.size() != 3) return 2;
+  HWND dialog = FindWindowW(L"#32770", o.words[1].c_str());
+  if (!dialog) return 1;
+  HWND list = GetDlgItem(dialog, static_cast<int>(Number(o.words[2])));
+  if (!list) return 1;
+  const auto count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    const auto length = static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0));
+    std::wstring text(length + 1, L'\0');
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    PrintUtf8Line(text.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunWindowCommand(const Options& o) {
+  const std::wstring& verb = o.words[0];
+  if (verb == L"window") return TestWindow(o);
+  if (verb == L"pattern") return Pattern(o);
+  if (verb == L"list-items") return ListItems(o);
+  return -1;
+}
