@@ -31,10 +31,14 @@ set(VISTREL_STATIC_RUNTIME -static)
 set(VISTREL_WINDOWS_SOURCES
   src/app/app_state.cpp
   src/app/commands.cpp
+  src/app/countdown.cpp
   src/app/core_window.cpp
   src/app/tray.cpp
   src/app/tray_owner_window.cpp
   src/capture/freeform.cpp
+  src/audio/audio_recorder.cpp
+  src/audio/audio_source.cpp
+  src/audio/ffmpeg_util.cpp
   src/capture/capture_output.cpp
   src/capture/screen_capture.cpp
   src/capture/window_capture.cpp
@@ -45,6 +49,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/sound.cpp
   src/core/unique_file.cpp
   src/i18n/system_language.cpp
+  src/tracks/track_file.cpp
 )
 
 add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
@@ -52,8 +57,13 @@ configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/generated/version.h @ONLY)
 target_include_directories(vistrel_lib PUBLIC src res ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(vistrel_lib PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 target_compile_options(vistrel_lib PRIVATE ${VISTREL_WARNINGS})
+# nlohmann/json from Debian, through a folder that holds only that library: /usr/include itself
+# must not reach the mingw-w64 compiler.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
+file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
+target_include_directories(vistrel_lib SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
-  user32 gdi32 gdiplus dwmapi comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
+  user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)

@@ -8,6 +8,7 @@
 #include "app/maker.h"
 #include "app/messages.h"
 #include "app/tray.h"
+#include "audio/audio_recorder.h"
 #include "capture/capture_output.h"
 #include "capture/window_capture.h"
 #include "config/hotkeys.h"
@@ -80,10 +81,16 @@ void RunHotkey(HWND, int id) {
       LogUnavailable(L"Video recording");
       break;
     case kHotkeyVideoPauseResume:
-    case kHotkeyAudioPauseResume:
-      break;  // pauses only an active recording, and none can run yet
+      break;  // pauses only an active video recording, and none can run yet
     case kHotkeyAudioStartStop:
-      LogUnavailable(L"Audio recording");
+      TheAudioRecorder().Toggle(App().coreWindow.load());
+      break;
+    case kHotkeyAudioPauseResume:
+      if (TheAudioRecorder().GetState() == kStatePaused) {
+        TheAudioRecorder().Resume();
+      } else if (TheAudioRecorder().GetState() == kStateRecording) {
+        TheAudioRecorder().Pause();
+      }
       break;
     case kHotkeyGifStartStop:
       LogUnavailable(L"GIF recording");
@@ -127,11 +134,20 @@ void RunTrayCommand(HWND trayOwner, int command) {
       LogUnavailable(L"Video recording");
       break;
     case kCmdAudioRecording:
-      LogUnavailable(L"Audio recording");
+      TheAudioRecorder().Toggle(App().coreWindow.load());
       break;
     case kCmdPauseResume:
+      if (TheAudioRecorder().GetState() != kStateIdle) {
+        if (TheAudioRecorder().GetState() == kStatePaused) {
+          TheAudioRecorder().Resume();
+        } else {
+          TheAudioRecorder().Pause();
+        }
+      }
+      break;
     case kCmdStopRecording:
-      break;  // act on an active recording, and none can run yet
+      if (TheAudioRecorder().GetState() != kStateIdle) TheAudioRecorder().Stop();
+      break;
     case kCmdAbout:
       ShowAbout(trayOwner);
       break;

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/messages.h"
+#include "audio/audio_recorder.h"
 #include "core/balloon.h"
 #include "i18n/tr.h"
 
@@ -86,7 +87,8 @@ void RemoveTrayIcon(HWND owner) {
 
 TrayMenuState CurrentTrayMenuState() {
   TrayMenuState state;
-  // The recorders report here as they join the program; until then nothing can be recording.
+  // The video and GIF recorders report here as they join the program.
+  state.audioState = static_cast<int>(TheAudioRecorder().GetState());
   state.hotkeysPaused = App().hotkeysPaused;
   return state;
 }

@@ -165,9 +165,11 @@ bool OpenOverlay(HINSTANCE instance) {
 
 void CreateLoupe(HWND overlay) {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(overlay, GWLP_HINSTANCE));
-  UniqueWindow loupe(CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kLoupeClass,
-                                     L"Loupe", WS_POPUP, 0, 0, kLoupeSize, kLoupeSize, overlay,
-                                     nullptr, instance, nullptr));
+  // Shown, the loupe must still let every click and move through to the overlay: a fast
+  // pointer can land on it before it has moved away (hence WS_EX_TRANSPARENT).
+  UniqueWindow loupe(CreateWindowExW(
+      WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kLoupeClass, L"Loupe",
+      WS_POPUP, 0, 0, kLoupeSize, kLoupeSize, overlay, nullptr, instance, nullptr));
   if (!loupe) return;
   // A layered window stays invisible until it has an opacity; fully opaque, it paints as usual.
   SetLayeredWindowAttributes(loupe.get(), 0, 255, LWA_ALPHA);

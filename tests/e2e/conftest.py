@@ -1,3 +1,4 @@
+import fcntl
 import os
 import subprocess
 from pathlib import Path
@@ -7,7 +8,15 @@ import pytest
 from harness import BIN, ROOT, Driver, Prefix, Vistrel
 
 
+_session_lock = None
+
+
 def pytest_sessionstart(session):
+    # One end-to-end run at a time per machine: the program is a single instance and its hotkeys
+    # are global, so two runs in the same prefix would disturb each other.
+    global _session_lock
+    _session_lock = open('/tmp/vistrel-e2e.lock', 'w')
+    fcntl.flock(_session_lock, fcntl.LOCK_EX)
     # Run inside the project's Wine environment; start it when the caller has not.
     if 'WINEPREFIX' not in os.environ or 'VISTREL_ENV_STATE' not in os.environ:
         out = subprocess.run([str(ROOT / 'scripts' / 'wine-env.sh'), 'start'], check=True,
@@ -51,3 +60,9 @@ def app(fresh_prefix: Prefix, driver: Driver):
     yield first
     for instance in instances:
         instance.kill()
+
+
+def pytest_sessionfinish(session, exitstatus):
+    if _session_lock:
+        fcntl.flock(_session_lock, fcntl.LOCK_UN)
+        _session_lock.close()

@@ -98,6 +98,16 @@ def test_a_six_by_six_drag_captures_six_by_six_pixels_and_plays_the_sound(app, p
     assert sound.loud_seconds() > 0.1, 'the free-form capture sound plays'
 
 
+def test_a_drag_can_start_where_the_loupe_is(app, prefix, shots, driver):
+    start(app, prefix, shots)
+    with DriverWindow('pattern', '60'):
+        open_overlay(app, driver)
+        assert mouse_move(driver, 700, 350)  # the loupe now covers (720, 370)-(840, 490)
+        time.sleep(0.5)
+        image = drag_and_capture(app, driver, shots, (800, 400, 900, 470, 1))
+    assert np.array_equal(image, pattern(800, 400, 900, 470))
+
+
 def test_dragging_up_left_captures_what_dragging_down_right_does(app, prefix, shots, driver):
     start(app, prefix, shots)
     with DriverWindow('pattern', '60'):
@@ -187,6 +197,20 @@ def test_a_second_request_while_the_overlay_is_open_changes_nothing(app, prefix,
     assert wait_count(app, COMPLETE, 2)
 
 
+def test_exiting_with_the_overlay_open_cancels_it_and_ends_cleanly(app, prefix, shots, driver):
+    start(app, prefix, shots)
+    open_overlay(app, driver)
+    assert mouse_move(driver, 800, 400) and mouse_button(driver, 'down')
+    assert mouse_move(driver, 900, 500)
+    assert driver.keys('ctrl+alt+shift+f4')
+    assert app.wait_exit() == 0
+    mouse_button(driver, 'up')
+    texts = app.log_texts()
+    assert texts.count(COMPLETE) == 1
+    assert texts.index('Application exiting.') < texts.index(COMPLETE)
+    assert png_files(shots) == []
+
+
 # What the overlay shows ---------------------------------------------------------------------
 
 def picture_when(condition, name, timeout=10.0):
@@ -201,7 +225,7 @@ def picture_when(condition, name, timeout=10.0):
 
 def dimmed(value):
     """A colour under the black shade of alpha 128."""
-    return np.array(value) * 127 // 255
+    return np.array(value, dtype=int) * 127 // 255
 
 
 def near(picture, x, y, colour, reach=1):

@@ -1,0 +1,110 @@
+// Records the microphone, the system audio or both mixed into one MP3, M4A or WAV file.
+#pragma once
+
+#include <windows.h>
+#include <endpointvolume.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/audio_source.h"
+#include "audio/ffmpeg_util.h"
+
+namespace vistrel {
+
+// Recorder states; the video recorder uses the same numbers.
+enum RecorderState : std::uint32_t {
+  kStateIdle = 0,
+  kStateRecording = 1,
+  kStatePauseRequested = 2,
+  kStatePaused = 3,
+  kStateResumeRequested = 4,
+  kStateStopping = 5,
+};
+
+class AudioRecorder {
+ public:
+  AudioRecorder() = default;
+  AudioRecorder(const AudioRecorder&) = delete;
+  AudioRecorder& operator=(const AudioRecorder&) = delete;
+  ~AudioRecorder() { Stop(); }
+
+  // Starts the countdown and then the recording; false when a recording runs or is starting.
+  bool Start(HWND owner);
+  // Ends the recording, writes the file and waits for the recording thread.
+  void Stop();
+  void Pause();
+  void Resume();
+  void Toggle(HWND owner);
+  std::uint32_t GetState() const { return state_.load(); }
+
+ private:
+  // One source in the mix and how loud it goes in.
+  struct MixInput {
+    std::unique_ptr<AudioSource> source;
+    float gain = 1.0f;
+    bool followsSystemVolume = false;  // also scaled by the endpoint's master volume
+  };
+
+  static unsigned __stdcall StartThreadMain(void* self);
+  static unsigned __stdcall RecordingThreadMain(void* self);
+  void RunStart();
+  HRESULT Initialize();
+  void OpenSettingsSources();
+  HRESULT InitFFmpeg();
+  HRESULT InitAudioEncoder();
+  HRESULT OpenOutputFile();
+  std::wstring MakeOutputPath();
+  void RecordingLoop();
+  void PauseClients();
+  void ResumeClients();
+  void DrainSources();
+  HRESULT MixAndEncodeAudio(bool finishing);
+  HRESULT EncodeMixFrame(int samples);
+  HRESULT EncodeAndWrite(AVFrame* frame);
+  void FlushFinalResampler();
+  std::int64_t ElapsedTicks() const;
+  float GainOf(const MixInput& input) const;
+  void Cleanup();
+  void ShowBalloon(const std::wstring& title, const std::wstring& text) const;
+  void PlayEventSound(const std::wstring& sound) const;
+
+  std::atomic<std::uint32_t> state_{kStateIdle};
+  std::atomic<bool> starting_{false};
+  std::mutex lock_;
+  std::mutex writeLock_;
+  UniqueKernelHandle recordingThread_;
+  HWND owner_ = nullptr;
+  std::wstring outputPath_;
+  bool playSounds_ = true;
+  bool configuredSources_ = false;
+  bool headerWritten_ = false;
+  int audioFormat_ = 0;
+  int quality_ = 2;
+
+  LARGE_INTEGER frequency_{};
+  LARGE_INTEGER startCounter_{};
+  LARGE_INTEGER pauseStart_{};
+  std::int64_t pausedTotal_ = 0;
+  std::int64_t framesEncoded_ = 0;
+  std::int64_t samplesWritten_ = 0;
+
+  std::vector<MixInput> inputs_;
+  Microsoft::WRL::ComPtr<IAudioEndpointVolume> endpointVolume_;
+  OutputContextPtr format_;
+  CodecContextPtr codec_;
+  AVStream* stream_ = nullptr;
+  FramePtr mixFrame_;
+  FramePtr encoderFrame_;
+  SwrPtr finalResampler_;
+};
+
+// The process-wide audio recorder.
+AudioRecorder& TheAudioRecorder();
+
+}  // namespace vistrel

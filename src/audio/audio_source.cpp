@@ -1,0 +1,222 @@
+#include "audio/audio_source.h"
+
+#include <ks.h>
+#include <ksmedia.h>
+
+#include "audio/audio_mix.h"
+#include "core/log.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
+using Microsoft::WRL::ComPtr;
+
+namespace vistrel {
+namespace {
+
+constexpr REFERENCE_TIME kBufferDuration = 10000000;  // one second
+constexpr HRESULT kElementNotFound = static_cast<HRESULT>(0x80070490);
+
+const wchar_t* SourceName(bool isInput) { return isInput ? L"Microphone" : L"System Audio"; }
+
+HRESULT OpenEndpoint(const wchar_t* prefix, IMMDeviceEnumerator* enumerator, bool isInput,
+                     const std::wstring& deviceId, ComPtr<IMMDevice>& device) {
+  HRESULT hr = E_FAIL;
+  if (!deviceId.empty() && deviceId != L"Default") {
+    LogMessage(L" -> Using selected device with ID: " + deviceId);
+    hr = enumerator->GetDevice(deviceId.c_str(), device.ReleaseAndGetAddressOf());
+    if (FAILED(hr)) {
+      LogMessage(std::wstring(prefix) + L"[WARNING] Failed to get selected audio device. Falling back to default.");
+    }
+  } else {
+    LogMessage(L" -> Using default device.");
+  }
+  if (!device) {
+    hr = enumerator->GetDefaultAudioEndpoint(isInput ? eCapture : eRender, eConsole,
+                                             device.ReleaseAndGetAddressOf());
+  }
+  return device ? S_OK : hr;
+}
+
+AVSampleFormat ToFfmpeg(CaptureSampleFormat format) {
+  switch (format) {
+    case CaptureSampleFormat::S16: return AV_SAMPLE_FMT_S16;
+    case CaptureSampleFormat::S32: return AV_SAMPLE_FMT_S32;
+    case CaptureSampleFormat::Float: return AV_SAMPLE_FMT_FLT;
+    case CaptureSampleFormat::Double: return AV_SAMPLE_FMT_DBL;
+    default: return AV_SAMPLE_FMT_NONE;
+  }
+}
+
+const WAVEFORMATEXTENSIBLE* Extensible(const WAVEFORMATEX* format) {
+  if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE || format->cbSize < 22) return nullptr;
+  return reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
+}
+
+AVSampleFormat InputSampleFormat(const WAVEFORMATEX* format) {
+  const WAVEFORMATEXTENSIBLE* ext = Extensible(format);
+  const bool isFloat = ext && IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+  const bool isPcm = ext && IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
+  const std::uint16_t tag = format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && !ext ? 0 : format->wFormatTag;
+  return ToFfmpeg(CaptureFormatOf(tag, format->wBitsPerSample, isFloat, isPcm));
+}
+
+}  // namespace
+
+void AudioSource::Release() {
+  if (client) client->Stop();
+  resampler.reset();
+  fifo.reset();
+  mixFormat.put();
+  captureClient.Reset();
+  client.Reset();
+  device.Reset();
+}
+
+HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring& deviceId,
+                        AudioSource& source, ComPtr<IAudioEndpointVolume>* endpointVolume) {
+  const std::wstring name = SourceName(isInput);
+  source.isInput = isInput;
+  LogMessage(L"AudioRecorder: Initializing " + name + L".");
+  ComPtr<IMMDeviceEnumerator> enumerator;
+  HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&enumerator));
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"CoCreateInstance for MMDeviceEnumerator", hr);
+    return hr;
+  }
+  hr = OpenEndpoint(prefix, enumerator.Get(), isInput, deviceId, source.device);
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"GetAudioEndpoint for " + name, hr);
+    if (hr == kElementNotFound) LogMessage(L" -> Audio endpoint not found. Is it connected and enabled?");
+    source.Release();
+    return hr;
+  }
+  hr = source.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                               reinterpret_cast<void**>(source.client.ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"Activate IAudioClient for " + name, hr);
+    source.Release();
+    return hr;
+  }
+  LogMessage(L" -> Activated IAudioClient.");
+  if (!isInput && endpointVolume) {
+    endpointVolume->Reset();
+    const HRESULT volume = source.device->Activate(
+        __uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+        reinterpret_cast<void**>(endpointVolume->ReleaseAndGetAddressOf()));
+    if (SUCCEEDED(volume)) {
+      LogMessage(L" -> Activated IAudioEndpointVolume for system audio.");
+    } else {
+      LogHresultError(prefix, L"Activate IAudioEndpointVolume for System Audio", volume);
+      endpointVolume->Reset();
+    }
+  }
+  hr = source.client->GetMixFormat(source.mixFormat.put());
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"GetMixFormat for " + name, hr);
+    source.Release();
+    return hr;
+  }
+  const WAVEFORMATEX* format = source.mixFormat.get();
+  LogMessage(L" -> Found mix format: " + std::to_wstring(format->nSamplesPerSec) + L" Hz, " +
+             std::to_wstring(format->nChannels) + L" channels, " + std::to_wstring(format->wBitsPerSample) +
+             L" bits/sample, format tag " + std::to_wstring(format->wFormatTag) + L".");
+  hr = source.client->Initialize(AUDCLNT_SHAREMODE_SHARED, isInput ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK,
+                                 kBufferDuration, 0, format, nullptr);
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"IAudioClient->Initialize for " + name, hr);
+    source.Release();
+    return hr;
+  }
+  LogMessage(L" -> Initialized IAudioClient in shared mode.");
+  hr = source.client->GetService(IID_PPV_ARGS(&source.captureClient));
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"GetService for IAudioCaptureClient for " + name, hr);
+    source.Release();
+    return hr;
+  }
+  LogMessage(L" -> Got IAudioCaptureClient service.");
+  return S_OK;
+}
+
+HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source) {
+  const WAVEFORMATEX* format = source.mixFormat.get();
+  if (!format) return E_POINTER;
+  const AVSampleFormat inputFormat = InputSampleFormat(format);
+  if (inputFormat == AV_SAMPLE_FMT_NONE) {
+    LogMessage(L"InitAudioResampler: [ERROR] Unsupported input WASAPI format.");
+    return E_FAIL;
+  }
+  AVChannelLayout inputLayout{};
+  const WAVEFORMATEXTENSIBLE* ext = Extensible(format);
+  if (!ext || av_channel_layout_from_mask(&inputLayout, ext->dwChannelMask) < 0 ||
+      inputLayout.nb_channels != format->nChannels) {
+    av_channel_layout_uninit(&inputLayout);
+    av_channel_layout_default(&inputLayout, format->nChannels);
+  }
+  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+  SwrContext* swr = nullptr;
+  const int result = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, kMixSampleRate, &inputLayout,
+                                         inputFormat, static_cast<int>(format->nSamplesPerSec), 0, nullptr);
+  av_channel_layout_uninit(&inputLayout);
+  source.resampler.reset(swr);
+  if (result < 0) {
+    LogFfmpegError(prefix, L"swr_alloc_set_opts2", result);
+    return E_FAIL;
+  }
+  if (!swr) {
+    LogMessage(L"InitAudioResampler: [ERROR] swr_alloc_set_opts2 returned null.");
+    return E_FAIL;
+  }
+  const int init = swr_init(swr);
+  if (init < 0) {
+    LogFfmpegError(prefix, L"swr_init", init);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+bool CreateSourceFifo(AudioSource& source) {
+  source.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kMixChannels, 1));
+  return source.fifo != nullptr;
+}
+
+HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source) {
+  if (!source.ready()) return E_POINTER;
+  const WAVEFORMATEX* format = source.mixFormat.get();
+  UINT32 packetFrames = 0;
+  while (SUCCEEDED(source.captureClient->GetNextPacketSize(&packetFrames)) && packetFrames > 0) {
+    BYTE* data = nullptr;
+    UINT32 frames = 0;
+    DWORD flags = 0;
+    const HRESULT hr = source.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+    if (FAILED(hr) || hr == AUDCLNT_S_BUFFER_EMPTY) {
+      if (FAILED(hr)) LogHresultError(prefix, L"IAudioCaptureClient::GetBuffer", hr);
+      break;
+    }
+    const auto expected = static_cast<int>(ConvertedSampleCount(frames, static_cast<int>(format->nSamplesPerSec)));
+    const int capacity = expected + 16;  // head-room for what the resampler holds back
+    SampleBufferPtr buffer = AllocateMixSamples(capacity);
+    int produced = 0;
+    if (buffer && (flags & AUDCLNT_BUFFERFLAGS_SILENT)) {
+      // Silence lasts exactly as long as the packet, so the source keeps its place in time.
+      produced = expected;
+    } else if (buffer) {
+      const std::uint8_t* input[] = {data};
+      produced = swr_convert(source.resampler.get(), buffer.get(), capacity, input, static_cast<int>(frames));
+      if (produced < 0) {
+        LogFfmpegError(prefix, L"swr_convert", produced);
+        produced = 0;
+      }
+    }
+    if (produced > 0) {
+      av_audio_fifo_write(source.fifo.get(), reinterpret_cast<void**>(buffer.get()), produced);
+    }
+    source.captureClient->ReleaseBuffer(frames);
+  }
+  return S_OK;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,45 @@
+#include "audio/ffmpeg_util.h"
+
+#include <cstdio>
+
+#include "audio/audio_mix.h"
+#include "core/log.h"
+#include "core/text.h"
+
+namespace vistrel {
+
+void LogHresultError(const wchar_t* prefix, const std::wstring& label, HRESULT hr) {
+  wchar_t code[16];
+  std::swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
+  std::wstring line = std::wstring(prefix) + L"[ERROR] " + label + L" failed. HRESULT: " + code;
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (length > 0) {
+    std::wstring message(text, length);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
+    line += L" - " + message;
+  }
+  LocalFree(text);
+  LogMessage(line);
+}
+
+void LogFfmpegError(const wchar_t* prefix, const std::wstring& label, int code) {
+  char message[64] = {};
+  av_strerror(code, message, sizeof message);
+  LogMessage(std::wstring(prefix) + L"[FFMPEG ERROR] " + label + L" failed. Code: " +
+             std::to_wstring(code) + L", Message: " + Utf8ToWide(message));
+}
+
+SampleBufferPtr AllocateMixSamples(int samples) {
+  std::uint8_t** planes = nullptr;
+  if (av_samples_alloc_array_and_samples(&planes, nullptr, kMixChannels, samples, AV_SAMPLE_FMT_FLTP, 0) < 0) {
+    return SampleBufferPtr(nullptr);
+  }
+  SampleBufferPtr buffer(planes);
+  av_samples_set_silence(planes, 0, samples, kMixChannels, AV_SAMPLE_FMT_FLTP);
+  return buffer;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,258 @@
+// Free-form selection: its geometry, and the overlay driven through its own window messages.
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <initializer_list>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "capture/freeform.h"
+#include "capture/freeform_layout.h"
+#include "core/handles.h"
+#include "core/log.h"
+#include "temp_folder.h"
+
+namespace vistrel {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+
+void ExpectRect(const RECT& r, LONG left, LONG top, LONG right, LONG bottom) {
+  EXPECT_EQ(r.left, left);
+  EXPECT_EQ(r.top, top);
+  EXPECT_EQ(r.right, right);
+  EXPECT_EQ(r.bottom, bottom);
+}
+
+TEST(FreeformLayout, TheSelectionIsTheSameFromAnyCorner) {
+  ExpectRect(SelectionRect({10, 20}, {16, 30}), 10, 20, 16, 30);
+  ExpectRect(SelectionRect({16, 30}, {10, 20}), 10, 20, 16, 30);
+  ExpectRect(SelectionRect({16, 20}, {10, 30}), 10, 20, 16, 30);
+  ExpectRect(SelectionRect({-5, -8}, {3, 2}), -5, -8, 3, 2);
+}
+
+TEST(FreeformLayout, SixPixelsEachWayIsTheSmallestCapture) {
+  EXPECT_TRUE(SelectionIsCapturable({0, 0}, {6, 6}));
+  EXPECT_TRUE(SelectionIsCapturable({6, 6}, {0, 0}));
+  EXPECT_FALSE(SelectionIsCapturable({0, 0}, {5, 100}));
+  EXPECT_FALSE(SelectionIsCapturable({0, 0}, {100, 5}));
+  EXPECT_FALSE(SelectionIsCapturable({10, 10}, {5, 40}));
+  EXPECT_FALSE(SelectionIsCapturable({10, 10}, {10, 10}));
+}
+
+TEST(FreeformLayout, LoupeBelowRightOfThePointerAndTheLabelUnderIt) {
+  const PointerDecorations d = PlacePointerDecorations({100, 200}, {1920, 1080});
+  ExpectRect(d.loupe, 120, 220, 240, 340);
+  ExpectRect(d.label, 120, 346, 240, 376);
+}
+
+TEST(FreeformLayout, NearTheRightEdgeBothGoLeftOfThePointer) {
+  const PointerDecorations fits = PlacePointerDecorations({1780, 200}, {1920, 1080});
+  ExpectRect(fits.loupe, 1800, 220, 1920, 340);
+  const PointerDecorations flipped = PlacePointerDecorations({1781, 200}, {1920, 1080});
+  ExpectRect(flipped.loupe, 1641, 220, 1761, 340);
+  ExpectRect(flipped.label, 1641, 346, 1761, 376);
+}
+
+TEST(FreeformLayout, NearTheBottomBothGoAboveWithTheLabelOnTop) {
+  const PointerDecorations fits = PlacePointerDecorations({100, 904}, {1920, 1080});
+  ExpectRect(fits.label, 120, 1050, 240, 1080);
+  const PointerDecorations flipped = PlacePointerDecorations({100, 905}, {1920, 1080});
+  ExpectRect(flipped.loupe, 120, 765, 240, 885);
+  ExpectRect(flipped.label, 120, 729, 240, 759);
+}
+
+// The overlay -----------------------------------------------------------------------------------
+
+struct Received {
+  UINT count = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+};
+
+Received g_received;
+
+LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CAPTURE_READY) {
+    ++g_received.count;
+    g_received.wParam = wParam;
+    g_received.lParam = lParam;
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Handles this thread's messages for a while.
+void Pump(DWORD milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  while (GetTickCount64() < deadline) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+BOOL CALLBACK CountOverlay(HWND window, LPARAM count) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (std::wstring(name) == L"FreeFormSelectWindowClass") ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+int OverlayCount() {
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), CountOverlay, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+class FreeformOverlay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseLogFile(folder_ / L"log.txt");
+    Gdiplus::GdiplusStartupInput input;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr), Gdiplus::Ok);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ReceiverProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"FreeformTestReceiver";
+    RegisterClassW(&wc);
+    receiver_.reset(CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    wc.hInstance, nullptr));
+    ASSERT_TRUE(receiver_);
+    g_received = {};
+  }
+
+  void TearDown() override {
+    if (HWND overlay = Overlay()) DestroyWindow(overlay);
+    Pump(50);
+    if (g_received.wParam) DeleteObject(reinterpret_cast<HGDIOBJ>(g_received.wParam));
+    receiver_.reset();
+    Gdiplus::GdiplusShutdown(gdiplus_);
+    UseLogFile(L"");
+  }
+
+  void Start() {
+    StartFreeformCapture(GetModuleHandleW(nullptr), receiver_.get());
+    ASSERT_TRUE(FreeformCaptureActive());
+    ASSERT_NE(Overlay(), nullptr);
+    Pump(100);
+  }
+
+  static HWND Overlay() { return FindWindowW(L"FreeFormSelectWindowClass", nullptr); }
+
+  static void Drag(HWND overlay, POINT from, POINT to) {
+    SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+    SendMessageW(overlay, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+    SendMessageW(overlay, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+  }
+
+  size_t LogCount(const std::string& line) {
+    const std::string log = ReadBytes(folder_ / L"log.txt");
+    size_t count = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
+    return count;
+  }
+
+  TempFolder folder_;
+  ULONG_PTR gdiplus_ = 0;
+  UniqueWindow receiver_;
+};
+
+TEST_F(FreeformOverlay, ASixBySixDragPostsASixBySixBitmapAsTypeTwo) {
+  Start();
+  Drag(Overlay(), {300, 200}, {294, 194});
+  EXPECT_FALSE(FreeformCaptureActive());
+  EXPECT_EQ(Overlay(), nullptr);
+  Pump(200);
+  ASSERT_EQ(g_received.count, 1u);
+  EXPECT_EQ(g_received.lParam, 2);
+  BITMAP info{};
+  ASSERT_NE(GetObjectW(reinterpret_cast<HGDIOBJ>(g_received.wParam), sizeof info, &info), 0);
+  EXPECT_EQ(info.bmWidth, 6);
+  EXPECT_EQ(info.bmHeight, 6);
+  EXPECT_EQ(LogCount("Freeform capture complete."), 1u);
+}
+
+TEST_F(FreeformOverlay, SmallDragsEscapeAndTheRightButtonCancel) {
+  const auto cancels = {
+      +[](HWND o) { Drag(o, {100, 100}, {105, 140}); },
+      +[](HWND o) { Drag(o, {100, 100}, {140, 95}); },
+      +[](HWND o) { SendMessageW(o, WM_KEYDOWN, VK_ESCAPE, 0); },
+      +[](HWND o) { SendMessageW(o, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(50, 50)); },
+      +[](HWND o) {
+        SendMessageW(o, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+        SendMessageW(o, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(200, 200));
+        SendMessageW(o, WM_KEYDOWN, VK_ESCAPE, 0);
+      },
+  };
+  size_t finished = 0;
+  for (const auto cancel : cancels) {
+    Start();
+    cancel(Overlay());
+    EXPECT_FALSE(FreeformCaptureActive()) << finished;
+    EXPECT_EQ(LogCount("Freeform capture complete."), ++finished);
+  }
+  Pump(200);
+  EXPECT_EQ(g_received.count, 0u);
+  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), finished);
+}
+
+TEST_F(FreeformOverlay, OtherKeysAndAStrayButtonUpAreIgnored) {
+  Start();
+  SendMessageW(Overlay(), WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageW(Overlay(), WM_KEYDOWN, VK_SPACE, 0);
+  SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(400, 400));
+  EXPECT_TRUE(FreeformCaptureActive());
+  EXPECT_EQ(LogCount("Freeform capture complete."), 0u);
+}
+
+TEST_F(FreeformOverlay, ASecondStartWhileOpenIsIgnored) {
+  Start();
+  const HWND first = Overlay();
+  StartFreeformCapture(GetModuleHandleW(nullptr), receiver_.get());
+  EXPECT_EQ(Overlay(), first);
+  EXPECT_EQ(OverlayCount(), 1);
+  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 1u);
+  SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(FreeformCaptureActive());
+  Start();  // and once closed it starts again
+  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 2u);
+}
+
+TEST_F(FreeformOverlay, CoversTheVirtualScreenWithAVisibleLoupeThatLetsInputThrough) {
+  Start();
+  RECT overlay{};
+  GetWindowRect(Overlay(), &overlay);
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  ExpectRect(overlay, left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+             top + GetSystemMetrics(SM_CYVIRTUALSCREEN));
+
+  SendMessageW(Overlay(), WM_MOUSEMOVE, 0, MAKELPARAM(300, 200));
+  HWND loupe = FindWindowW(L"MagnifierLoupeClass", nullptr);
+  ASSERT_NE(loupe, nullptr);
+  EXPECT_EQ(GetWindow(loupe, GW_OWNER), Overlay());
+  EXPECT_TRUE(IsWindowVisible(loupe));
+  RECT at{};
+  GetWindowRect(loupe, &at);
+  ExpectRect(at, left + 320, top + 220, left + 440, top + 340);
+  BYTE alpha = 0;
+  DWORD flags = 0;
+  ASSERT_TRUE(GetLayeredWindowAttributes(loupe, nullptr, &alpha, &flags));
+  EXPECT_EQ(alpha, 255);
+  EXPECT_NE(flags & LWA_ALPHA, 0u);
+  EXPECT_NE(GetWindowLongW(loupe, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+
+  SendMessageW(Overlay(), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(IsWindow(loupe)) << "the loupe goes with the overlay";
+}
+
+}  // namespace
+}  // namespace vistrel
