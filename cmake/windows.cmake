@@ -37,6 +37,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/app/tray_owner_window.cpp
   src/capture/freeform.cpp
   src/audio/audio_recorder.cpp
+  src/audio/audio_recorder_tracks.cpp
   src/audio/audio_source.cpp
   src/audio/ffmpeg_util.cpp
   src/capture/capture_output.cpp

@@ -41,6 +41,10 @@ void AddWithGain(float* mix, const float* source, int count, float gain) {
   for (int i = 0; i < count; ++i) mix[i] += source[i] * gain;
 }
 
+void ScaleSamples(float* samples, int count, float gain) {
+  for (int i = 0; i < count; ++i) samples[i] *= gain;
+}
+
 void ClampSamples(float* samples, int count) {
   for (int i = 0; i < count; ++i) {
     if (samples[i] > 1.0f) samples[i] = 1.0f;

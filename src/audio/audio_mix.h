@@ -32,6 +32,9 @@ std::int64_t ConvertedSampleCount(std::int64_t frames, int inputRate);
 // mix[i] += source[i] * gain for `count` samples.
 void AddWithGain(float* mix, const float* source, int count, float gain);
 
+// samples[i] *= gain for `count` samples.
+void ScaleSamples(float* samples, int count, float gain);
+
 // Limits every sample to -1.0 .. 1.0.
 void ClampSamples(float* samples, int count);
 

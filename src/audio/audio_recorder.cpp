@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "app/countdown.h"
 #include "audio/audio_mix.h"
+#include "audio/recorder_util.h"
 #include "config/app_config.h"
 #include "core/balloon.h"
 #include "core/file_names.h"
@@ -26,22 +27,6 @@ extern "C" {
 namespace vistrel {
 namespace {
 
-constexpr wchar_t kPrefix[] = L"AudioRecorder: ";
-
-// COM for the calling thread, apartment-threaded, for as long as the object lives.
-class ComApartment {
- public:
-  ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  ~ComApartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
 
 std::wstring SystemErrorText(DWORD code) {
   wchar_t* text = nullptr;
@@ -52,12 +37,6 @@ std::wstring SystemErrorText(DWORD code) {
   LocalFree(text);
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
   return message;
-}
-
-std::int64_t Now() {
-  LARGE_INTEGER counter{};
-  QueryPerformanceCounter(&counter);
-  return counter.QuadPart;
 }
 
 }  // namespace
@@ -75,8 +54,17 @@ bool AudioRecorder::Start(HWND owner) {
     return false;
   }
   owner_ = owner;
+  MultiTrackConfig& tracks = MultiTrackConfig::Instance();
+  tracks.Load();
+  tracks_ = tracks.Tracks();
+  multiTrack_ = tracks.IsMultiTrackEnabled();
   configuredSources_ = false;
-  LogMessage(L"AudioRecorder: Standard mode is enabled.");
+  if (!multiTrack_ && tracks.UseSameSourcesInSingleMode() && !tracks_.empty()) {
+    LogMessage(L"AudioRecorder: Single-track mode will use sources defined in multi-track configuration.");
+    configuredSources_ = true;
+  }
+  LogMessage(multiTrack_ ? L"AudioRecorder: Multi-track mode is enabled."
+                         : L"AudioRecorder: Standard mode is enabled.");
   const uintptr_t thread = _beginthreadex(nullptr, 0, StartThreadMain, this, 0, nullptr);
   if (thread == 0) {
     LogMessage(L"AudioRecorder: [FATAL] Failed to create countdown thread.");
@@ -111,8 +99,11 @@ void AudioRecorder::RunStart() {
   const AppConfig config = ConfigSnapshot();
   playSounds_ = config.PlayAudioEventSounds;
   PlayEventSound(config.Sounds.RecordingStart);
-  if (FAILED(Initialize())) {
-    LogMessage(L"AudioRecorder: [FATAL] Single-track initialization failed.");
+  audioFormat_ = config.AudioFormat;
+  quality_ = config.AudioQuality;
+  if (FAILED(multiTrack_ ? InitializeMultiTrack() : Initialize())) {
+    LogMessage(multiTrack_ ? L"AudioRecorder: [FATAL] Multi-track initialization failed."
+                           : L"AudioRecorder: [FATAL] Single-track initialization failed.");
     ShowBalloon(tr(L"Audio Recording Failed"), tr(L"Could not start the audio recorder."));
     Cleanup();
     state_ = kStateIdle;
@@ -137,7 +128,11 @@ HRESULT AudioRecorder::Initialize() {
     LogMessage(L"AudioRecorder: [ERROR] QueryPerformanceFrequency failed.");
     return E_FAIL;
   }
-  OpenSettingsSources();
+  if (configuredSources_) {
+    OpenConfiguredSources();
+  } else {
+    OpenSettingsSources();
+  }
   if (FAILED(InitFFmpeg())) {
     LogMessage(L"AudioRecorder: [FATAL] FFmpeg init failed.");
     return E_FAIL;
@@ -145,15 +140,30 @@ HRESULT AudioRecorder::Initialize() {
   return S_OK;
 }
 
+void AudioRecorder::OpenConfiguredSources() {
+  LogMessage(L"AudioRecorder: Initializing audio devices from multi-track config for single-track mode.");
+  for (const TrackConfig& track : tracks_) {
+    for (const bool isInput : {true, false}) {
+      if (isInput ? !TrackRecordsAudioInput(track) : !TrackRecordsAudioOutput(track)) continue;
+      auto source = std::make_unique<AudioSource>();
+      const std::wstring& id = isInput ? track.audio_input_id : track.audio_output_id;
+      if (FAILED(InitAudioDevice(kAudioLogPrefix, isInput, id, *source, nullptr))) {
+        LogMessage(L"InitSingleAudioSource: [ERROR] Could not initialize audio source for track " + track.name);
+        continue;
+      }
+      const int volume = isInput ? track.input_volume : track.output_volume;
+      inputs_.push_back({std::move(source), static_cast<float>(volume) / 100.0f, false});
+    }
+  }
+}
+
 void AudioRecorder::OpenSettingsSources() {
   const AppConfig config = ConfigSnapshot();
-  audioFormat_ = config.AudioFormat;
-  quality_ = config.AudioQuality;
   const bool wantMic = config.AudioSource == 1 || config.AudioSource == 3;
   const bool wantSystem = config.AudioSource == 2 || config.AudioSource == 3;
   if (wantMic) {
     auto mic = std::make_unique<AudioSource>();
-    if (SUCCEEDED(InitAudioDevice(kPrefix, true, config.MicrophoneID, *mic, nullptr))) {
+    if (SUCCEEDED(InitAudioDevice(kAudioLogPrefix, true, config.MicrophoneID, *mic, nullptr))) {
       inputs_.push_back({std::move(mic), 1.0f, false});
     } else {
       LogMessage(L"AudioRecorder: Mic init failed. Continuing without it.");
@@ -161,7 +171,7 @@ void AudioRecorder::OpenSettingsSources() {
   }
   if (wantSystem) {
     auto system = std::make_unique<AudioSource>();
-    if (SUCCEEDED(InitAudioDevice(kPrefix, false, config.SystemAudioID, *system, &endpointVolume_))) {
+    if (SUCCEEDED(InitAudioDevice(kAudioLogPrefix, false, config.SystemAudioID, *system, &endpointVolume_))) {
       inputs_.push_back({std::move(system), SystemAudioGain(config.SystemAudioRecVolume, -1.0f), true});
     } else {
       LogMessage(L"AudioRecorder: System audio init failed. Continuing without it.");
@@ -196,7 +206,7 @@ HRESULT AudioRecorder::OpenOutputFile() {
                                               path.c_str());
   format_.reset(context);
   if (result < 0 || !context) {
-    LogFfmpegError(kPrefix, L"avformat_alloc_output_context2", result);
+    LogFfmpegError(kAudioLogPrefix, L"avformat_alloc_output_context2", result);
     return E_FAIL;
   }
   stream_ = avformat_new_stream(context, nullptr);
@@ -207,20 +217,20 @@ HRESULT AudioRecorder::OpenOutputFile() {
   stream_->id = static_cast<int>(context->nb_streams - 1);
   result = avcodec_parameters_from_context(stream_->codecpar, codec_.get());
   if (result < 0) {
-    LogFfmpegError(kPrefix, L"avcodec_parameters_from_context for audio", result);
+    LogFfmpegError(kAudioLogPrefix, L"avcodec_parameters_from_context for audio", result);
     return E_FAIL;
   }
   stream_->time_base = codec_->time_base;
   if (!(context->oformat->flags & AVFMT_NOFILE)) {
     result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
-      LogFfmpegError(kPrefix, L"avio_open", result);
+      LogFfmpegError(kAudioLogPrefix, L"avio_open", result);
       return E_FAIL;
     }
   }
   result = avformat_write_header(context, nullptr);
   if (result < 0) {
-    LogFfmpegError(kPrefix, L"avformat_write_header", result);
+    LogFfmpegError(kAudioLogPrefix, L"avformat_write_header", result);
     return E_FAIL;
   }
   headerWritten_ = true;
@@ -257,9 +267,11 @@ HRESULT AudioRecorder::InitAudioEncoder() {
     codec_->sample_fmt = audioFormat_ == 2 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
     LogMessage(L"InitAudioEncoder: Codec did not list preferred formats, using a default.");
   }
+  const AVOutputFormat* muxer = av_guess_format(output.muxer, nullptr, nullptr);
+  if (muxer && (muxer->flags & AVFMT_GLOBALHEADER)) codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int result = avcodec_open2(codec_.get(), encoder, nullptr);
   if (result < 0) {
-    LogFfmpegError(kPrefix, L"avcodec_open2 for audio", result);
+    LogFfmpegError(kAudioLogPrefix, L"avcodec_open2 for audio", result);
     return E_FAIL;
   }
   const int frameSize = codec_->frame_size > 0 ? codec_->frame_size : 1024;
@@ -271,7 +283,7 @@ HRESULT AudioRecorder::InitAudioEncoder() {
   av_channel_layout_default(&mixFrame_->ch_layout, kMixChannels);
   mixFrame_->nb_samples = frameSize;
   if ((result = av_frame_get_buffer(mixFrame_.get(), 0)) < 0) {
-    LogFfmpegError(kPrefix, L"av_frame_get_buffer for intermediate audio frame", result);
+    LogFfmpegError(kAudioLogPrefix, L"av_frame_get_buffer for intermediate audio frame", result);
     return E_FAIL;
   }
   encoderFrame_->format = codec_->sample_fmt;
@@ -279,7 +291,7 @@ HRESULT AudioRecorder::InitAudioEncoder() {
   av_channel_layout_copy(&encoderFrame_->ch_layout, &codec_->ch_layout);
   encoderFrame_->nb_samples = frameSize;
   if ((result = av_frame_get_buffer(encoderFrame_.get(), 0)) < 0) {
-    LogFfmpegError(kPrefix, L"av_frame_get_buffer for resampled audio frame", result);
+    LogFfmpegError(kAudioLogPrefix, L"av_frame_get_buffer for resampled audio frame", result);
     return E_FAIL;
   }
   SwrContext* swr = nullptr;
@@ -287,18 +299,19 @@ HRESULT AudioRecorder::InitAudioEncoder() {
                                &mixFrame_->ch_layout, AV_SAMPLE_FMT_FLTP, kMixSampleRate, 0, nullptr);
   finalResampler_.reset(swr);
   if (result < 0 || !swr) {
-    LogFfmpegError(kPrefix, L"swr_alloc_set_opts2 for final resampler", result);
+    LogFfmpegError(kAudioLogPrefix, L"swr_alloc_set_opts2 for final resampler", result);
     return E_FAIL;
   }
   if ((result = swr_init(swr)) < 0) {
-    LogFfmpegError(kPrefix, L"swr_init for final resampler", result);
+    LogFfmpegError(kAudioLogPrefix, L"swr_init for final resampler", result);
     return E_FAIL;
   }
   for (MixInput& input : inputs_) {
-    if (FAILED(InitAudioResampler(kPrefix, *input.source))) return E_FAIL;
+    if (FAILED(InitAudioResampler(kAudioLogPrefix, *input.source))) return E_FAIL;
     if (!CreateSourceFifo(*input.source)) {
-      LogMessage(input.source->isInput ? L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for Mic failed."
-                                       : L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for System Audio failed.");
+      LogMessage(configuredSources_ ? L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for multi-source single track failed."
+                 : input.source->isInput ? L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for Mic failed."
+                                         : L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for System Audio failed.");
       return E_OUTOFMEMORY;
     }
   }
@@ -325,13 +338,14 @@ std::wstring AudioRecorder::MakeOutputPath() {
     return {};
   }
   const AudioOutputFormat output = AudioOutputFormatOf(audioFormat_);
-  if (!output.encoder) LogMessage(L"AudioRecorder: [WARN] Unknown audio format, defaulting to .mp3");
+  if (!multiTrack_ && !output.encoder) LogMessage(L"AudioRecorder: [WARN] Unknown audio format, defaulting to .mp3");
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  const std::wstring base = configuredSources_ ? L"Mixed_AudioRecording" : L"AudioRecording";
+  const std::wstring base = multiTrack_ || configuredSources_ ? L"Mixed_AudioRecording" : L"AudioRecording";
+  const std::wstring extension = multiTrack_ ? L"m4a" : output.extension;
   const std::wstring name = base + L"_" +
                             FormatFileTimestamp({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}) +
-                            L"." + output.extension;
+                            L"." + extension;
   const std::wstring path = ClaimNewFile(folder + L"\\" + name);
   if (!path.empty()) LogMessage(L"AudioRecorder: Generated final audio path: " + path);
   return path;
@@ -341,20 +355,21 @@ unsigned __stdcall AudioRecorder::RecordingThreadMain(void* self) {
   auto* recorder = static_cast<AudioRecorder*>(self);
   ComApartment com;
   if (FAILED(com.result())) {
-    LogHresultError(kPrefix, L"CoInitializeEx in recording thread", com.result());
+    LogHresultError(kAudioLogPrefix, L"CoInitializeEx in recording thread", com.result());
     recorder->state_ = kStateIdle;
     return 0;
   }
-  for (MixInput& input : recorder->inputs_) input.source->Start();
+  recorder->ResumeClients();
   LogMessage(L"AudioRecorder: All initializations successful. Recording is now active.");
-  recorder->startCounter_.QuadPart = Now();
+  recorder->startCounter_.QuadPart = CounterNow();
   recorder->RecordingLoop();
   LogMessage(L"AudioRecorder: Recording thread has finished.");
   return 0;
 }
 
 void AudioRecorder::RecordingLoop() {
-  LogMessage(L"AudioRecorder: Recording thread started, entering main loop.");
+  LogMessage(multiTrack_ ? L"AudioRecorder: Multi-track recording thread started, entering main loop."
+                         : L"AudioRecorder: Recording thread started, entering main loop.");
   const AppConfig config = ConfigSnapshot();
   for (;;) {
     std::uint32_t state;
@@ -364,17 +379,22 @@ void AudioRecorder::RecordingLoop() {
     }
     if (state == kStateStopping) {
       // What was captured up to the stop is part of the recording.
-      DrainSources();
-      MixAndEncodeAudio(true);
-      LogMessage(L"AudioRecorder: Recording loop finished.");
+      if (multiTrack_) {
+        WriteDueTrackFrames(true);
+        LogMessage(L"AudioRecorder: Multi-track recording loop finished.");
+      } else {
+        DrainSources();
+        MixAndEncodeAudio(true);
+        LogMessage(L"AudioRecorder: Recording loop finished.");
+      }
       return;
     }
     if (state == kStatePauseRequested) {
       // The pause counts from the moment capture stops, so the sound that confirms it is not
       // recorded and leaves no silent gap in the file.
-      LogMessage(L"AudioRecorder: Pausing audio clients.");
+      LogMessage(multiTrack_ ? L"AudioRecorder: Pausing all audio clients." : L"AudioRecorder: Pausing audio clients.");
       PauseClients();
-      const std::int64_t stoppedAt = Now();
+      const std::int64_t stoppedAt = CounterNow();
       PlayEventSound(config.Sounds.RecordingPause);
       std::lock_guard guard(lock_);
       if (state_ == kStatePauseRequested) {
@@ -384,17 +404,24 @@ void AudioRecorder::RecordingLoop() {
       }
     } else if (state == kStateResumeRequested) {
       PlayEventSound(config.Sounds.RecordingResume);
-      LogMessage(L"AudioRecorder: Resuming audio clients.");
+      LogMessage(multiTrack_ ? L"AudioRecorder: Resuming all audio clients." : L"AudioRecorder: Resuming audio clients.");
       std::lock_guard guard(lock_);
       if (state_ == kStateResumeRequested) {
         for (MixInput& input : inputs_) av_audio_fifo_reset(input.source->fifo.get());
+        for (auto& record : trackStreams_) {
+          std::lock_guard fifo(record->fifoLock);
+          av_audio_fifo_reset(record->source->fifo.get());
+        }
         ResumeClients();
-        pausedTotal_ += Now() - pauseStart_.QuadPart;
+        pausedTotal_ += CounterNow() - pauseStart_.QuadPart;
         state_ = kStateRecording;
         LogMessage(L"AudioRecorder: Now recording.");
       }
     } else if (state == kStatePaused) {
       Sleep(100);
+    } else if (multiTrack_) {
+      WriteDueTrackFrames(false);
+      Sleep(10);
     } else {
       DrainSources();
       if (stream_) MixAndEncodeAudio(false);
@@ -405,18 +432,20 @@ void AudioRecorder::RecordingLoop() {
 
 void AudioRecorder::PauseClients() {
   for (MixInput& input : inputs_) input.source->Stop();
+  for (auto& record : trackStreams_) record->source->Stop();
 }
 
 void AudioRecorder::ResumeClients() {
   for (MixInput& input : inputs_) input.source->Start();
+  for (auto& record : trackStreams_) record->source->Start();
 }
 
 void AudioRecorder::DrainSources() {
-  for (MixInput& input : inputs_) DrainCaptureClient(kPrefix, *input.source);
+  for (MixInput& input : inputs_) DrainCaptureClient(kAudioLogPrefix, *input.source);
 }
 
 std::int64_t AudioRecorder::ElapsedTicks() const {
-  const std::int64_t elapsed = Now() - startCounter_.QuadPart - pausedTotal_;
+  const std::int64_t elapsed = CounterNow() - startCounter_.QuadPart - pausedTotal_;
   return elapsed > 0 ? elapsed : 0;
 }
 
@@ -470,7 +499,7 @@ HRESULT AudioRecorder::EncodeMixFrame(int available) {
   const int converted = swr_convert(finalResampler_.get(), encoderFrame_->data, encoderFrame_->nb_samples,
                                     const_cast<const std::uint8_t**>(mixFrame_->data), frameSamples);
   if (converted < 0) {
-    LogFfmpegError(kPrefix, L"Final swr_convert", converted);
+    LogFfmpegError(kAudioLogPrefix, L"Final swr_convert", converted);
   } else {
     encoderFrame_->pts = mixFrame_->pts;
     EncodeAndWrite(encoderFrame_.get());
@@ -495,26 +524,31 @@ void AudioRecorder::FlushFinalResampler() {
 }
 
 HRESULT AudioRecorder::EncodeAndWrite(AVFrame* frame) {
+  return EncodeAndWrite(frame, codec_.get(), stream_, L"Audio");
+}
+
+HRESULT AudioRecorder::EncodeAndWrite(AVFrame* frame, AVCodecContext* codec, AVStream* stream,
+                                      const std::wstring& label) {
   std::lock_guard guard(writeLock_);
   PacketPtr packet(av_packet_alloc());
   if (!packet) return E_OUTOFMEMORY;
-  int result = avcodec_send_frame(codec_.get(), frame);
+  int result = avcodec_send_frame(codec, frame);
   if (result == AVERROR_EOF) return E_FAIL;
   if (result < 0) {
-    LogFfmpegError(kPrefix, L"avcodec_send_frame for Audio", result);
+    LogFfmpegError(kAudioLogPrefix, L"avcodec_send_frame for " + label, result);
     return E_FAIL;
   }
   for (;;) {
-    result = avcodec_receive_packet(codec_.get(), packet.get());
+    result = avcodec_receive_packet(codec, packet.get());
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return S_OK;
     if (result < 0) {
-      LogFfmpegError(kPrefix, L"avcodec_receive_packet for Audio", result);
+      LogFfmpegError(kAudioLogPrefix, L"avcodec_receive_packet for " + label, result);
       return E_FAIL;
     }
-    av_packet_rescale_ts(packet.get(), codec_->time_base, stream_->time_base);
-    packet->stream_index = stream_->index;
+    av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
+    packet->stream_index = stream->index;
     result = av_interleaved_write_frame(format_.get(), packet.get());
-    if (result < 0) LogFfmpegError(kPrefix, L"av_interleaved_write_frame for Audio", result);
+    if (result < 0) LogFfmpegError(kAudioLogPrefix, L"av_interleaved_write_frame for " + label, result);
     av_packet_unref(packet.get());
   }
 }
@@ -546,6 +580,7 @@ void AudioRecorder::Stop() {
     std::lock_guard guard(lock_);
     if (state_ == kStateIdle || state_ == kStateStopping) return;
     LogMessage(L"AudioRecorder: Stop requested.");
+    for (auto& record : trackStreams_) record->stop = true;
     state_ = kStateStopping;
   }
   if (recordingThread_) {
@@ -561,14 +596,16 @@ void AudioRecorder::Stop() {
 
 void AudioRecorder::Cleanup() {
   LogMessage(L"AudioRecorder: Starting cleanup.");
-  if (format_) {
+  if (multiTrack_) {
+    CleanupMultiTrack();
+  } else if (format_) {
     LogMessage(L"AudioRecorder: Total frames written before flush: " + std::to_wstring(framesEncoded_));
     if (state_ != kStateIdle && headerWritten_) {
       LogMessage(L"AudioRecorder: Flushing encoder...");
       if (stream_) EncodeAndWrite(nullptr);
       LogMessage(L"AudioRecorder: Writing file trailer.");
       const int result = av_write_trailer(format_.get());
-      if (result < 0) LogFfmpegError(kPrefix, L"av_write_trailer", result);
+      if (result < 0) LogFfmpegError(kAudioLogPrefix, L"av_write_trailer", result);
     } else {
       LogMessage(L"AudioRecorder: Skipping trailer write due to initialization failure.");
     }
@@ -590,6 +627,7 @@ void AudioRecorder::Cleanup() {
   framesEncoded_ = 0;
   pausedTotal_ = 0;
   configuredSources_ = false;
+  multiTrack_ = false;
   LogMessage(L"AudioRecorder: Cleanup finished.");
 }
 

@@ -14,8 +14,11 @@
 
 #include "audio/audio_source.h"
 #include "audio/ffmpeg_util.h"
+#include "tracks/track_config.h"
 
 namespace vistrel {
+
+inline constexpr wchar_t kAudioLogPrefix[] = L"AudioRecorder: ";
 
 // Recorder states; the video recorder uses the same numbers.
 enum RecorderState : std::uint32_t {
@@ -51,7 +54,29 @@ class AudioRecorder {
     bool followsSystemVolume = false;  // also scaled by the endpoint's master volume
   };
 
+  // One source of a multi-track recording with its own AAC stream and capture thread.
+  struct TrackStream {
+    TrackConfig track;
+    bool isInput = true;
+    std::unique_ptr<AudioSource> source;
+    CodecContextPtr codec;
+    FramePtr frame;
+    AVStream* stream = nullptr;
+    UniqueKernelHandle captureThread;
+    std::atomic<bool> stop{false};
+    std::mutex fifoLock;  // the capture thread writes the FIFO, the recording thread reads it
+    std::int64_t samplesWritten = 0;
+    AudioRecorder* owner = nullptr;
+  };
+
   static unsigned __stdcall StartThreadMain(void* self);
+  static unsigned __stdcall CaptureThreadMain(void* stream);
+  HRESULT InitializeMultiTrack();
+  void OpenTrackSources(const TrackConfig& track, bool isInput);
+  HRESULT InitMultiTrackAudioEncoder(TrackStream& record);
+  void OpenConfiguredSources();
+  void WriteDueTrackFrames(bool finishing);
+  void CleanupMultiTrack();
   static unsigned __stdcall RecordingThreadMain(void* self);
   void RunStart();
   HRESULT Initialize();
@@ -67,6 +92,7 @@ class AudioRecorder {
   HRESULT MixAndEncodeAudio(bool finishing);
   HRESULT EncodeMixFrame(int samples);
   HRESULT EncodeAndWrite(AVFrame* frame);
+  HRESULT EncodeAndWrite(AVFrame* frame, AVCodecContext* codec, AVStream* stream, const std::wstring& label);
   void FlushFinalResampler();
   std::int64_t ElapsedTicks() const;
   float GainOf(const MixInput& input) const;
@@ -83,6 +109,9 @@ class AudioRecorder {
   std::wstring outputPath_;
   bool playSounds_ = true;
   bool configuredSources_ = false;
+  bool multiTrack_ = false;
+  std::vector<TrackConfig> tracks_;  // copied at the start from the multi-track configuration
+  std::vector<std::unique_ptr<TrackStream>> trackStreams_;
   bool headerWritten_ = false;
   int audioFormat_ = 0;
   int quality_ = 2;

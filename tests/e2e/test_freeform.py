@@ -84,6 +84,35 @@ def drag_and_capture(app, driver, shots, corners):
     return image
 
 
+def picture_when(condition, name, timeout=10.0):
+    """Takes pictures of the display until condition(picture) holds; keeps the last one."""
+    deadline = time.monotonic() + timeout
+    while True:
+        picture = display_picture(name)
+        if condition(picture) or time.monotonic() >= deadline:
+            return picture
+        time.sleep(0.2)
+
+
+def dimmed(value):
+    """A colour under the black shade of alpha 128."""
+    return np.array(value, dtype=int) * 127 // 255
+
+
+def near(picture, x, y, colour, reach=1):
+    """Whether a pixel within `reach` of (x, y) has exactly that colour."""
+    patch = picture[y - reach:y + reach + 1, x - reach:x + reach + 1].reshape(-1, 3)
+    return any(tuple(p) == tuple(colour) for p in patch)
+
+
+def label_shown(picture, left, top):
+    """A dark 120 x 30 box with white text in it."""
+    box = picture[top:top + 30, left:left + 120].astype(int)
+    dark = (box.max(axis=2) < 70).mean()
+    text = (box.min(axis=2) > 200).sum()
+    return dark > 0.5 and text >= 20
+
+
 # Captures -----------------------------------------------------------------------------------
 
 def test_a_six_by_six_drag_captures_six_by_six_pixels_and_plays_the_sound(app, prefix, shots, driver):
@@ -102,8 +131,10 @@ def test_a_drag_can_start_where_the_loupe_is(app, prefix, shots, driver):
     start(app, prefix, shots)
     with DriverWindow('pattern', '60'):
         open_overlay(app, driver)
-        assert mouse_move(driver, 700, 350)  # the loupe now covers (720, 370)-(840, 490)
-        time.sleep(0.5)
+        assert mouse_move(driver, 700, 350)
+        # The loupe now covers (720, 370)-(840, 490); its white cross runs down column 780.
+        picture = picture_when(lambda p: near(p, 780, 400, WHITE), 'freeform-loupe-in-the-way.png')
+        assert near(picture, 780, 400, WHITE)
         image = drag_and_capture(app, driver, shots, (800, 400, 900, 470, 1))
     assert np.array_equal(image, pattern(800, 400, 900, 470))
 
@@ -212,35 +243,6 @@ def test_exiting_with_the_overlay_open_cancels_it_and_ends_cleanly(app, prefix, 
 
 
 # What the overlay shows ---------------------------------------------------------------------
-
-def picture_when(condition, name, timeout=10.0):
-    """Takes pictures of the display until condition(picture) holds; keeps the last one."""
-    deadline = time.monotonic() + timeout
-    while True:
-        picture = display_picture(name)
-        if condition(picture) or time.monotonic() >= deadline:
-            return picture
-        time.sleep(0.2)
-
-
-def dimmed(value):
-    """A colour under the black shade of alpha 128."""
-    return np.array(value, dtype=int) * 127 // 255
-
-
-def near(picture, x, y, colour, reach=1):
-    """Whether a pixel within `reach` of (x, y) has exactly that colour."""
-    patch = picture[y - reach:y + reach + 1, x - reach:x + reach + 1].reshape(-1, 3)
-    return any(tuple(p) == tuple(colour) for p in patch)
-
-
-def label_shown(picture, left, top):
-    """A dark 120 x 30 box with white text in it."""
-    box = picture[top:top + 30, left:left + 120].astype(int)
-    dark = (box.max(axis=2) < 70).mean()
-    text = (box.min(axis=2) > 200).sum()
-    return dark > 0.5 and text >= 20
-
 
 def test_the_overlay_shows_dimming_crosshair_outline_label_and_loupe(app, prefix, shots, driver):
     start(app, prefix, shots)

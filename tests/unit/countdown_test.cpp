@@ -117,7 +117,8 @@ int CountDifferent(const std::vector<std::uint32_t>& a, const std::vector<std::u
   int different = 0;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
     const auto d = [](std::uint32_t x, std::uint32_t y) { return x > y ? x - y : y - x; };
-    if (d(Red(a[i]), Red(b[i])) > 24 || d(Green(a[i]), Green(b[i])) > 24 || d(Blue(a[i]), Blue(b[i])) > 24) {
+    if (d(Red(a[i]), Red(b[i])) > 24 || d(Green(a[i]), Green(b[i])) > 24 ||
+        d(Blue(a[i]), Blue(b[i])) > 24) {
       ++different;
     }
   }
@@ -322,6 +323,9 @@ TEST(CountdownBeep, PitchRisesThroughThreeTwoOne) {
 
 TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   const RECT area = CountdownArea();
+  const POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
+  ASSERT_EQ(WindowFromPoint(centre), backdrop_.get())
+      << "another window covers the screen centre: is something else using this display?";
   const std::vector<std::uint32_t> before = GrabScreen(area, ScreenshotPath(L"countdown-before.png"));
   ASSERT_EQ(before.size(), static_cast<size_t>(kSize * kSize));
   ASSERT_EQ(CountOf(before, IsBright), 0) << "the backdrop should be plain grey";
@@ -374,7 +378,6 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
       EXPECT_EQ(rect.top, area.top);
       EXPECT_EQ(rect.right, area.right);
       EXPECT_EQ(rect.bottom, area.bottom);
-      const POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
       EXPECT_EQ(WindowFromPoint(centre), backdrop_.get()) << "a click at the centre must pass through";
       EXPECT_NE(GetForegroundWindow(), shown) << "the countdown must not take the focus";
     }
