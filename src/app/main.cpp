@@ -11,6 +11,7 @@
 #include "core/sound.h"
 #include "core/text.h"
 #include "i18n/translator.h"
+#include "tracks/track_config.h"
 
 namespace vistrel {
 namespace {
@@ -89,6 +90,7 @@ int Run(HINSTANCE instance) {
   }
 
   LoadConfig();
+  MultiTrackConfig::Instance().Load();
 
   RegisterWindowClasses(instance);
   HWND core = CreateWindowExW(0, kCoreWindowClass, L"Vistrel Main", 0, 0, 0, 0, 0, HWND_MESSAGE,
