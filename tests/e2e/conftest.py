@@ -9,6 +9,7 @@ from harness import BIN, ROOT, Driver, Prefix, Vistrel
 
 
 _session_lock = None
+_keepalive = None
 
 
 def pytest_sessionstart(session):
@@ -26,6 +27,14 @@ def pytest_sessionstart(session):
                 key, _, value = line[len('export '):].partition('=')
                 os.environ[key] = value.strip("'")
     assert (BIN / 'Vistrel.exe').exists(), 'build first: scripts/build.sh'
+    # Wine's desktop process ends a little while after the last program in the prefix has gone,
+    # and a program started just then may not get its windows. One idle driver process keeps the
+    # desktop up for the whole session.
+    global _keepalive
+    _keepalive = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'wait-window',
+                                   'VistrelSessionKeepalive', '--timeout', '86400000'],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
 
 
 @pytest.fixture
@@ -63,6 +72,9 @@ def app(fresh_prefix: Prefix, driver: Driver):
 
 
 def pytest_sessionfinish(session, exitstatus):
+    if _keepalive and _keepalive.poll() is None:
+        _keepalive.kill()
+        _keepalive.wait(10)
     if _session_lock:
         fcntl.flock(_session_lock, fcntl.LOCK_UN)
         _session_lock.close()

@@ -134,11 +134,16 @@ class Vistrel:
         full_env = dict(os.environ)
         if env:
             full_env.update(env)
+        if wait:
+            # A copy from the previous test may still be playing its exit sound; a new one started
+            # now would only hand over to it and leave.
+            self.driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=15000)
         self.process = subprocess.Popen(['wine', self.exe], stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         env=full_env)
         if wait:
             assert self.wait_ready(), 'the core window did not appear'
+            assert self.running(), f'Vistrel exited at start with code {self.process.returncode}'
         return self
 
     def wait_ready(self, timeout_ms: int = 20000) -> bool:
@@ -248,6 +253,16 @@ class SinkRecorder:
             return 0.0
         rms = np.sqrt((s[:n * window].reshape(n, window) ** 2).mean(axis=1))
         return float((rms > threshold).sum()) / 100.0
+
+    def wait_loud(self, seconds: float, timeout: float = 10) -> float:
+        """Waits until at least `seconds` of sound have been heard; returns what was heard. The
+        first sound of a process can start late while the audio stack starts up."""
+        deadline = time.monotonic() + timeout
+        heard = self.loud_seconds()
+        while heard < seconds and time.monotonic() < deadline:
+            time.sleep(0.2)
+            heard = self.loud_seconds()
+        return heard
 
     def peak(self) -> float:
         s = self.samples()

@@ -261,7 +261,9 @@ def test_the_overlay_shows_dimming_crosshair_outline_label_and_loupe(app, prefix
         # Dragging from (700, 300) to (1100, 700).
         assert mouse_button(driver, 'down')
         assert mouse_move(driver, 1100, 700)
-        during = picture_when(lambda p: label_shown(p, 1120, 846), 'freeform-dragging.png')
+        # The label and the loupe repaint separately: wait until both show the new position.
+        during = picture_when(lambda p: label_shown(p, 1120, 846) and tuple(p[750, 1150]) == WHITE,
+                              'freeform-dragging.png')
 
         # Outside the selection the frozen picture is darkened to half.
         for x, y in ((200, 200), (1700, 200), (200, 900), (1700, 900)):

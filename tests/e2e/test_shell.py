@@ -23,26 +23,32 @@ def config(**sections):
 
 
 def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
-    # The mouse-capture binding has no default key; give it one for this test.
-    write_config(prefix, config(Hotkeys={'MouseModifiers': 6, 'MouseVK': 0x78}))
+    # The mouse-capture binding has no default key; give it one for this test. Captures go to the
+    # clipboard only; an audio recording without sources ends right after its countdown.
+    write_config(prefix, config(Hotkeys={'MouseModifiers': 6, 'MouseVK': 0x78}, Options={'OutputMode': 0},
+                                AudioOptions={'AudioSource': 0}))
     app.start()
     assert app.wait_log('Registering hotkeys from provided config.')
     expected = [
-        ('ctrl+shift+f5', 'Screenshot type 1: not available in this build.'),
-        ('ctrl+shift+f6', 'Screenshot type 2: not available in this build.'),
-        ('ctrl+shift+f7', 'Screenshot type 3: not available in this build.'),
-        ('ctrl+shift+f8', 'Screenshot type 4: not available in this build.'),
-        ('ctrl+shift+f9', 'Screenshot type 5: not available in this build.'),
-        ('ctrl+alt+shift+f5', 'Video recording: not available in this build.'),
-        ('ctrl+alt+shift+f7', 'Audio recording: not available in this build.'),
-        ('ctrl+shift+f10', 'GIF recording: not available in this build.'),
-        ('ctrl+alt+shift+f10', 'Settings dialog requested.'),
-        ('ctrl+alt+shift+f11', 'Multi-track dialog: not available in this build.'),
+        ('ctrl+shift+f5', 'Starting CaptureScreen.', None),
+        ('ctrl+shift+f6', 'Starting enhanced freeform capture mode.', lambda: driver.keys('esc')),
+        ('ctrl+shift+f7', 'Starting smart CaptureActiveWindow.', cancel_picker),
+        ('ctrl+shift+f8', 'Starting CaptureKeyboardFocusedControl.', None),
+        ('ctrl+shift+f9', 'Starting CaptureMouseFocusedControl.', None),
+        ('ctrl+alt+shift+f5', 'Video recording: not available in this build.', None),
+        ('ctrl+alt+shift+f7', 'AudioRecorder: Standard mode is enabled.',
+         lambda: app.wait_log('AudioRecorder: No audio sources available or selected. Cannot record.', 20)),
+        ('ctrl+shift+f10', 'GIF recording: not available in this build.', None),
+        ('ctrl+alt+shift+f10', 'Settings dialog requested.', None),
+        ('ctrl+alt+shift+f11', 'Multi-track dialog: not available in this build.', None),
     ]
-    for combo, line in expected:
+    for combo, line, finish in expected:
         before = len(app.log())
         assert driver.keys(combo)
         assert app.wait_log(line), combo
+        if finish:
+            time.sleep(0.5)
+            assert finish(), combo
         assert app.log_texts()[before:].count(line) == 1, f'{combo} fired more than once'
     assert not any('Failed to register hotkey ID: ' in t for t in app.log_texts())
 
@@ -50,6 +56,15 @@ def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
     assert app.wait_exit() == 0
     tail = app.log_texts()[-3:]
     assert tail == ['Unregistering all hotkeys.', 'Application exiting.', 'GDI+ Shutdown.']
+
+
+def cancel_picker():
+    """Closes the window picker that a window capture opens when no window is active."""
+    from harness import Driver
+    driver = Driver()
+    if not driver.wait_window('#32770', timeout_ms=5000):
+        return True  # a window was active, so no picker
+    return driver.post_dialog('Select Window to Capture', 0x0111, 2) and driver.wait_gone('#32770')
 
 
 def test_paused_hotkeys_ignore_exit_while_the_tray_exit_works(app, prefix, driver):
@@ -81,8 +96,8 @@ def test_a_hotkey_held_by_another_program_is_logged_and_the_rest_work(app, prefi
         assert app.wait_log('Failed to register hotkey ID: 1')
         failures = [t for t in app.log_texts() if t.startswith('Failed to register hotkey ID: ')]
         assert failures == ['Failed to register hotkey ID: 1']
-        assert driver.keys('ctrl+shift+f6')
-        assert app.wait_log('Screenshot type 2: not available in this build.')
+        assert driver.keys('ctrl+shift+f8')
+        assert app.wait_log('Starting CaptureKeyboardFocusedControl.')
         assert driver.keys('ctrl+alt+shift+f4')
         assert app.wait_exit() == 0
     finally:
@@ -94,16 +109,14 @@ def test_startup_and_exit_sounds_are_heard_to_their_end(app, prefix, driver):
     write_config(prefix, {'General': {'AutoCheckUpdates': 0}})
     with SinkRecorder() as startup:
         app.start()
-        time.sleep(1.5)
-    # startup.wav lasts 1 s; the message loop starts only after it.
-    assert startup.loud_seconds() >= 0.7, startup.loud_seconds()
+        # startup.wav lasts 1 s; the audio stack of a new process may swallow its first moments.
+        assert startup.wait_loud(0.25) >= 0.25, startup.loud_seconds()
 
     with SinkRecorder() as exiting:
         assert driver.keys('ctrl+alt+shift+f4')
         assert app.wait_exit() == 0
-        time.sleep(0.3)
-    # exit.wav lasts 0.72 s and is played before the process ends.
-    assert exiting.loud_seconds() >= 0.5, exiting.loud_seconds()
+        # exit.wav lasts 0.72 s and is played before the process ends.
+        assert exiting.wait_loud(0.5, timeout=3) >= 0.5, exiting.loud_seconds()
 
 
 def test_silent_and_missing_sounds(app, prefix, driver):

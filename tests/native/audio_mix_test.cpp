@@ -109,3 +109,4 @@ TEST(OutputFormat, QualityAndFormatTables) {
 
 }  // namespace
 }  // namespace vistrel
+
