@@ -48,6 +48,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/balloon.cpp
   src/core/log.cpp
   src/core/sound.cpp
+  src/core/system_error.cpp
   src/core/unique_file.cpp
   src/i18n/system_language.cpp
   src/tracks/track_file.cpp

@@ -16,6 +16,7 @@
 #include "core/file_names.h"
 #include "core/log.h"
 #include "core/sound.h"
+#include "core/system_error.h"
 #include "core/text.h"
 #include "core/unique_file.h"
 #include "i18n/tr.h"
@@ -28,16 +29,6 @@ namespace vistrel {
 namespace {
 
 
-std::wstring SystemErrorText(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(code);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
-  return message;
-}
 
 }  // namespace
 

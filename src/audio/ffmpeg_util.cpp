@@ -4,6 +4,7 @@
 
 #include "audio/audio_mix.h"
 #include "core/log.h"
+#include "core/system_error.h"
 #include "core/text.h"
 
 namespace vistrel {
@@ -12,16 +13,8 @@ void LogHresultError(const wchar_t* prefix, const std::wstring& label, HRESULT h
   wchar_t code[16];
   std::swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
   std::wstring line = std::wstring(prefix) + L"[ERROR] " + label + L" failed. HRESULT: " + code;
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (length > 0) {
-    std::wstring message(text, length);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
-    line += L" - " + message;
-  }
-  LocalFree(text);
+  const std::wstring message = SystemErrorText(static_cast<DWORD>(hr));
+  if (!message.empty()) line += L" - " + message;
   LogMessage(line);
 }
 

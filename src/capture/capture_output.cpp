@@ -22,6 +22,7 @@
 #include "core/handles.h"
 #include "core/log.h"
 #include "core/sound.h"
+#include "core/system_error.h"
 #include "core/unique_file.h"
 #include "i18n/tr.h"
 
@@ -123,16 +124,6 @@ bool FindPngEncoder(CLSID& clsid) {
   return false;
 }
 
-std::wstring SystemErrorText(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(code);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
-  return message;
-}
 
 // The screenshot folder, created when missing; empty (and reported) on failure.
 std::wstring ScreenshotFolder() {
