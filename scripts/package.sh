@@ -11,8 +11,9 @@ out="$root/dist/$name"
 rm -rf "$out" "$out.zip"
 mkdir -p "$out"
 bin="$root/build/win/bin"
-cp "$bin/Vistrel.exe" "$out/"
+x86_64-w64-mingw32-strip -o "$out/Vistrel.exe" "$bin/Vistrel.exe"
 for dll in avcodec avformat avutil swscale swresample; do cp "$bin"/$dll-*.dll "$out/"; done
-[ -d "$root/assets" ] && cp -r "$root/assets/." "$out/"
+# The shipped files as the build laid them out: generated sounds, compiled catalogues, help page.
+cp -r "$bin/sounds" "$bin/languages" "$bin/help.html" "$out/"
 (cd "$root/dist" && /usr/bin/python3 -m zipfile -c "$name.zip" "$name")
 echo "$out.zip"
