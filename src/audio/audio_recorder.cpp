@@ -212,20 +212,26 @@ HRESULT AudioRecorder::OpenOutputFile() {
     return E_FAIL;
   }
   stream_->time_base = codec_->time_base;
+  if (FAILED(OpenFileAndWriteHeader(path))) return E_FAIL;
+  LogMessage(L"AudioRecorder: FFmpeg initialization successful.");
+  return S_OK;
+}
+
+HRESULT AudioRecorder::OpenFileAndWriteHeader(const std::string& path) {
+  AVFormatContext* context = format_.get();
   if (!(context->oformat->flags & AVFMT_NOFILE)) {
-    result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+    const int result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
       LogFfmpegError(kAudioLogPrefix, L"avio_open", result);
       return E_FAIL;
     }
   }
-  result = avformat_write_header(context, nullptr);
+  const int result = avformat_write_header(context, nullptr);
   if (result < 0) {
     LogFfmpegError(kAudioLogPrefix, L"avformat_write_header", result);
     return E_FAIL;
   }
   headerWritten_ = true;
-  LogMessage(L"AudioRecorder: FFmpeg initialization successful.");
   return S_OK;
 }
 

@@ -84,6 +84,8 @@ class AudioRecorder {
   HRESULT InitFFmpeg();
   HRESULT InitAudioEncoder();
   HRESULT OpenOutputFile();
+  // Opens the output file (unless the muxer needs none) and writes its header.
+  HRESULT OpenFileAndWriteHeader(const std::string& path);
   std::wstring MakeOutputPath();
   void RecordingLoop();
   void PauseClients();

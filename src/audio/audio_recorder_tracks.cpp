@@ -50,19 +50,7 @@ HRESULT AudioRecorder::InitializeMultiTrack() {
     LogMessage(L"AudioRecorder: [FATAL] No audio tracks could be successfully initialized.");
     return E_FAIL;
   }
-  if (!(context->oformat->flags & AVFMT_NOFILE)) {
-    result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0) {
-      LogFfmpegError(kAudioLogPrefix, L"avio_open", result);
-      return E_FAIL;
-    }
-  }
-  result = avformat_write_header(context, nullptr);
-  if (result < 0) {
-    LogFfmpegError(kAudioLogPrefix, L"avformat_write_header", result);
-    return E_FAIL;
-  }
-  headerWritten_ = true;
+  if (FAILED(OpenFileAndWriteHeader(path))) return E_FAIL;
   for (auto& record : trackStreams_) {
     record->owner = this;
     const uintptr_t thread = _beginthreadex(nullptr, 0, CaptureThreadMain, record.get(), 0, nullptr);
