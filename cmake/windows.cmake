@@ -51,6 +51,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/system_error.cpp
   src/core/unique_file.cpp
   src/i18n/system_language.cpp
+  src/tracks/device_list.cpp
   src/tracks/track_file.cpp
 )
 
@@ -65,7 +66,8 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
 file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
 target_include_directories(vistrel_lib SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
-  user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
+  user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm
+  dxgi d3d11 strmiids)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)
@@ -113,11 +115,12 @@ add_custom_target(vistrel_assets ALL
   DEPENDS ${CMAKE_BINARY_DIR}/assets.stamp ${VISTREL_SOUNDS_STAMP} ${VISTREL_CATALOGUES})
 
 # Test driver: finds windows, posts messages and fires keys inside the Wine prefix.
-add_executable(vistrel-driver tools/driver/driver.cpp tools/driver/driver_mouse.cpp tools/driver/driver_windows.cpp)
+add_executable(vistrel-driver tools/driver/driver.cpp tools/driver/driver_mouse.cpp tools/driver/driver_windows.cpp
+  tools/driver/driver_devices.cpp)
 target_compile_definitions(vistrel-driver PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 target_compile_options(vistrel-driver PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel-driver PRIVATE -municode)
-target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 ${VISTREL_STATIC_RUNTIME})
+target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 ole32 uuid ${VISTREL_STATIC_RUNTIME})
 
 # Unit tests, run under Wine by CTest.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
