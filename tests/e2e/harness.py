@@ -10,6 +10,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -96,6 +97,13 @@ class Driver:
         if message_only:
             args.append('--message-only')
         return self.run(*args, timeout=timeout_ms / 1000 + 30).returncode == 0
+
+    def endpoints(self, flow: str) -> dict[str, str]:
+        """Active audio endpoints of 'capture' or 'render', friendly name to identifier."""
+        result = self.run('endpoints', flow)
+        assert result.returncode == 0, result.stderr
+        pairs = [line.rstrip('\r').split('\t', 1) for line in result.stdout.splitlines() if '\t' in line]
+        return {name: endpoint for endpoint, name in pairs}
 
     def wait_gone(self, cls: str, message_only: bool = False, timeout_ms: int = 15000) -> bool:
         args = ['wait-gone', cls, '--timeout', str(timeout_ms)]
@@ -210,6 +218,38 @@ def write_config(prefix: Prefix, sections: dict) -> None:
     for section, values in sections.items():
         text += f'[{section}]\r\n' + ''.join(f'{k}={v}\r\n' for k, v in values.items())
     prefix.config_file.write_bytes('\ufeff'.encode('utf-16-le') + text.encode('utf-16-le'))
+
+
+class SinkTone:
+    """Plays a sine into the null sink for the life of a with block, so that its monitor (a
+    capture endpoint like any microphone) carries a known signal."""
+
+    def __init__(self, frequency: float, amplitude: float = 0.5, seconds: float = 30, sink: str = 'vsink'):
+        import numpy as np
+        t = np.arange(int(48000 * seconds)) / 48000
+        wave = (amplitude * 32767 * np.sin(2 * np.pi * frequency * t)).astype('<i2')
+        self.data = np.repeat(wave, 2).tobytes()
+        self.sink = sink
+        self.process: subprocess.Popen | None = None
+
+    def __enter__(self) -> 'SinkTone':
+        self.process = subprocess.Popen(
+            ['pacat', '--playback', f'--device={self.sink}', '--raw', '--format=s16le', '--rate=48000',
+             '--channels=2'], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        threading.Thread(target=self._feed, daemon=True).start()
+        time.sleep(0.3)
+        return self
+
+    def _feed(self) -> None:
+        try:
+            self.process.stdin.write(self.data)
+            self.process.stdin.close()
+        except (BrokenPipeError, ValueError):
+            pass
+
+    def __exit__(self, *exc) -> None:
+        self.process.terminate()
+        self.process.wait(10)
 
 
 class SinkRecorder:
