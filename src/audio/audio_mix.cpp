@@ -32,6 +32,15 @@ std::int64_t DueSamples(std::int64_t elapsedTicks, std::int64_t frequency) {
   return seconds * kMixSampleRate + rest * kMixSampleRate / frequency;
 }
 
+std::int64_t BacklogBound::Excess(std::int64_t left, std::int64_t position) {
+  if (lowest_ < 0 || left < lowest_) lowest_ = left;
+  if (position - windowStart_ < kWindow) return 0;
+  const std::int64_t excess = lowest_ > kLimit ? lowest_ - kReserve : 0;
+  windowStart_ = position;
+  lowest_ = -1;
+  return excess;
+}
+
 std::int64_t ConvertedSampleCount(std::int64_t frames, int inputRate) {
   if (frames <= 0 || inputRate <= 0) return 0;
   return (frames * kMixSampleRate + inputRate - 1) / inputRate;

@@ -29,6 +29,25 @@ std::int64_t DueSamples(std::int64_t elapsedTicks, std::int64_t frequency);
 // Samples the resampler can produce from `frames` input frames at `inputRate`, rounded up.
 std::int64_t ConvertedSampleCount(std::int64_t frames, int inputRate);
 
+// Keeps a source that delivers more than the recording clock asks for (a device clock running
+// fast, or old audio handed over at stream start) from holding the recording ever further behind.
+// A burst that is written out soon after is not a backlog: only a level that stays above the limit
+// for a whole observation window is, and then the oldest samples beyond a small reserve go.
+class BacklogBound {
+ public:
+  static constexpr std::int64_t kWindow = 2 * kMixSampleRate;   // observation window
+  static constexpr std::int64_t kLimit = kMixSampleRate / 2;    // standing level that is too much
+  static constexpr std::int64_t kReserve = kMixSampleRate / 10; // what is left after a drop
+
+  // Called after each round of writes with the samples left in the source's FIFO and the
+  // recording position in samples. Returns how many of the oldest samples to drop now (0 mostly).
+  std::int64_t Excess(std::int64_t left, std::int64_t position);
+
+ private:
+  std::int64_t windowStart_ = 0;
+  std::int64_t lowest_ = -1;  // lowest level seen in the current window; -1: none yet
+};
+
 // mix[i] += source[i] * gain for `count` samples.
 void AddWithGain(float* mix, const float* source, int count, float gain);
 

@@ -462,12 +462,27 @@ HRESULT AudioRecorder::MixAndEncodeAudio(bool finishing) {
   while (samplesWritten_ + frameSamples <= due) {
     if (FAILED(EncodeMixFrame(frameSamples))) break;
   }
+  for (MixInput& input : inputs_) {
+    AVAudioFifo* fifo = input.source->fifo.get();
+    const std::int64_t excess = input.backlog.Excess(av_audio_fifo_size(fifo), samplesWritten_);
+    if (excess > 0 && !finishing) {
+      av_audio_fifo_drain(fifo, static_cast<int>(excess));
+      LogBacklogDrop(input.source->isInput ? L"Microphone" : L"System Audio", excess);
+    }
+  }
   if (finishing) {
     // The last, partial frame, padded with silence.
     if (samplesWritten_ < due) EncodeMixFrame(static_cast<int>(due - samplesWritten_));
     FlushFinalResampler();
   }
   return S_OK;
+}
+
+void AudioRecorder::LogBacklogDrop(const std::wstring& source, std::int64_t samples) {
+  if (backlogLogged_) return;
+  backlogLogged_ = true;
+  LogMessage(L"AudioRecorder: [WARNING] " + source + L" delivers more than the recording clock; dropped " +
+             std::to_wstring(samples * 1000 / kMixSampleRate) + L" ms of its oldest audio (logged once).");
 }
 
 HRESULT AudioRecorder::EncodeMixFrame(int available) {
@@ -621,6 +636,7 @@ void AudioRecorder::Cleanup() {
   stream_ = nullptr;
   headerWritten_ = false;
   samplesWritten_ = 0;
+  backlogLogged_ = false;
   framesEncoded_ = 0;
   pausedTotal_ = 0;
   configuredSources_ = false;

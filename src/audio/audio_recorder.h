@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_mix.h"
 #include "audio/audio_source.h"
 #include "audio/ffmpeg_util.h"
 #include "tracks/track_config.h"
@@ -52,6 +53,7 @@ class AudioRecorder {
     std::unique_ptr<AudioSource> source;
     float gain = 1.0f;
     bool followsSystemVolume = false;  // also scaled by the endpoint's master volume
+    BacklogBound backlog;
   };
 
   // One source of a multi-track recording with its own AAC stream and capture thread.
@@ -66,6 +68,7 @@ class AudioRecorder {
     std::atomic<bool> stop{false};
     std::mutex fifoLock;  // the capture thread writes the FIFO, the recording thread reads it
     std::int64_t samplesWritten = 0;
+    BacklogBound backlog;
     AudioRecorder* owner = nullptr;
   };
 
@@ -76,6 +79,7 @@ class AudioRecorder {
   HRESULT InitMultiTrackAudioEncoder(TrackStream& record);
   void OpenConfiguredSources();
   void WriteDueTrackFrames(bool finishing);
+  void LogBacklogDrop(const std::wstring& source, std::int64_t samples);
   void CleanupMultiTrack();
   static unsigned __stdcall RecordingThreadMain(void* self);
   void RunStart();
@@ -124,6 +128,7 @@ class AudioRecorder {
   std::int64_t pausedTotal_ = 0;
   std::int64_t framesEncoded_ = 0;
   std::int64_t samplesWritten_ = 0;
+  bool backlogLogged_ = false;  // the first drop of old audio is logged, later ones are not
 
   std::vector<MixInput> inputs_;
   Microsoft::WRL::ComPtr<IAudioEndpointVolume> endpointVolume_;

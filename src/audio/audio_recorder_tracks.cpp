@@ -184,6 +184,15 @@ void AudioRecorder::WriteDueTrackFrames(bool finishing) {
       EncodeAndWrite(frame, record->codec.get(), record->stream, record->track.name);
       record->samplesWritten += frameSamples;
     }
+    if (finishing) continue;
+    std::int64_t excess = 0;
+    {
+      std::lock_guard fifo(record->fifoLock);
+      AVAudioFifo* samples = record->source->fifo.get();
+      excess = record->backlog.Excess(av_audio_fifo_size(samples), record->samplesWritten);
+      if (excess > 0) av_audio_fifo_drain(samples, static_cast<int>(excess));
+    }
+    if (excess > 0) LogBacklogDrop(L"Track " + record->track.name, excess);
   }
 }
 

@@ -1,6 +1,7 @@
 // Mixing, gain, pacing and format rules of the recorders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -107,6 +108,71 @@ TEST(OutputFormat, QualityAndFormatTables) {
   EXPECT_STREQ(AudioOutputFormatOf(5).extension, L"mp3");
 }
 
+
+// A source feeding a FIFO against a recording that writes 1024-sample frames as they fall due,
+// every 10 ms of recording time. Returns the samples dropped and the highest level left after a
+// round of writes in the last ten seconds.
+struct BacklogRun {
+  std::int64_t dropped = 0;
+  std::int64_t highestLate = 0;
+  int drops = 0;
+};
+
+BacklogRun SimulateSource(double deviceRateFactor, std::int64_t startBacklog, int burstMs, int seconds) {
+  BacklogRun run;
+  BacklogBound bound;
+  std::int64_t fifo = startBacklog;
+  std::int64_t delivered = 0;
+  std::int64_t written = 0;
+  for (int ms = 10; ms <= seconds * 1000; ms += 10) {
+    // The device hands over everything it produced since its last burst.
+    if (ms % burstMs == 0) {
+      const auto produced = static_cast<std::int64_t>(ms * 48.0 * deviceRateFactor);
+      fifo += produced - delivered;
+      delivered = produced;
+    }
+    const std::int64_t due = static_cast<std::int64_t>(ms) * 48;
+    while (written + 1024 <= due) {
+      fifo -= std::min<std::int64_t>(fifo, 1024);
+      written += 1024;
+    }
+    const std::int64_t drop = bound.Excess(fifo, written);
+    if (drop > 0) {
+      ++run.drops;
+      run.dropped += drop;
+      fifo -= drop;
+    }
+    if (ms > (seconds - 10) * 1000) run.highestLate = std::max(run.highestLate, fifo);
+  }
+  return run;
+}
+
+TEST(Backlog, ASourceOnTimeIsNeverCutEvenInLargeBursts) {
+  for (const int burst : {10, 100, 300}) {
+    const BacklogRun run = SimulateSource(1.0, 0, burst, 120);
+    EXPECT_EQ(run.drops, 0) << burst;
+  }
+  // A slow clock leaves the FIFO short, which is silence, never a drop.
+  EXPECT_EQ(SimulateSource(0.99, 0, 100, 120).drops, 0);
+}
+
+TEST(Backlog, AFastClockStaysWithinAFractionOfASecond) {
+  // 2 % fast: 58 s of recording would leave 1.2 s behind without the bound.
+  const BacklogRun run = SimulateSource(1.02, 0, 100, 60);
+  EXPECT_GT(run.drops, 0);
+  // At most the limit, what the clock gains in two windows, one burst and one frame.
+  EXPECT_LE(run.highestLate, BacklogBound::kLimit + 2 * BacklogBound::kWindow / 50 + 4800 + 1024);
+  // What was dropped is what the fast clock added beyond the reserve, not more.
+  EXPECT_LT(run.dropped, static_cast<std::int64_t>(60 * 48000 * 0.02));
+}
+
+TEST(Backlog, OldAudioAtTheStartGoesWithinTheFirstWindow) {
+  const BacklogRun run = SimulateSource(1.0, 48000, 100, 30);
+  EXPECT_EQ(run.drops, 1);
+  // The level dips by one burst (4800) and one frame before the next burst; the reserve stays.
+  EXPECT_GE(run.dropped, 48000 - 4800 - 1024 - BacklogBound::kReserve);
+  EXPECT_LE(run.highestLate, BacklogBound::kReserve + 4800 + 1024);
+}
+
 }  // namespace
 }  // namespace vistrel
-
