@@ -36,6 +36,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/app/tray.cpp
   src/app/tray_owner_window.cpp
   src/capture/freeform.cpp
+  src/audio/audio_mixer.cpp
   src/audio/audio_recorder.cpp
   src/audio/audio_recorder_tracks.cpp
   src/audio/audio_source.cpp

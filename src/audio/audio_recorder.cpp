@@ -143,7 +143,7 @@ void AudioRecorder::OpenConfiguredSources() {
         continue;
       }
       const int volume = isInput ? track.input_volume : track.output_volume;
-      inputs_.push_back({std::move(source), static_cast<float>(volume) / 100.0f, false});
+      mixer_.Add(std::move(source), static_cast<float>(volume) / 100.0f, false);
     }
   }
 }
@@ -155,15 +155,15 @@ void AudioRecorder::OpenSettingsSources() {
   if (wantMic) {
     auto mic = std::make_unique<AudioSource>();
     if (SUCCEEDED(InitAudioDevice(kAudioLogPrefix, true, config.MicrophoneID, *mic, nullptr))) {
-      inputs_.push_back({std::move(mic), 1.0f, false});
+      mixer_.Add(std::move(mic), 1.0f, false);
     } else {
       LogMessage(L"AudioRecorder: Mic init failed. Continuing without it.");
     }
   }
   if (wantSystem) {
     auto system = std::make_unique<AudioSource>();
-    if (SUCCEEDED(InitAudioDevice(kAudioLogPrefix, false, config.SystemAudioID, *system, &endpointVolume_))) {
-      inputs_.push_back({std::move(system), SystemAudioGain(config.SystemAudioRecVolume, -1.0f), true});
+    if (SUCCEEDED(InitAudioDevice(kAudioLogPrefix, false, config.SystemAudioID, *system, mixer_.endpointVolume()))) {
+      mixer_.Add(std::move(system), SystemAudioGain(config.SystemAudioRecVolume, -1.0f), true);
     } else {
       LogMessage(L"AudioRecorder: System audio init failed. Continuing without it.");
     }
@@ -172,7 +172,7 @@ void AudioRecorder::OpenSettingsSources() {
 
 HRESULT AudioRecorder::InitFFmpeg() {
   LogMessage(L"AudioRecorder: Initializing FFmpeg...");
-  if (inputs_.empty()) {
+  if (mixer_.empty()) {
     LogMessage(L"AudioRecorder: No audio sources available or selected. Cannot record.");
     return E_FAIL;
   }
@@ -303,15 +303,7 @@ HRESULT AudioRecorder::InitAudioEncoder() {
     LogFfmpegError(kAudioLogPrefix, L"swr_init for final resampler", result);
     return E_FAIL;
   }
-  for (MixInput& input : inputs_) {
-    if (FAILED(InitAudioResampler(kAudioLogPrefix, *input.source))) return E_FAIL;
-    if (!CreateSourceFifo(*input.source)) {
-      LogMessage(configuredSources_ ? L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for multi-source single track failed."
-                 : input.source->isInput ? L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for Mic failed."
-                                         : L"InitAudioEncoder: [ERROR] av_audio_fifo_alloc for System Audio failed.");
-      return E_OUTOFMEMORY;
-    }
-  }
+  if (HRESULT hr = mixer_.PrepareInputs(kAudioLogPrefix, configuredSources_); FAILED(hr)) return hr;
   return S_OK;
 }
 
@@ -380,7 +372,7 @@ void AudioRecorder::RecordingLoop() {
         WriteDueTrackFrames(true);
         LogMessage(L"AudioRecorder: Multi-track recording loop finished.");
       } else {
-        DrainSources();
+        mixer_.DrainClients(kAudioLogPrefix);
         MixAndEncodeAudio(true);
         LogMessage(L"AudioRecorder: Recording loop finished.");
       }
@@ -404,7 +396,7 @@ void AudioRecorder::RecordingLoop() {
       LogMessage(multiTrack_ ? L"AudioRecorder: Resuming all audio clients." : L"AudioRecorder: Resuming audio clients.");
       std::lock_guard guard(lock_);
       if (state_ == kStateResumeRequested) {
-        for (MixInput& input : inputs_) av_audio_fifo_reset(input.source->fifo.get());
+        mixer_.ResetFifos();
         for (auto& record : trackStreams_) {
           std::lock_guard fifo(record->fifoLock);
           av_audio_fifo_reset(record->source->fifo.get());
@@ -420,7 +412,7 @@ void AudioRecorder::RecordingLoop() {
       WriteDueTrackFrames(false);
       Sleep(10);
     } else {
-      DrainSources();
+      mixer_.DrainClients(kAudioLogPrefix);
       if (stream_) MixAndEncodeAudio(false);
       Sleep(10);
     }
@@ -428,29 +420,18 @@ void AudioRecorder::RecordingLoop() {
 }
 
 void AudioRecorder::PauseClients() {
-  for (MixInput& input : inputs_) input.source->Stop();
+  mixer_.StopClients();
   for (auto& record : trackStreams_) record->source->Stop();
 }
 
 void AudioRecorder::ResumeClients() {
-  for (MixInput& input : inputs_) input.source->Start();
+  mixer_.StartClients();
   for (auto& record : trackStreams_) record->source->Start();
-}
-
-void AudioRecorder::DrainSources() {
-  for (MixInput& input : inputs_) DrainCaptureClient(kAudioLogPrefix, *input.source);
 }
 
 std::int64_t AudioRecorder::ElapsedTicks() const {
   const std::int64_t elapsed = CounterNow() - startCounter_.QuadPart - pausedTotal_;
   return elapsed > 0 ? elapsed : 0;
-}
-
-float AudioRecorder::GainOf(const MixInput& input) const {
-  if (!input.followsSystemVolume || !endpointVolume_) return input.gain;
-  float scalar = 0.0f;
-  if (FAILED(endpointVolume_->GetMasterVolumeLevelScalar(&scalar))) return input.gain;
-  return input.gain * scalar;
 }
 
 HRESULT AudioRecorder::MixAndEncodeAudio(bool finishing) {
@@ -462,13 +443,10 @@ HRESULT AudioRecorder::MixAndEncodeAudio(bool finishing) {
   while (samplesWritten_ + frameSamples <= due) {
     if (FAILED(EncodeMixFrame(frameSamples))) break;
   }
-  for (MixInput& input : inputs_) {
-    AVAudioFifo* fifo = input.source->fifo.get();
-    const std::int64_t excess = input.backlog.Excess(av_audio_fifo_size(fifo), samplesWritten_);
-    if (excess > 0 && !finishing) {
-      av_audio_fifo_drain(fifo, static_cast<int>(excess));
-      LogBacklogDrop(input.source->isInput ? L"Microphone" : L"System Audio", excess);
-    }
+  if (!finishing) {
+    mixer_.BoundBacklogs(samplesWritten_, [this](const std::wstring& source, std::int64_t samples) {
+      LogBacklogDrop(source, samples);
+    });
   }
   if (finishing) {
     // The last, partial frame, padded with silence.
@@ -488,24 +466,7 @@ void AudioRecorder::LogBacklogDrop(const std::wstring& source, std::int64_t samp
 HRESULT AudioRecorder::EncodeMixFrame(int available) {
   const int frameSamples = mixFrame_->nb_samples;
   if (av_frame_make_writable(mixFrame_.get()) < 0) return E_FAIL;
-  av_samples_set_silence(mixFrame_->data, 0, frameSamples, kMixChannels, AV_SAMPLE_FMT_FLTP);
-  SampleBufferPtr scratch = AllocateMixSamples(frameSamples);
-  if (!scratch) return E_OUTOFMEMORY;
-  for (const MixInput& input : inputs_) {
-    AVAudioFifo* fifo = input.source->fifo.get();
-    const int take = available < frameSamples ? std::min(available, av_audio_fifo_size(fifo))
-                                              : (av_audio_fifo_size(fifo) >= frameSamples ? frameSamples : 0);
-    if (take <= 0) continue;  // a source that lags contributes later, nothing is dropped
-    av_audio_fifo_read(fifo, reinterpret_cast<void**>(scratch.get()), take);
-    const float gain = GainOf(input);
-    for (int channel = 0; channel < kMixChannels; ++channel) {
-      AddWithGain(reinterpret_cast<float*>(mixFrame_->data[channel]),
-                  reinterpret_cast<const float*>(scratch.get()[channel]), take, gain);
-    }
-  }
-  for (int channel = 0; channel < kMixChannels; ++channel) {
-    ClampSamples(reinterpret_cast<float*>(mixFrame_->data[channel]), frameSamples);
-  }
+  mixer_.MixInto(mixFrame_.get(), available);
   mixFrame_->pts = samplesWritten_;
   if (av_frame_make_writable(encoderFrame_.get()) < 0) return E_FAIL;
   const int converted = swr_convert(finalResampler_.get(), encoderFrame_->data, encoderFrame_->nb_samples,
@@ -631,8 +592,7 @@ void AudioRecorder::Cleanup() {
   mixFrame_.reset();
   encoderFrame_.reset();
   finalResampler_.reset();
-  inputs_.clear();
-  endpointVolume_.Reset();
+  mixer_.Release();
   stream_ = nullptr;
   headerWritten_ = false;
   samplesWritten_ = 0;

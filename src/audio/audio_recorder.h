@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/audio_mix.h"
+#include "audio/audio_mixer.h"
 #include "audio/audio_source.h"
 #include "audio/ffmpeg_util.h"
 #include "tracks/track_config.h"
@@ -48,14 +49,6 @@ class AudioRecorder {
   std::uint32_t GetState() const { return state_.load(); }
 
  private:
-  // One source in the mix and how loud it goes in.
-  struct MixInput {
-    std::unique_ptr<AudioSource> source;
-    float gain = 1.0f;
-    bool followsSystemVolume = false;  // also scaled by the endpoint's master volume
-    BacklogBound backlog;
-  };
-
   // One source of a multi-track recording with its own AAC stream and capture thread.
   struct TrackStream {
     TrackConfig track;
@@ -94,14 +87,12 @@ class AudioRecorder {
   void RecordingLoop();
   void PauseClients();
   void ResumeClients();
-  void DrainSources();
   HRESULT MixAndEncodeAudio(bool finishing);
   HRESULT EncodeMixFrame(int samples);
   HRESULT EncodeAndWrite(AVFrame* frame);
   HRESULT EncodeAndWrite(AVFrame* frame, AVCodecContext* codec, AVStream* stream, const std::wstring& label);
   void FlushFinalResampler();
   std::int64_t ElapsedTicks() const;
-  float GainOf(const MixInput& input) const;
   void Cleanup();
   void ShowBalloon(const std::wstring& title, const std::wstring& text) const;
   void PlayEventSound(const std::wstring& sound) const;
@@ -130,8 +121,7 @@ class AudioRecorder {
   std::int64_t samplesWritten_ = 0;
   bool backlogLogged_ = false;  // the first drop of old audio is logged, later ones are not
 
-  std::vector<MixInput> inputs_;
-  Microsoft::WRL::ComPtr<IAudioEndpointVolume> endpointVolume_;
+  AudioMixer mixer_;
   OutputContextPtr format_;
   CodecContextPtr codec_;
   AVStream* stream_ = nullptr;

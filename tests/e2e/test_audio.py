@@ -105,7 +105,7 @@ def test_microphone_recording_in_each_format(app, prefix, audio_dir, driver, aud
     assert abs(dominant_frequency(middle) - 440) < 5
     assert np.sqrt(np.mean(middle ** 2)) > 0.05, 'the tone is loud, not silence'
     # The virtual microphone delivers in bursts but on time: nothing may be cut as a backlog.
-    assert not any('delivers more than the recording clock' in t for t in app.log_texts())
+    assert not any('delivers more than the recording clock' in t for t in app.log_texts()), app.log_texts()
 
 
 def test_folder_outside_the_ansi_code_page(app, prefix, audio_dir, driver):
