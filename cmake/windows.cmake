@@ -53,6 +53,9 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/unique_file.cpp
   src/i18n/system_language.cpp
   src/tracks/device_list.cpp
+  src/video/video_capture.cpp
+  src/video/video_encoder.cpp
+  src/video/video_recorder.cpp
   src/tracks/track_file.cpp
 )
 

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/tray.h"
 #include "audio/audio_recorder.h"
+#include "video/video_recorder.h"
 #include "capture/capture_output.h"
 #include "capture/window_capture.h"
 #include "config/hotkeys.h"
@@ -78,10 +79,15 @@ void RunHotkey(HWND, int id) {
       StartCapture(static_cast<std::uint32_t>(id), nullptr);
       break;
     case kHotkeyVideoStartStop:
-      LogUnavailable(L"Video recording");
+      TheVideoRecorder().ToggleRecording(App().coreWindow.load());
       break;
     case kHotkeyVideoPauseResume:
-      break;  // pauses only an active video recording, and none can run yet
+      if (TheVideoRecorder().GetRecorderState() == kStatePaused) {
+        TheVideoRecorder().RequestResume(false);
+      } else if (TheVideoRecorder().GetRecorderState() == kStateRecording) {
+        TheVideoRecorder().RequestPause(false);
+      }
+      break;
     case kHotkeyAudioStartStop:
       TheAudioRecorder().Toggle(App().coreWindow.load());
       break;
@@ -131,13 +137,20 @@ void RunTrayCommand(HWND trayOwner, int command) {
       Exit();
       break;
     case kCmdVideoRecording:
-      LogUnavailable(L"Video recording");
+      TheVideoRecorder().ToggleRecording(App().coreWindow.load());
       break;
     case kCmdAudioRecording:
       TheAudioRecorder().Toggle(App().coreWindow.load());
       break;
     case kCmdPauseResume:
-      if (TheAudioRecorder().GetState() != kStateIdle) {
+      // The menu asks for a pause from any active state other than paused.
+      if (TheVideoRecorder().GetRecorderState() != kStateIdle) {
+        if (TheVideoRecorder().GetRecorderState() == kStatePaused) {
+          TheVideoRecorder().RequestResume(false);
+        } else {
+          TheVideoRecorder().RequestPause(false);
+        }
+      } else if (TheAudioRecorder().GetState() != kStateIdle) {
         if (TheAudioRecorder().GetState() == kStatePaused) {
           TheAudioRecorder().Resume();
         } else {
@@ -146,7 +159,11 @@ void RunTrayCommand(HWND trayOwner, int command) {
       }
       break;
     case kCmdStopRecording:
-      if (TheAudioRecorder().GetState() != kStateIdle) TheAudioRecorder().Stop();
+      if (TheVideoRecorder().GetRecorderState() != kStateIdle) {
+        TheVideoRecorder().StopRecording();
+      } else if (TheAudioRecorder().GetState() != kStateIdle) {
+        TheAudioRecorder().Stop();
+      }
       break;
     case kCmdAbout:
       ShowAbout(trayOwner);

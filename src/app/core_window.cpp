@@ -11,6 +11,7 @@
 #include "core/log.h"
 #include "core/sound.h"
 #include "i18n/tr.h"
+#include "video/video_recorder.h"
 
 namespace vistrel {
 namespace {
@@ -64,7 +65,7 @@ void OnTrayCallback(LPARAM lParam) {
       if (owner) ShowTrayMenu(owner);
       break;
     case NIN_BALLOONUSERCLICK:
-      LogUnavailable(L"Opening the last video's folder");
+      TheVideoRecorder().OpenLastVideoLocation();
       break;
     default:
       break;

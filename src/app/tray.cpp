@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/messages.h"
 #include "audio/audio_recorder.h"
+#include "video/video_recorder.h"
 #include "core/balloon.h"
 #include "i18n/tr.h"
 
@@ -87,7 +88,7 @@ void RemoveTrayIcon(HWND owner) {
 
 TrayMenuState CurrentTrayMenuState() {
   TrayMenuState state;
-  // The video and GIF recorders report here as they join the program.
+  state.videoState = static_cast<int>(TheVideoRecorder().GetRecorderState());
   state.audioState = static_cast<int>(TheAudioRecorder().GetState());
   state.hotkeysPaused = App().hotkeysPaused;
   return state;

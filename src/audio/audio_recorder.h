@@ -16,21 +16,12 @@
 #include "audio/audio_mixer.h"
 #include "audio/audio_source.h"
 #include "audio/ffmpeg_util.h"
+#include "audio/recorder_util.h"
 #include "tracks/track_config.h"
 
 namespace vistrel {
 
 inline constexpr wchar_t kAudioLogPrefix[] = L"AudioRecorder: ";
-
-// Recorder states; the video recorder uses the same numbers.
-enum RecorderState : std::uint32_t {
-  kStateIdle = 0,
-  kStateRecording = 1,
-  kStatePauseRequested = 2,
-  kStatePaused = 3,
-  kStateResumeRequested = 4,
-  kStateStopping = 5,
-};
 
 class AudioRecorder {
  public:

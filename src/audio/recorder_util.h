@@ -8,6 +8,17 @@
 
 namespace vistrel {
 
+// Recorder states, shared by the audio and video recorders; the numbers travel in
+// WM_RECORDING_STATE and the tray compares them.
+enum RecorderState : std::uint32_t {
+  kStateIdle = 0,
+  kStateRecording = 1,
+  kStatePauseRequested = 2,
+  kStatePaused = 3,
+  kStateResumeRequested = 4,
+  kStateStopping = 5,
+};
+
 // COM for the calling thread, apartment-threaded, for as long as the object lives.
 class ComApartment {
  public:

@@ -1,0 +1,79 @@
+#include "video/video_layout.h"
+
+#include <algorithm>
+
+namespace vistrel {
+namespace {
+
+struct QualityRow {
+  int height;
+  std::int32_t bitRate;  // at 60 frames/s
+};
+
+QualityRow QualityRowFor(int quality, int sourceHeight) {
+  switch (quality) {
+    case 0: return {480, 1500000};
+    case 1: return {720, 4000000};
+    case 2: return {1080, 8000000};
+    case 3: return {1440, 16000000};
+    case 4: return {2160, 35000000};
+    default: return {sourceHeight, 8000000};
+  }
+}
+
+}  // namespace
+
+VideoOutputSize VideoOutputSizeFor(int sourceWidth, int sourceHeight, int quality, int framerate) {
+  VideoOutputSize size;
+  const QualityRow row = QualityRowFor(quality, sourceHeight);
+  int target = row.height;
+  if (sourceHeight < target) {
+    target = sourceHeight;
+    size.sourceLimited = true;
+  }
+  size.targetHeight = target;
+  const double width = sourceHeight > 0 ? static_cast<double>(sourceWidth) / sourceHeight * target : 0.0;
+  size.width = static_cast<int>(width) & ~1;
+  size.height = target & ~1;
+  size.bitRate = row.bitRate;
+  if (framerate > 0) size.bitRate = static_cast<std::int32_t>(row.bitRate * (framerate / 60.0));
+  return size;
+}
+
+int UsableFramerate(int configured) { return configured > 0 ? configured : kFallbackFramerate; }
+
+std::wstring VideoBaseName(bool windowMode, std::wstring_view windowTitle, bool multiTrack) {
+  if (!windowMode) return multiTrack ? L"MultiTrack_Recording" : L"Recording";
+  std::wstring base(windowTitle.substr(0, 100));
+  for (wchar_t& c : base) {
+    switch (c) {
+      case L'\\': case L'/': case L':': case L'*': case L'?': case L'<': case L'>': case L'|':
+        c = L'-';
+        break;
+      case L'"':
+        c = L'\'';
+        break;
+      default:
+        // Control characters cannot stand in a file name either.
+        if (c < 0x20) c = L'-';
+        break;
+    }
+  }
+  if (base.empty()) base = L"WindowCapture";
+  if (multiTrack) base += L"_MultiTrack";
+  return base;
+}
+
+std::int64_t FrameClock::Take(std::int64_t elapsed) {
+  const std::int64_t pts = std::max(elapsed / interval_, lastPts_ + 1);
+  lastPts_ = pts;
+  ++written_;
+  return pts;
+}
+
+std::int64_t FrameClock::FinalPts(std::int64_t elapsed) const {
+  const std::int64_t pts = elapsed / interval_;
+  return pts > lastPts_ ? pts : -1;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,60 @@
+// Video arithmetic without Windows: the quality table and output size, the bit rate, the file's
+// base name, and the frame clock that decides each frame's presentation time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vistrel {
+
+// The frame rate used when the settings hold none that can be used (0 or below).
+inline constexpr int kFallbackFramerate = 60;
+
+struct VideoOutputSize {
+  int width = 0;         // even
+  int height = 0;        // even
+  int targetHeight = 0;  // the table's height, or the source's when it is lower (before evening)
+  bool sourceLimited = false;  // the source is smaller than the quality asks for: no upscaling
+  std::int32_t bitRate = 0;    // for the frame rate
+};
+
+// Target height and bit rate of a VideoQuality index (the fallback tries lower indices), the
+// output size keeping the source's aspect ratio, and the bit rate scaled from 60 frames/s.
+VideoOutputSize VideoOutputSizeFor(int sourceWidth, int sourceHeight, int quality, int framerate);
+
+// A positive frame rate: the setting, or kFallbackFramerate for 0 and below.
+int UsableFramerate(int configured);
+
+// The base of a video's file name: "Recording" (or "MultiTrack_Recording") for the screen; for a
+// window its title with the characters a file name cannot hold replaced, cut to 100 characters,
+// "WindowCapture" when empty, and "_MultiTrack" appended in multi-track mode.
+std::wstring VideoBaseName(bool windowMode, std::wstring_view windowTitle, bool multiTrack);
+
+// The presentation times of a recording's frames. Time is recording time (pauses excluded) in
+// counter ticks; frame n covers [n, n + 1) intervals. A tick that runs on time writes the next
+// frame; one that runs late writes the frame of the interval it is in and skips the ones it
+// missed, so the video never falls behind the audio however slow the machine.
+class FrameClock {
+ public:
+  explicit FrameClock(std::int64_t intervalTicks) : interval_(intervalTicks > 0 ? intervalTicks : 1) {}
+
+  std::int64_t interval() const { return interval_; }
+  // Recording time at which the next frame is due.
+  std::int64_t nextDue() const { return (lastPts_ + 1) * interval_; }
+  // The presentation time of a frame written at `elapsed`, and the clock moves past it.
+  std::int64_t Take(std::int64_t elapsed);
+  // The frame of the interval `elapsed` lies in, when that is after the last frame written; -1
+  // otherwise. Used at the stop, so that the last picture lasts until the recording ended.
+  std::int64_t FinalPts(std::int64_t elapsed) const;
+  // Frames written, and intervals skipped because a tick ran late.
+  std::int64_t written() const { return written_; }
+  std::int64_t skipped() const { return lastPts_ + 1 - written_; }
+
+ private:
+  std::int64_t interval_;
+  std::int64_t lastPts_ = -1;
+  std::int64_t written_ = 0;
+};
+
+}  // namespace vistrel

@@ -1,0 +1,119 @@
+"""Video recordings end to end: full screen with the microphone, pause, window mode."""
+import json
+import subprocess
+import time
+
+import numpy as np
+import pytest
+
+from harness import DriverWindow, tooltips, wait_balloon, wait_files, write_config
+
+START_STOP = 'ctrl+alt+shift+f5'
+PAUSE_RESUME = 'ctrl+alt+shift+f6'
+
+
+@pytest.fixture
+def video_dir(prefix):
+    folder = prefix.user_dir / 'Videos' / 'vistrel-e2e'
+    if folder.exists():
+        for f in folder.iterdir():
+            f.unlink()
+    return folder
+
+
+def start_app(app, prefix, video_dir, **options):
+    video = {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30}
+    video.update(options)
+    write_config(prefix, {
+        'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
+        'VideoOptions': video,
+        'Paths': {'VideoPath': prefix.windows_path(video_dir.parent) + '\\' + video_dir.name},
+    })
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+
+
+def probe(path):
+    out = subprocess.run(['ffprobe', '-v', 'error', '-show_streams', '-show_format', '-of', 'json', str(path)],
+                         capture_output=True, text=True, check=True).stdout
+    return json.loads(out)
+
+
+def frame_times(path):
+    """Presentation times of the video stream's frames, in seconds."""
+    out = subprocess.run(['ffprobe', '-v', 'error', '-select_streams', 'v:0', '-show_entries', 'frame=pts_time',
+                          '-of', 'csv=p=0', str(path)], capture_output=True, text=True, check=True).stdout
+    return [float(line.strip(',')) for line in out.split()]
+
+
+def decoded_audio(path):
+    raw = subprocess.run(['ffmpeg', '-v', 'error', '-i', str(path), '-map', '0:a:0', '-af', 'pan=mono|c0=FL',
+                          '-f', 'f32le', '-ar', '48000', '-'], capture_output=True, check=True).stdout
+    return np.frombuffer(raw, dtype='<f4')
+
+
+def dominant_frequency(samples, rate=48000):
+    spectrum = np.abs(np.fft.rfft(samples * np.hanning(len(samples))))
+    return float(np.fft.rfftfreq(len(samples), 1 / rate)[int(np.argmax(spectrum))])
+
+
+def atom_order(path):
+    """The top-level MP4 boxes in file order."""
+    data = path.read_bytes()
+    names, offset = [], 0
+    while offset + 8 <= len(data):
+        size = int.from_bytes(data[offset:offset + 4], 'big')
+        names.append(data[offset + 4:offset + 8].decode('latin-1'))
+        if size == 1:
+            size = int.from_bytes(data[offset + 8:offset + 16], 'big')
+        if size < 8:
+            break
+        offset += size
+    return names
+
+
+def begin(app, driver):
+    assert driver.keys(START_STOP)
+    assert app.wait_log('Recorder: All initializations successful. Recording is now active.', timeout=30)
+    return time.monotonic()
+
+
+def end(app, driver, began, paused=0.0):
+    assert driver.keys(START_STOP)
+    ended = time.monotonic()
+    assert app.wait_log('Recorder: Cleanup and state reset finished.', timeout=60)
+    return ended - began - paused
+
+
+def test_full_screen_with_microphone(app, prefix, video_dir, driver):
+    start_app(app, prefix, video_dir)
+    assert driver.keys(START_STOP)
+    assert app.wait_log('Recorder: Countdown finished. Proceeding with recording initialization.', timeout=15)
+    assert app.wait_log('Recorder: All initializations successful. Recording is now active.', timeout=30)
+    began = time.monotonic()
+    # Wine has no desktop duplication: the recorder says so and records with GDI.
+    assert wait_balloon(driver, 'Recording Mode Changed', 'DXGI capture failed. Switched to GDI mode.')
+    assert 'Vistrel (Recording)' in tooltips(driver)
+    time.sleep(max(0.0, 10 - (time.monotonic() - began)))
+    wall = end(app, driver, began)
+    assert wait_balloon(driver, 'Recording Finished', 'The video has been saved.')
+    assert 'Vistrel' in tooltips(driver) and 'Vistrel (Recording)' not in tooltips(driver)
+
+    files = wait_files(video_dir, 1, 'Recording_*.mp4')
+    assert len(files) == 1
+    info = probe(files[0])
+    video, audio = info['streams']
+    assert (video['codec_name'], video['pix_fmt'], video['width'], video['height']) == ('h264', 'yuv420p', 1920, 1080)
+    assert (audio['codec_name'], int(audio['sample_rate']), audio['channels']) == ('aac', 48000, 2)
+    durations = float(video['duration']), float(audio['duration'])
+    assert abs(durations[0] - wall) < 0.2 and abs(durations[1] - wall) < 0.2, (durations, wall)
+    assert abs(durations[0] - durations[1]) < 0.2, durations
+    order = atom_order(files[0])
+    assert order.index('moov') < order.index('mdat'), order
+    samples = decoded_audio(files[0])
+    assert abs(dominant_frequency(samples[len(samples) // 4: 3 * len(samples) // 4]) - 440) < 5
+    times = frame_times(files[0])
+    assert times == sorted(times) and len(set(times)) == len(times)
+    texts = app.log_texts()
+    assert texts.index('Recorder: Countdown finished. Proceeding with recording initialization.') < \
+        texts.index('Recorder: All initializations successful. Recording is now active.')
