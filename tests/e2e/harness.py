@@ -201,6 +201,15 @@ class Vistrel:
     def log_texts(self) -> list[str]:
         return [line.text for line in self.log()]
 
+    def wait_log_count(self, line: str, count: int, timeout: float = 15) -> bool:
+        """Waits until the log holds a line exactly `count` times or more."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.log_texts().count(line) >= count:
+                return True
+            time.sleep(0.1)
+        return False
+
     def wait_log(self, text: str, timeout: float = 15) -> bool:
         """Waits until a log line contains text."""
         deadline = time.monotonic() + timeout

@@ -6,7 +6,7 @@ import time
 import numpy as np
 import pytest
 
-from harness import DriverWindow, tooltips, wait_balloon, wait_files, write_config
+from harness import DriverWindow, SinkRecorder, tooltips, wait_balloon, wait_files, write_config
 
 START_STOP = 'ctrl+alt+shift+f5'
 PAUSE_RESUME = 'ctrl+alt+shift+f6'
@@ -117,3 +117,76 @@ def test_full_screen_with_microphone(app, prefix, video_dir, driver):
     texts = app.log_texts()
     assert texts.index('Recorder: Countdown finished. Proceeding with recording initialization.') < \
         texts.index('Recorder: All initializations successful. Recording is now active.')
+
+
+def test_pause_leaves_no_frames_for_its_time(app, prefix, video_dir, driver):
+    start_app(app, prefix, video_dir, VideoQuality=0)
+    began = begin(app, driver)
+    time.sleep(2)
+    pressed = time.monotonic()
+    assert driver.keys(PAUSE_RESUME)
+    assert app.wait_log('Recorder: State changed to PAUSED.')
+    time.sleep(max(0.0, 3 - (time.monotonic() - pressed)))
+    assert driver.keys(PAUSE_RESUME)
+    assert app.wait_log('Recorder: State changed to RECORDING.')
+    paused = time.monotonic() - pressed
+    time.sleep(2)
+    recorded = end(app, driver, began, paused)
+    files = wait_files(video_dir, 1, 'Recording_*.mp4')
+    streams = probe(files[0])['streams']
+    video, audio = float(streams[0]['duration']), float(streams[1]['duration'])
+    # The pause and resume sounds play while capture is stopped, so their time is not recorded.
+    assert abs(video - recorded) < 0.5 and abs(audio - recorded) < 0.5, (video, audio, recorded)
+    times = frame_times(files[0])
+    gaps = np.diff(times)
+    assert gaps.max() < 0.5, 'no stretch of the video stands for the pause'
+
+
+def frame_at(path, seconds):
+    """One decoded RGB frame of the video."""
+    raw = subprocess.run(['ffmpeg', '-v', 'error', '-ss', str(seconds), '-i', str(path), '-frames:v', '1',
+                          '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-'], capture_output=True, check=True).stdout
+    video = probe(path)['streams'][0]
+    return np.frombuffer(raw, dtype=np.uint8).reshape(video['height'], video['width'], 3)
+
+
+def test_window_mode_follows_the_target_application(app, prefix, video_dir, driver):
+    start_app(app, prefix, video_dir, VideoMode=1, AudioSource=0)
+    with DriverWindow('window', 'Recorded window', '200', '150', '401', '301', '20C040', '60') as target:
+        began = begin(app, driver)
+        time.sleep(1.5)
+        # Another application in front: an automatic pause, without the pause sound.
+        with SinkRecorder() as sounds:
+            with DriverWindow('window', 'Another application', '900', '500', '200', '200', 'C02020', '60'):
+                assert app.wait_log('Recorder: State changed to PAUSED.')
+                time.sleep(1)
+                assert driver.run('activate', 'Recorded window').returncode == 0
+                assert app.wait_log('Recorder: State changed to RECORDING.')
+            time.sleep(0.5)
+        assert sounds.loud_seconds() == 0.0
+        # A pause by the user survives a trip to another application and back.
+        assert driver.keys(PAUSE_RESUME)
+        assert app.wait_log_count('Recorder: State changed to PAUSED.', 2)
+        with DriverWindow('window', 'Another application', '900', '500', '200', '200', 'C02020', '60'):
+            time.sleep(1)
+            assert driver.run('activate', 'Recorded window').returncode == 0
+            time.sleep(1)
+        assert app.log_texts().count('Recorder: State changed to RECORDING.') == 1
+        assert driver.keys(PAUSE_RESUME)
+        assert app.wait_log_count('Recorder: State changed to RECORDING.', 2)
+        time.sleep(1.5)
+    # The recorded application has closed: the recorder stops and saves by itself.
+    assert app.wait_log('Recorder: Target process has exited. Stopping recording.', timeout=10)
+    assert app.wait_log('Recorder: Cleanup and state reset finished.', timeout=30)
+    texts = app.log_texts()
+    assert wait_balloon(driver, 'Recording Finished', 'The video has been saved.')
+    files = wait_files(video_dir, 1, 'Recorded window_*.mp4')
+    assert len(files) == 1
+    video = probe(files[0])['streams'][0]
+    assert (video['width'], video['height']) == (400, 300)  # 401 x 301, made even
+    picture = frame_at(files[0], 0.5)
+    middle = picture[100:200, 100:300].reshape(-1, 3).mean(axis=0)
+    assert np.abs(middle - [0x20, 0xC0, 0x40]).max() < 24, middle
+    assert 'Recorder: Requesting pause.' in texts
+    assert texts.index('Recorder: Target process has exited. Stopping recording.') < \
+        texts.index('Recorder: Cleanup and state reset finished.')

@@ -10,6 +10,8 @@
 //       (red, green / blue, white), for checking captured pixels.
 //   list-items CAPTION CONTROL_ID
 //       the strings of a list box in the dialog with that caption, one a line.
+//   activate TITLE
+//       brings a test window with that title to the foreground.
 #include "driver.h"
 
 #include <cstdio>
@@ -18,6 +20,7 @@
 namespace {
 
 constexpr UINT kOpenMenu = WM_APP + 1;
+constexpr UINT kActivateSelf = WM_APP + 2;  // a process may always bring its own window forward
 
 COLORREF ParseColor(const std::wstring& hex) {
   const auto rgb = static_cast<unsigned long>(std::wcstoul(hex.c_str(), nullptr, 16));
@@ -39,6 +42,9 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       DestroyMenu(menu);
       return 0;
     }
+    case kActivateSelf:
+      SetForegroundWindow(window);
+      return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
@@ -180,10 +186,19 @@ int ListItems(const Options& o) {
   return 0;
 }
 
+int Activate(const Options& o) {
+  HWND window = FindWindowW(nullptr, o.words[1].c_str());
+  if (!window) return 1;
+  PostMessageW(window, kActivateSelf, 0, 0);
+  for (int i = 0; i < 100 && GetForegroundWindow() != window; ++i) Sleep(20);
+  return GetForegroundWindow() == window ? 0 : 1;
+}
+
 }  // namespace
 
 int RunWindowCommand(const Options& o) {
   const std::wstring& verb = o.words[0];
+  if (verb == L"activate" && o.words.size() == 2) return Activate(o);
   if (verb == L"window") return TestWindow(o);
   if (verb == L"pattern") return Pattern(o);
   if (verb == L"list-items") return ListItems(o);

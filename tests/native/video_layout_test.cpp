@@ -1,0 +1,104 @@
+// Output sizes, bit rates, file base names and frame times of video recordings.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "video/video_layout.h"
+
+namespace vistrel {
+namespace {
+
+TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscaling) {
+  struct Case {
+    int width, height, quality, framerate;
+    int outWidth, outHeight, target;
+    bool limited;
+  };
+  const Case cases[] = {
+      {1366, 768, 2, 60, 1366, 768, 768, true},    // the source is below 1080 lines
+      {2560, 1440, 1, 60, 1280, 720, 720, false},
+      {1280, 1024, 0, 60, 600, 480, 480, false},   // 480 x 1.25
+      {1920, 1080, 2, 30, 1920, 1080, 1080, false},
+      {1280, 720, 7, 60, 1280, 720, 720, false},   // unknown index: the source's height
+      {853, 480, 0, 60, 852, 480, 480, false},     // odd widths are made even
+      {301, 201, 2, 60, 300, 200, 201, true},      // the target is reported before evening
+  };
+  for (const Case& c : cases) {
+    const VideoOutputSize size = VideoOutputSizeFor(c.width, c.height, c.quality, c.framerate);
+    EXPECT_EQ(size.width, c.outWidth) << c.width << "x" << c.height << " q" << c.quality;
+    EXPECT_EQ(size.height, c.outHeight) << c.width << "x" << c.height << " q" << c.quality;
+    EXPECT_EQ(size.targetHeight, c.target) << c.width << "x" << c.height;
+    EXPECT_EQ(size.sourceLimited, c.limited) << c.width << "x" << c.height;
+  }
+}
+
+TEST(VideoOutputSize, BitRateScalesWithTheFrameRate) {
+  EXPECT_EQ(VideoOutputSizeFor(1920, 1080, 2, 60).bitRate, 8000000);
+  EXPECT_EQ(VideoOutputSizeFor(1920, 1080, 2, 30).bitRate, 4000000);
+  EXPECT_EQ(VideoOutputSizeFor(1920, 1080, 2, 120).bitRate, 16000000);
+  EXPECT_EQ(VideoOutputSizeFor(3840, 2160, 4, 90).bitRate, 52500000);
+  EXPECT_EQ(VideoOutputSizeFor(640, 480, 0, 60).bitRate, 1500000);
+  EXPECT_EQ(UsableFramerate(0), 60);
+  EXPECT_EQ(UsableFramerate(-5), 60);
+  EXPECT_EQ(UsableFramerate(25), 25);
+  // A degenerate source gives no size rather than a division by zero.
+  EXPECT_EQ(VideoOutputSizeFor(100, 0, 2, 60).width, 0);
+}
+
+TEST(VideoBaseName, WindowTitlesBecomeSafeNames) {
+  EXPECT_EQ(VideoBaseName(false, L"ignored", false), L"Recording");
+  EXPECT_EQ(VideoBaseName(false, L"", true), L"MultiTrack_Recording");
+  EXPECT_EQ(VideoBaseName(true, L"a/b:c\\d*e?f<g>h|i\"j\"", false), L"a-b-c-d-e-f-g-h-i'j'");
+  EXPECT_EQ(VideoBaseName(true, L"", false), L"WindowCapture");
+  EXPECT_EQ(VideoBaseName(true, L"", true), L"WindowCapture_MultiTrack");
+  EXPECT_EQ(VideoBaseName(true, L"Notes", true), L"Notes_MultiTrack");
+  EXPECT_EQ(VideoBaseName(true, L"tab\there", false), L"tab-here");
+  const std::wstring long_title(150, L'x');
+  EXPECT_EQ(VideoBaseName(true, long_title, false), std::wstring(100, L'x'));
+  EXPECT_EQ(VideoBaseName(true, L"Ωμέγα 録音", false), L"Ωμέγα 録音");
+}
+
+TEST(FrameClock, OnTimeTicksNumberEveryInterval) {
+  FrameClock clock(1000);
+  for (int n = 0; n < 50; ++n) {
+    ASSERT_EQ(clock.nextDue(), n * 1000);
+    EXPECT_EQ(clock.Take(n * 1000 + 3), n);  // woken a little late, as Sleep does
+  }
+  EXPECT_EQ(clock.skipped(), 0);
+  EXPECT_EQ(clock.FinalPts(49999), -1);  // the stop falls in the last frame's interval
+  EXPECT_EQ(clock.FinalPts(50200), 50);
+}
+
+TEST(FrameClock, ASlowMachineSkipsIntervalsAndStaysInStep) {
+  // Each tick takes 1.7 intervals: frames carry the time they were taken at, so the video's
+  // length stays the recording time instead of stretching 1.7 times.
+  FrameClock clock(1000);
+  std::int64_t now = 0;
+  std::int64_t last = -1;
+  while (now < 60000) {
+    if (now < clock.nextDue()) now = clock.nextDue();
+    const std::int64_t pts = clock.Take(now);
+    EXPECT_GT(pts, last);
+    EXPECT_LE(pts * 1000, now);
+    EXPECT_GT((pts + 1) * 1000, now);  // the interval it was written in
+    last = pts;
+    now += 1700;
+  }
+  EXPECT_GT(clock.skipped(), 0);
+  EXPECT_EQ(clock.skipped() + clock.written(), last + 1);
+  // The end is within one frame of the recording time.
+  EXPECT_LE(now - (last + 1) * 1000, 1700);
+}
+
+TEST(FrameClock, TimesNeverRepeatEvenWhenTheClockStandsStill) {
+  // After a pause the recording time resumes where it stopped, inside the last frame's interval.
+  FrameClock clock(1000);
+  EXPECT_EQ(clock.Take(5500), 5);
+  EXPECT_EQ(clock.Take(5600), 6);
+  EXPECT_EQ(clock.Take(5600), 7);
+  FrameClock zero(0);  // a nonsensical interval is not a division by zero
+  EXPECT_EQ(zero.Take(10), 10);
+}
+
+}  // namespace
+}  // namespace vistrel
