@@ -11,6 +11,7 @@
 #include "core/log.h"
 #include "core/sound.h"
 #include "i18n/tr.h"
+#include "ui/settings_dialog.h"
 
 namespace vistrel {
 namespace {
@@ -33,6 +34,8 @@ void OnCreate(HWND window) {
 
 void OnDestroy(HWND window) {
   AppState& app = App();
+  // The first-run settings dialog has no owner, so it does not go with this window by itself.
+  if (app.settingsDialog) DestroyWindow(app.settingsDialog);
   RemoveTrayIcon(window);
   UnregisterAllHotkeys(window);
   if (app.trayOwner) {
@@ -79,10 +82,6 @@ void OnKeyDown(WPARAM key) {
 }
 
 }  // namespace
-
-void ShowSettingsDialog() {
-  LogMessage(L"Settings dialog requested.");
-}
 
 LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

@@ -7,7 +7,8 @@
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
 //   vistrel-driver tooltips                                             every tooltip text, one a line;
 //                                                                       balloon titles as "[title] ..."
-//   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp)
+//   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp; dialog controls:
+//   driver_dialogs.cpp)
 //
 // --title TITLE narrows a window lookup to that title. Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
 #include <windows.h>
@@ -231,6 +232,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"tooltips") return Tooltips();
   if (const int code = RunMouseCommand(o); code >= 0) return code;
   if (const int code = RunWindowCommand(o); code >= 0) return code;
+  if (const int code = RunDialogCommand(o); code >= 0) return code;
   std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey|tooltips ...\n");
   return 2;
 }

@@ -23,3 +23,4 @@ void PrintUtf8Line(const wchar_t* text);
 // Each returns the exit code of the command, or -1 when the verb is not one of its own.
 int RunMouseCommand(const Options& options);
 int RunWindowCommand(const Options& options);
+int RunDialogCommand(const Options& options);
