@@ -194,6 +194,12 @@ int SelectedListRow(HWND list) {
   return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
+// The name column as wide as its longest text, the value column the rest of the list.
+static void FitColumns(HWND list) {
+  SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
+  SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
+}
+
 void FillHotkeyList(HWND list) {
   if (!list) return;
   const int selected = SelectedListRow(list);
@@ -203,6 +209,7 @@ void FillHotkeyList(HWND list) {
     SetListText(list, feature, 1, HotkeyToText(*FeatureBinding(feature)));
   }
   if (selected >= 0) SelectRow(list, selected);
+  FitColumns(list);
 }
 
 void RefreshSoundEventNames(HWND list) {
@@ -210,6 +217,7 @@ void RefreshSoundEventNames(HWND list) {
   for (int row = 0; row < kSoundEventCount; ++row) {
     SetListText(list, row, 0, tr(kSoundEvents[static_cast<size_t>(row)].name));
   }
+  FitColumns(list);
 }
 
 INT_PTR CALLBACK HotkeysPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
@@ -244,6 +252,7 @@ INT_PTR CALLBACK SoundEffectsPageProc(HWND page, UINT message, WPARAM wParam, LP
         InsertRow(list, row, tr(kSoundEvents[static_cast<size_t>(row)].name));
         SetListText(list, row, 1, EventValue(row));
       }
+      FitColumns(list);
       return TRUE;
     }
     case WM_COMMAND:

@@ -1,6 +1,8 @@
 // vistrel-driver: drives Vistrel from inside the same Wine prefix for the end-to-end tests.
 //
-//   vistrel-driver wait-window CLASS [--message-only] [--timeout MS]   prints the handle when found
+//   vistrel-driver wait-window CLASS [--message-only] [--visible] [--timeout MS]
+//                                                                       prints the handle when found
+//                                                                       (and shown, with --visible)
 //   vistrel-driver wait-gone CLASS [--message-only] [--timeout MS]     waits until no such window
 //   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
 //   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
@@ -30,6 +32,8 @@ Options Parse(int argc, wchar_t** argv) {
     const std::wstring arg = argv[i];
     if (arg == L"--message-only") {
       options.messageOnly = true;
+    } else if (arg == L"--visible") {
+      options.visible = true;
     } else if (arg == L"--title" && i + 1 < argc) {
       options.title = argv[++i];
       options.hasTitle = true;
@@ -51,7 +55,7 @@ int WaitWindow(const Options& o, bool wantPresent) {
   const ULONGLONG deadline = GetTickCount64() + o.timeoutMs;
   for (;;) {
     HWND window = Find(o);
-    if (wantPresent && window) {
+    if (wantPresent && window && (!o.visible || IsWindowVisible(window))) {
       std::wprintf(L"0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
       return 0;
     }

@@ -9,6 +9,7 @@
 struct Options {
   std::vector<std::wstring> words;  // words[0] is the verb
   bool messageOnly = false;
+  bool visible = false;  // --visible: wait-window waits until the window is shown
   std::wstring title;  // --title: a window lookup also matches the title
   bool hasTitle = false;
   DWORD timeoutMs = 10000;
