@@ -279,11 +279,27 @@ def test_values_missing_from_the_lists_open_on_the_fallback_items(app, prefix, d
     dialog.select(TREE, 7)
     assert dialog.text(1702) == 'Default (Primary)'
     assert dialog.text(1700) == 'Default'
+    outputs = dialog.items(1701)
+    assert len(outputs) > 1 and outputs[0] == 'Default', 'the render endpoints are listed'
     close(dialog, IDOK)
     saved = read_config(prefix)
     assert saved[('VideoOptions', 'VideoFramerate')] == '60'
     assert saved[('Devices', 'ScreenID')] == 'Default'
     assert saved[('Devices', 'MicrophoneID')] == 'Default'
+
+    # A real endpoint is stored by its ID and selected again by it.
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 7)
+    microphones = dialog.items(1700)
+    assert len(microphones) > 1, 'the capture endpoints are listed'
+    dialog.select(1700, len(microphones) - 1)
+    close(dialog, IDOK)
+    stored = read_config(prefix)[('Devices', 'MicrophoneID')]
+    assert stored.startswith('{') and stored != 'Default', stored
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 7)
+    assert dialog.state(1700) == len(microphones) - 1
+    close(dialog, IDCANCEL)
 
 
 def test_paused_hotkeys_stay_paused_through_save_and_cancel(app, prefix, driver):
