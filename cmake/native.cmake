@@ -3,7 +3,7 @@
 set(VISTREL_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
 add_library(vistrel_portable STATIC ${VISTREL_PORTABLE_SOURCES})
-target_include_directories(vistrel_portable PUBLIC src)
+target_include_directories(vistrel_portable PUBLIC src res)
 target_compile_options(vistrel_portable PUBLIC ${VISTREL_SANITIZE} PRIVATE -Wall -Wextra -Wpedantic)
 target_link_options(vistrel_portable PUBLIC ${VISTREL_SANITIZE})
 

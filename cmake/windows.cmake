@@ -57,6 +57,10 @@ set(VISTREL_WINDOWS_SOURCES
   src/video/video_encoder.cpp
   src/video/video_recorder.cpp
   src/tracks/track_file.cpp
+  src/ui/combo_values.cpp
+  src/ui/device_lists.cpp
+  src/ui/list_pages.cpp
+  src/ui/settings_dialog.cpp
 )
 
 add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
@@ -80,7 +84,7 @@ add_custom_command(OUTPUT ${VISTREL_ICONS}
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
   COMMENT "Drawing icons")
 set_source_files_properties(res/vistrel.rc PROPERTIES
-  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest")
+  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest;${CMAKE_SOURCE_DIR}/res/settings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 add_executable(Vistrel WIN32 src/app/main.cpp res/vistrel.rc)
 target_include_directories(Vistrel PRIVATE res ${CMAKE_BINARY_DIR}/generated)
@@ -120,7 +124,8 @@ add_custom_target(vistrel_assets ALL
 
 # Test driver: finds windows, posts messages and fires keys inside the Wine prefix.
 add_executable(vistrel-driver tools/driver/driver.cpp tools/driver/driver_mouse.cpp tools/driver/driver_windows.cpp
-  tools/driver/driver_devices.cpp)
+  tools/driver/driver_devices.cpp
+  tools/driver/driver_dialogs.cpp)
 target_compile_definitions(vistrel-driver PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 target_compile_options(vistrel-driver PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel-driver PRIVATE -municode)
@@ -137,7 +142,8 @@ add_executable(vistrel_unit_tests ${VISTREL_UNIT_TESTS})
 target_compile_options(vistrel_unit_tests PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel_unit_tests PRIVATE -municode)
 target_link_libraries(vistrel_unit_tests PRIVATE vistrel_lib gtest ${VISTREL_STATIC_RUNTIME})
-add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls vistrel_assets)
+# The settings test reads the dialog templates from Vistrel.exe's resources.
+add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls vistrel_assets Vistrel)
 add_test(NAME unit COMMAND vistrel_unit_tests --gtest_color=no WORKING_DIRECTORY ${VISTREL_OUT})
 
 # Every translatable text of the program has a translation in every catalogue; the template

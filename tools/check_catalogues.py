@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Extracts the program's translatable texts (every tr(L"...") call) into a messages template
+"""Extracts the program's translatable texts (every tr(L"...") call, and every N_(L"...") that
+marks a text translated where it is shown) into a messages template
 and reports each text that a catalogue in po/ does not translate.
 
     check_catalogues.py [--template OUT.pot]     exit 1 when a catalogue lacks a text
@@ -16,7 +17,7 @@ ROOT = Path(__file__).resolve().parents[1]
 def extract(template: Path) -> None:
     sources = sorted(str(p.relative_to(ROOT)) for p in (ROOT / 'src').rglob('*.cpp'))
     sources += sorted(str(p.relative_to(ROOT)) for p in (ROOT / 'src').rglob('*.h'))
-    subprocess.run(['xgettext', '--language=C++', '--from-code=UTF-8', '--keyword=tr',
+    subprocess.run(['xgettext', '--language=C++', '--from-code=UTF-8', '--keyword=tr', '--keyword=N_',
                     '--package-name=Vistrel', '--no-wrap', '--sort-by-file',
                     '-o', str(template), *sources], cwd=ROOT, check=True)
 

@@ -28,7 +28,4 @@ AppState& App();
 LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TrayOwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Opens the settings dialog or brings the open one to the front.
-void ShowSettingsDialog();
-
 }  // namespace vistrel

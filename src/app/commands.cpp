@@ -15,6 +15,7 @@
 #include "config/hotkeys.h"
 #include "core/log.h"
 #include "core/sound.h"
+#include "ui/settings_dialog.h"
 #include "version.h"
 
 namespace vistrel {

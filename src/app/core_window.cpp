@@ -12,6 +12,7 @@
 #include "core/sound.h"
 #include "i18n/tr.h"
 #include "video/video_recorder.h"
+#include "ui/settings_dialog.h"
 
 namespace vistrel {
 namespace {
@@ -34,6 +35,8 @@ void OnCreate(HWND window) {
 
 void OnDestroy(HWND window) {
   AppState& app = App();
+  // The first-run settings dialog has no owner, so it does not go with this window by itself.
+  if (app.settingsDialog) DestroyWindow(app.settingsDialog);
   RemoveTrayIcon(window);
   UnregisterAllHotkeys(window);
   if (app.trayOwner) {
@@ -80,10 +83,6 @@ void OnKeyDown(WPARAM key) {
 }
 
 }  // namespace
-
-void ShowSettingsDialog() {
-  LogMessage(L"Settings dialog requested.");
-}
 
 LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "i18n/translator.h"
 #include "tracks/track_config.h"
+#include "ui/settings_dialog.h"
 
 namespace vistrel {
 namespace {
@@ -91,6 +92,8 @@ int Run(HINSTANCE instance) {
 
   LoadConfig();
   MultiTrackConfig::Instance().Load();
+  // First run: the settings dialog opens before the windows exist, so it has no owner.
+  if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) ShowSettingsDialog();
 
   RegisterWindowClasses(instance);
   HWND core = CreateWindowExW(0, kCoreWindowClass, L"Vistrel Main", 0, 0, 0, 0, 0, HWND_MESSAGE,

@@ -259,6 +259,90 @@ class SinkTone:
     def __exit__(self, *exc) -> None:
         self.process.terminate()
         self.process.wait(10)
+def read_config(prefix: Prefix) -> dict:
+    """config.ini as {(section, key): value}."""
+    raw = prefix.config_file.read_bytes()
+    text = raw.decode('utf-16-le') if raw[:2] == b'\xff\xfe' else raw.decode('latin-1')
+    values, section = {}, None
+    for line in text.lstrip('\ufeff').splitlines():
+        line = line.strip()
+        if line.startswith('[') and line.endswith(']'):
+            section = line[1:-1]
+        elif '=' in line:
+            key, _, value = line.partition('=')
+            values[(section, key)] = value
+    return values
+
+
+def wait_until(check, timeout: float = 10, interval: float = 0.1):
+    """Polls check() until it returns something true; returns its last result."""
+    deadline = time.monotonic() + timeout
+    result = check()
+    while not result and time.monotonic() < deadline:
+        time.sleep(interval)
+        result = check()
+    return result
+
+
+class DialogWindow:
+    """A dialog box of the program, found by its caption and driven through its controls'
+    messages (tools/driver/driver_dialogs.cpp). Controls are looked up in the dialog and in its
+    visible child dialog (the settings dialog's current page)."""
+
+    def __init__(self, driver: Driver, caption: str):
+        self.driver = driver
+        self.caption = caption
+
+    def wait(self, timeout_ms: int = 15000) -> bool:
+        return self.driver.run('wait-window', '#32770', '--title', self.caption, '--visible',
+                               '--timeout', str(timeout_ms), timeout=timeout_ms / 1000 + 30).returncode == 0
+
+    def wait_gone(self, timeout_ms: int = 15000) -> bool:
+        return self.driver.run('wait-gone', '#32770', '--title', self.caption, '--timeout',
+                               str(timeout_ms), timeout=timeout_ms / 1000 + 30).returncode == 0
+
+    def exists(self) -> bool:
+        return self.wait(timeout_ms=0)
+
+    def _run(self, *args: str) -> subprocess.CompletedProcess:
+        result = self.driver.run(args[0], self.caption, *args[1:])
+        assert result.returncode == 0, f'{args} on "{self.caption}": {result.stderr.strip()}'
+        return result
+
+    def text(self, control_id: int = 0) -> str:
+        """A control's text; 0 is the caption, a drop-down list gives its selected item."""
+        return self._run('get-text', str(control_id)).stdout.rstrip('\r\n')
+
+    def set_text(self, control_id: int, text: str) -> None:
+        self._run('set-text', str(control_id), text)
+
+    def click(self, control_id: int) -> None:
+        self._run('click', str(control_id))
+
+    def select(self, control_id: int, index: int) -> None:
+        """Selects an item of a drop-down list or list view, or a root item of a tree view."""
+        self._run('select', str(control_id), str(index))
+
+    def set_pos(self, control_id: int, position: int) -> None:
+        self._run('set-pos', str(control_id), str(position))
+
+    def state(self, control_id: int) -> int:
+        return int(self._run('state', str(control_id)).stdout.strip())
+
+    def items(self, control_id: int) -> list[str]:
+        return [line.rstrip('\r') for line in self._run('items', str(control_id)).stdout.splitlines()]
+
+    def rect(self) -> tuple[int, int, int, int]:
+        return tuple(int(v) for v in self._run('rect').stdout.split())
+
+
+def focused_control(driver: Driver) -> tuple[int, str, str] | None:
+    """(ID, class, text) of the control that has the keyboard focus."""
+    result = driver.run('focused')
+    if result.returncode != 0 or not result.stdout.strip():
+        return None
+    control_id, cls, text = (result.stdout.rstrip('\r\n').split('\t') + ['', ''])[:3]
+    return int(control_id), cls, text
 
 
 class SinkRecorder:

@@ -2,7 +2,8 @@
 import re
 import time
 
-from harness import WM_HOTKEY, WM_SHOW_SETTINGS, CORE_WINDOW_CLASS, TRAY_OWNER_CLASS
+from harness import (WM_HOTKEY, WM_SHOW_SETTINGS, CORE_WINDOW_CLASS, TRAY_OWNER_CLASS, DialogWindow,
+                     read_config, write_config)
 
 
 def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app, prefix, driver):
@@ -16,7 +17,9 @@ def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app,
     assert f'Loading config from: {config_path}' in texts
     raw = prefix.log_file.read_bytes()
     assert re.fullmatch(rb'(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] [^\r\n]*\r\n)+', raw), raw[:200]
-    assert not prefix.config_file.exists(), 'start-up only reads the settings file'
+    # Start-up only reads the settings file; the settings dialog that a first start opens marks
+    # itself as opened.
+    assert read_config(prefix) == {('General', 'AutoOpenedConf'): '1'}
     assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
 
     assert app.post_core(WM_HOTKEY, 13)
@@ -26,13 +29,16 @@ def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app,
     assert driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=2000)
 
 
-def test_second_instance_exits_and_asks_the_first_for_settings(app):
+def test_second_instance_exits_and_asks_the_first_for_settings(app, prefix, driver):
+    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}})
     app.start()
+    settings = DialogWindow(driver, 'Vistrel Configuration')
+    assert not settings.exists()
     lines_before = len(app.log())
     second = app.another()
     second.start(wait=False)
     assert second.wait_exit(20) == 0
-    assert app.wait_log('Settings dialog requested.')
+    assert settings.wait()
     assert app.running()
     # The second copy writes nothing of its own.
     new = app.log_texts()[lines_before:]

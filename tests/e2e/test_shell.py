@@ -39,23 +39,35 @@ def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
         ('ctrl+alt+shift+f7', 'AudioRecorder: Standard mode is enabled.',
          lambda: app.wait_log('AudioRecorder: No audio sources available or selected. Cannot record.', 20)),
         ('ctrl+shift+f10', 'GIF recording: not available in this build.', None),
-        ('ctrl+alt+shift+f10', 'Settings dialog requested.', None),
+        ('ctrl+alt+shift+f10', None, cancel_settings),
         ('ctrl+alt+shift+f11', 'Multi-track dialog: not available in this build.', None),
     ]
     for combo, line, finish in expected:
         before = len(app.log())
         assert driver.keys(combo)
-        assert app.wait_log(line), combo
+        if line:
+            assert app.wait_log(line), combo
         if finish:
             time.sleep(0.5)
             assert finish(), combo
-        assert app.log_texts()[before:].count(line) == 1, f'{combo} fired more than once'
+        if line:
+            assert app.log_texts()[before:].count(line) == 1, f'{combo} fired more than once'
     assert not any('Failed to register hotkey ID: ' in t for t in app.log_texts())
 
     assert driver.keys('ctrl+alt+shift+f4')
     assert app.wait_exit() == 0
     tail = app.log_texts()[-3:]
     assert tail == ['Unregistering all hotkeys.', 'Application exiting.', 'GDI+ Shutdown.']
+
+
+def cancel_settings():
+    """Closes the settings dialog that the configuration hotkey opens."""
+    from harness import DialogWindow, Driver
+    settings = DialogWindow(Driver(), 'Vistrel Configuration')
+    if not settings.wait(5000):
+        return False
+    settings.click(2)
+    return settings.wait_gone()
 
 
 def cancel_picker():

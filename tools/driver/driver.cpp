@@ -1,14 +1,16 @@
 // vistrel-driver: drives Vistrel from inside the same Wine prefix for the end-to-end tests.
 //
-//   vistrel-driver wait-window CLASS [--message-only] [--timeout MS]   prints the handle when found
+//   vistrel-driver wait-window CLASS [--message-only] [--visible] [--timeout MS]
+//                                                                       prints the handle when found
+//                                                                       (and shown, with --visible)
 //   vistrel-driver wait-gone CLASS [--message-only] [--timeout MS]     waits until no such window
 //   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
 //   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
 //   vistrel-driver tooltips                                             every tooltip text, one a line;
 //                                                                       balloon titles as "[title] ..."
-//   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp; audio endpoints:
-//   driver_devices.cpp)
+//   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp; dialog controls:
+//   driver_dialogs.cpp; audio endpoints: driver_devices.cpp)
 //
 // --title TITLE narrows a window lookup to that title. Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
 #include <windows.h>
@@ -30,6 +32,8 @@ Options Parse(int argc, wchar_t** argv) {
     const std::wstring arg = argv[i];
     if (arg == L"--message-only") {
       options.messageOnly = true;
+    } else if (arg == L"--visible") {
+      options.visible = true;
     } else if (arg == L"--title" && i + 1 < argc) {
       options.title = argv[++i];
       options.hasTitle = true;
@@ -51,7 +55,7 @@ int WaitWindow(const Options& o, bool wantPresent) {
   const ULONGLONG deadline = GetTickCount64() + o.timeoutMs;
   for (;;) {
     HWND window = Find(o);
-    if (wantPresent && window) {
+    if (wantPresent && window && (!o.visible || IsWindowVisible(window))) {
       std::wprintf(L"0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
       return 0;
     }
@@ -233,6 +237,7 @@ int wmain(int argc, wchar_t** argv) {
   if (const int code = RunMouseCommand(o); code >= 0) return code;
   if (const int code = RunWindowCommand(o); code >= 0) return code;
   if (const int code = RunDeviceCommand(o); code >= 0) return code;
+  if (const int code = RunDialogCommand(o); code >= 0) return code;
   std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey|tooltips ...\n");
   return 2;
 }

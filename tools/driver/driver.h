@@ -9,6 +9,7 @@
 struct Options {
   std::vector<std::wstring> words;  // words[0] is the verb
   bool messageOnly = false;
+  bool visible = false;  // --visible: wait-window waits until the window is shown
   std::wstring title;  // --title: a window lookup also matches the title
   bool hasTitle = false;
   DWORD timeoutMs = 10000;
@@ -24,3 +25,4 @@ void PrintUtf8Line(const wchar_t* text);
 int RunMouseCommand(const Options& options);
 int RunWindowCommand(const Options& options);
 int RunDeviceCommand(const Options& options);
+int RunDialogCommand(const Options& options);

@@ -1,0 +1,370 @@
+"""The settings dialog of the running program, driven through its controls' messages and the
+keyboard only: first run, Save and Cancel, the language preview, the Hotkeys and Sound Effects
+pages, values the lists do not hold, the paused hotkeys, and a picture of every page."""
+import shutil
+import time
+
+from harness import (ARTIFACTS, BIN, WM_HOTKEY, WM_SHOW_SETTINGS, DialogWindow, display_picture,
+                     focused_control, read_config, tooltips, wait_until, write_config)
+
+CAPTION = 'Vistrel Configuration'
+PAGES = ['General', 'Screen Capture', 'Video Recording', 'Audio Recording', 'GIF Recording',
+         'Hotkeys', 'Sound Effects', 'Devices']
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+TREE = 1000
+CMD_CONFIGURE, CMD_PAUSE_HOTKEYS = 40004, 40005
+WM_TRAY_CALLBACK, WM_LBUTTONUP = 0x8003, 0x0202
+
+# Quiet start, the dialog opened before; captures go to the clipboard only.
+QUIET = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0, 'AutoOpenedConf': 1},
+         'Options': {'OutputMode': 0}}
+
+DEFAULT_SOUNDS = ['full.wav', 'capture.wav', 'window.wav', 'control.wav', 'mouse.wav', 'rec_start.wav',
+                  'rec_stop.wav', 'rec_pause.wav', 'rec_resume.wav', 'mouse_click.wav', 'mouse_click.wav',
+                  'None', 'None', 'exit.wav']
+
+
+def config(**sections):
+    merged = {k: dict(v) for k, v in QUIET.items()}
+    for section, values in sections.items():
+        merged.setdefault(section, {}).update(values)
+    return merged
+
+
+def open_settings(app, driver, how: str = 'tray') -> DialogWindow:
+    if how == 'tray':
+        assert app.command(CMD_CONFIGURE)
+    elif how == 'hotkey':
+        assert driver.keys('ctrl+alt+shift+f10')
+    elif how == 'click':
+        assert app.post_core(WM_TRAY_CALLBACK, 0, WM_LBUTTONUP)
+    else:
+        assert app.post_core(WM_SHOW_SETTINGS)
+    dialog = DialogWindow(driver, CAPTION)
+    assert dialog.wait(), f'the settings dialog did not open ({how})'
+    return dialog
+
+
+def close(dialog: DialogWindow, button: int) -> None:
+    dialog.click(button)
+    assert dialog.wait_gone()
+
+
+def list_column(dialog: DialogWindow, control_id: int, column: int) -> list[str]:
+    return [row.split('\t')[column] for row in dialog.items(control_id)]
+
+
+def changed_keys(before: dict, after: dict) -> dict:
+    assert set(after) == set(before), set(after) ^ set(before)
+    return {key: value for key, value in after.items() if before[key] != value}
+
+
+def hotkey_fires(app, driver, combo: str, line: str, timeout: float = 3) -> bool:
+    """Presses a combination and reports whether `line` was logged anew."""
+    before = len(app.log())
+    assert driver.keys(combo)
+    return bool(wait_until(lambda: line in app.log_texts()[before:], timeout))
+
+
+def test_first_start_opens_the_dialog_before_the_tray_icon_and_marks_it_opened(app, prefix, driver):
+    app.start()
+    dialog = DialogWindow(driver, CAPTION)
+    assert dialog.wait()
+    marked = 'Immediately saved single value: [General] AutoOpenedConf = 1'
+    assert wait_until(lambda: 'Registering hotkeys from provided config.' in app.log_texts())
+    texts = app.log_texts()
+    # The core window adds the tray icon and then registers the hotkeys: after the dialog opened.
+    assert texts.index(marked) < texts.index('Registering hotkeys from provided config.')
+    assert read_config(prefix) == {('General', 'AutoOpenedConf'): '1'}
+
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == TREE), focused_control(driver)
+    assert driver.keys('esc')
+    assert dialog.wait_gone()
+    assert read_config(prefix) == {('General', 'AutoOpenedConf'): '1'}, 'Cancel keeps the mark'
+
+    app.kill()
+    second = app.another().start()
+    assert second.wait_log('Registering hotkeys from provided config.')
+    time.sleep(1)
+    assert not dialog.exists(), 'an existing settings file opens no dialog'
+
+
+def test_save_writes_exactly_the_changed_keys_and_registers_the_new_hotkeys(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    close(open_settings(app, driver), IDOK)  # the first Save writes every key
+    before = read_config(prefix)
+    assert before[('General', 'Language')] == 'Default'
+    assert before[('VideoOptions', 'VideoFramerate')] == '60'
+
+    dialog = open_settings(app, driver, 'hotkey')
+    dialog.select(TREE, 0)
+    dialog.click(1023)                      # Include mouse cursor: off
+    dialog.select(TREE, 1)
+    dialog.click(1012)                      # Save to File
+    dialog.select(TREE, 2)
+    dialog.select(1126, 0)                  # 30 FPS
+    dialog.select(TREE, 3)
+    dialog.select(1214, 2)                  # WAV
+    dialog.select(TREE, 4)
+    dialog.set_text(1530, '45')             # GIF duration
+    dialog.select(TREE, 5)
+    dialog.select(1301, 4)                  # Capture by Mouse Focus
+    dialog.click(1302)
+    change = DialogWindow(driver, 'Change Hotkey')
+    assert change.wait()
+    assert change.text(1403) == 'Capture by Mouse Focus'
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1401), 'the capture control has the focus'
+    assert driver.keys('ctrl+shift+f9', 'enter')
+    assert change.wait_gone()
+    assert list_column(dialog, 1301, 1)[4] == 'Ctrl + Shift + F9'
+    dialog.select(TREE, 6)
+    dialog.select(1600, 0)
+    dialog.click(1603)                      # Clear the full-screen capture sound
+    assert wait_until(lambda: list_column(dialog, 1600, 1)[0] == 'None')
+    dialog.select(TREE, 7)
+    screens = dialog.items(1702)
+    assert screens[0] == 'Default (Primary)' and screens[1] == 'Screen 1: 1920x1080 (Primary)', screens
+    dialog.select(1702, 1)
+    lines = len(app.log())
+    close(dialog, IDOK)
+
+    assert changed_keys(before, read_config(prefix)) == {
+        ('General', 'IncludeCursor'): '0',
+        ('Options', 'OutputMode'): '1',
+        ('VideoOptions', 'VideoFramerate'): '30',
+        ('AudioOptions', 'AudioFormat'): '2',
+        ('GifOptions', 'GifDuration'): '45',
+        ('Hotkeys', 'MouseModifiers'): '6',
+        ('Hotkeys', 'MouseVK'): '120',
+        ('SoundEffects', 'CaptureFullscreen'): 'None',
+        ('Devices', 'ScreenID'): '\\\\.\\DISPLAY1',
+    }
+    new = app.log_texts()[lines:]
+    assert 'Registering hotkeys from provided config.' in new
+    assert not any('Failed to register hotkey ID: ' in t for t in new)
+    assert hotkey_fires(app, driver, 'ctrl+shift+f9', 'Starting CaptureMouseFocusedControl.')
+
+
+def test_language_preview_relabels_at_once_and_cancel_restores_everything(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    assert wait_until(lambda: 'Vistrel' in tooltips(driver))
+    before = prefix.config_file.read_bytes()
+    dialog = open_settings(app, driver, 'click')
+    assert dialog.text(1903) == 'Language:'
+    languages = dialog.items(1027)
+    assert languages[0] == 'System Default'
+    german = next(i for i, name in enumerate(languages) if name.startswith('Deutsch'))
+    arabic = next(i for i, name in enumerate(languages) if name.startswith('العربية'))
+    assert languages[german] == 'Deutsch (Translator: Orvanta)'
+
+    dialog.select(1027, german)
+    dialog = DialogWindow(driver, 'Vistrel-Konfiguration')
+    assert dialog.wait(5000), 'the caption follows the language'
+    assert dialog.text(1903) == 'Sprache:'
+    assert dialog.text(IDOK) == 'Speichern'
+    dialog.select(TREE, 2)
+    assert dialog.text(1126) == '60 FPS (Flüssig, für Spiele empfohlen)'
+    dialog.select(TREE, 0)
+    dialog.select(1027, arabic)
+    dialog = DialogWindow(driver, 'إعدادات فيستريل')
+    assert dialog.wait(5000)
+    assert wait_until(lambda: 'فيستريل' in tooltips(driver)), tooltips(driver)
+    assert 'Language changed message received. Updating tray icon tooltip.' in app.log_texts()
+
+    close(dialog, IDCANCEL)
+    assert prefix.config_file.read_bytes() == before
+    assert wait_until(lambda: 'فيستريل' not in tooltips(driver) and 'Vistrel' in tooltips(driver)), tooltips(driver)
+    dialog = open_settings(app, driver)
+    assert dialog.text(1903) == 'Language:'
+    close(dialog, IDCANCEL)
+    assert prefix.config_file.read_bytes() == before
+
+
+def test_a_changed_hotkey_works_at_once_and_cancel_restores_the_stored_one(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 5)
+    lines = len(app.log())
+    dialog.click(1302)
+    box = DialogWindow(driver, 'No Feature Selected')
+    assert box.wait()
+    assert box.text(0xFFFF) == 'Please select a feature from the list first.'
+    close(box, IDOK)
+    assert not any('hotkeys' in t.lower() for t in app.log_texts()[lines:]), 'no hotkey was touched'
+
+    dialog.select(1301, 0)
+    dialog.click(1302)
+    change = DialogWindow(driver, 'Change Hotkey')
+    assert change.wait()
+    assert change.text(1403) == 'Capture Full Screen'
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1401)
+    assert driver.keys('ctrl+shift+f9', 'enter')
+    assert change.wait_gone()
+    assert list_column(dialog, 1301, 1)[0] == 'Ctrl + Shift + F9'
+    texts = app.log_texts()[lines:]
+    assert 'Hotkeys temporarily unregistered for setting new one.' in texts
+    assert 'Temporary hotkeys re-registered.' in texts
+
+    assert hotkey_fires(app, driver, 'ctrl+shift+f9', 'Starting CaptureScreen.'), 'the new hotkey works before Save'
+    assert not hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.', 1.5)
+
+    close(dialog, IDCANCEL)
+    assert not hotkey_fires(app, driver, 'ctrl+shift+f9', 'Starting CaptureScreen.', 1.5)
+    assert hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.'), 'the stored hotkey works again'
+    assert ('Hotkeys', 'FullScreenVK') not in read_config(prefix)
+
+
+def choose_sound_file(driver, dialog: DialogWindow, row: int, windows_path: str) -> None:
+    dialog.select(1600, row)
+    dialog.click(1602)
+    picker = DialogWindow(driver, 'Open')
+    assert picker.wait()
+    time.sleep(0.5)
+    assert driver.run('type', windows_path).returncode == 0
+    assert driver.keys('enter')
+    assert picker.wait_gone()
+
+
+def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
+    elsewhere = prefix.temp_dir / 'vistrel-elsewhere.wav'
+    elsewhere.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(BIN / 'sounds' / 'full.wav', elsewhere)
+    write_config(prefix, config())
+    app.start()
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 6)
+    assert list_column(dialog, 1600, 1) == DEFAULT_SOUNDS
+    assert list_column(dialog, 1600, 0)[13] == 'Exit Application'
+
+    dialog.select(1600, 1)
+    dialog.click(1603)
+    assert wait_until(lambda: list_column(dialog, 1600, 1)[1] == 'None')
+    restore = DialogWindow(driver, 'Restore Defaults')
+    dialog.click(1604)
+    assert restore.wait()
+    close(restore, IDNO)
+    assert list_column(dialog, 1600, 1)[1] == 'None'
+    dialog.click(1604)
+    assert restore.wait()
+    close(restore, IDYES)
+    assert wait_until(lambda: list_column(dialog, 1600, 1) == DEFAULT_SOUNDS)
+
+    program_folder = 'Z:' + str(BIN).replace('/', '\\')
+    choose_sound_file(driver, dialog, 0, program_folder + '\\sounds\\window.wav')
+    assert wait_until(lambda: list_column(dialog, 1600, 1)[0] == 'window.wav')
+    choose_sound_file(driver, dialog, 2, prefix.windows_path(elsewhere))
+    assert wait_until(lambda: list_column(dialog, 1600, 1)[2] == prefix.windows_path(elsewhere))
+    dialog.select(1600, 3)
+    dialog.click(1603)
+    assert wait_until(lambda: list_column(dialog, 1600, 1)[3] == 'None')
+    close(dialog, IDOK)
+
+    saved = read_config(prefix)
+    assert saved[('SoundEffects', 'CaptureFullscreen')] == 'window.wav'
+    assert saved[('SoundEffects', 'CaptureFreeform')] == 'capture.wav'
+    assert saved[('SoundEffects', 'CaptureWindow')] == prefix.windows_path(elsewhere)
+    assert saved[('SoundEffects', 'CaptureKeyboard')] == 'None'
+
+
+def test_values_missing_from_the_lists_open_on_the_fallback_items(app, prefix, driver):
+    write_config(prefix, config(VideoOptions={'VideoFramerate': 25},
+                                Devices={'ScreenID': '\\\\.\\DISPLAY9', 'MicrophoneID': '{gone}'}))
+    app.start()
+    dialog = open_settings(app, driver, 'message')
+    dialog.select(TREE, 2)
+    assert dialog.text(1126) == '60 FPS (Smooth, Recommended for Gaming)'
+    dialog.select(TREE, 7)
+    assert dialog.text(1702) == 'Default (Primary)'
+    assert dialog.text(1700) == 'Default'
+    outputs = dialog.items(1701)
+    assert len(outputs) > 1 and outputs[0] == 'Default', 'the render endpoints are listed'
+    close(dialog, IDOK)
+    saved = read_config(prefix)
+    assert saved[('VideoOptions', 'VideoFramerate')] == '60'
+    assert saved[('Devices', 'ScreenID')] == 'Default'
+    assert saved[('Devices', 'MicrophoneID')] == 'Default'
+
+    # A real endpoint is stored by its ID and selected again by it.
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 7)
+    microphones = dialog.items(1700)
+    assert len(microphones) > 1, 'the capture endpoints are listed'
+    dialog.select(1700, len(microphones) - 1)
+    close(dialog, IDOK)
+    stored = read_config(prefix)[('Devices', 'MicrophoneID')]
+    assert stored.startswith('{') and stored != 'Default', stored
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 7)
+    assert dialog.state(1700) == len(microphones) - 1
+    close(dialog, IDCANCEL)
+
+
+def test_paused_hotkeys_stay_paused_through_save_and_cancel(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    assert app.command(CMD_PAUSE_HOTKEYS)
+    assert app.wait_log('Hotkeys paused.')
+    lines = len(app.log())
+    close(open_settings(app, driver), IDOK)
+    close(open_settings(app, driver, 'click'), IDCANCEL)
+    assert not any('hotkeys' in t.lower() for t in app.log_texts()[lines:]), app.log_texts()[lines:]
+    assert not hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.', 1.5)
+    assert app.command(CMD_PAUSE_HOTKEYS)
+    assert app.wait_log('Hotkeys resumed.')
+    assert hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.')
+
+
+def keep_picture(dialog: DialogWindow, name: str) -> None:
+    from PIL import Image
+    time.sleep(0.6)  # let the page paint
+    left, top, right, bottom = dialog.rect()
+    picture = display_picture()
+    Image.fromarray(picture[max(top, 0):bottom, max(left, 0):right]).save(ARTIFACTS / name)
+
+
+def test_tab_walks_every_page_in_order_and_each_page_is_pictured(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    dialog = open_settings(app, driver)
+    ARTIFACTS.mkdir(parents=True, exist_ok=True)
+
+    def tab_order(presses: int) -> list[int]:
+        ids = []
+        for _ in range(presses):
+            assert driver.keys('tab')
+            ids.append(focused_control(driver)[0])
+        return ids
+
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == TREE)
+    assert tab_order(8) == [1027, 1022, 1023, 1024, 1025, IDOK, IDCANCEL, TREE]
+    assert driver.keys('0x28')  # Down: the next page
+    assert wait_until(lambda: dialog.text(1904) == 'Output Mode')
+    assert tab_order(6) == [1011, 1021, 1030, 1031, IDOK, IDCANCEL]
+    dialog.select(TREE, 2)
+    assert dialog.state(1127) == 100 and dialog.text(1128) == '100%'
+    dialog.set_pos(1127, 40)
+    assert wait_until(lambda: dialog.text(1128) == '40%')
+
+    for index, page in enumerate(PAGES):
+        dialog.select(TREE, index)
+        keep_picture(dialog, f'settings-{index}-{page.lower().replace(" ", "-")}.png')
+    dialog.select(TREE, 5)
+    dialog.select(1301, 12)
+    dialog.click(1302)
+    change = DialogWindow(driver, 'Change Hotkey')
+    assert change.wait()
+    keep_picture(change, 'settings-change-hotkey.png')
+    close(change, IDCANCEL)
+
+    dialog.select(TREE, 0)
+    languages = dialog.items(1027)
+    dialog.select(1027, next(i for i, name in enumerate(languages) if name.startswith('Deutsch')))
+    dialog = DialogWindow(driver, 'Vistrel-Konfiguration')
+    assert dialog.wait(5000)
+    for index in (0, 1, 2, 4):
+        dialog.select(TREE, index)
+        keep_picture(dialog, f'settings-de-{index}.png')
+    close(dialog, IDCANCEL)

@@ -1,0 +1,349 @@
+// The compiled settings dialogs, as Vistrel.exe carries them: each template is created from the
+// program's resources and walked control by control, in tab order, in English and in every
+// shipped language.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/sound.h"
+#include "core/text.h"
+#include "i18n/translator.h"
+#include "resource.h"
+#include "ui/settings_texts.h"
+
+namespace vistrel {
+namespace {
+
+constexpr int kTemplates[] = {IDD_SETTINGS,     IDD_PAGE_VIDEO, IDD_PAGE_SCREEN, IDD_PAGE_AUDIO,
+                              IDD_PAGE_HOTKEYS, IDD_CHANGE_HOTKEY, IDD_PAGE_GENERAL, IDD_PAGE_GIF,
+                              IDD_PAGE_SOUNDS,  IDD_PAGE_DEVICES};
+// Controls whose text the program writes itself.
+const std::set<int> kFilledInTexts = {IDC_VIDEO_VOLUME_VALUE, IDC_AUDIO_VOLUME_VALUE, IDC_HOTKEY_FEATURE};
+const wchar_t* const kLanguages[] = {L"en", L"de", L"pt-BR", L"ar"};
+
+HMODULE ProgramResources() {
+  static HMODULE module = LoadLibraryExW((ProgramFolder() + L"\\Vistrel.exe").c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  return module;
+}
+
+const BYTE* TemplateBytes(int id) {
+  HRSRC resource = FindResourceW(ProgramResources(), MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(5));  // RT_DIALOG
+  if (!resource) return nullptr;
+  return static_cast<const BYTE*>(LockResource(LoadResource(ProgramResources(), resource)));
+}
+
+// Header of a DLGTEMPLATEEX: size, font and point size.
+struct TemplateHeader {
+  int width = 0;
+  int height = 0;
+  int points = 0;
+  std::wstring font;
+};
+
+const WORD* SkipSzOrOrd(const WORD* p) {
+  if (*p == 0xFFFF) return p + 2;
+  while (*p) ++p;
+  return p + 1;
+}
+
+TemplateHeader ReadHeader(const BYTE* bytes) {
+  TemplateHeader header;
+  const auto* words = reinterpret_cast<const WORD*>(bytes);
+  if (words[0] != 1 || words[1] != 0xFFFF) return header;  // not DLGTEMPLATEEX
+  const DWORD style = *reinterpret_cast<const DWORD*>(bytes + 12);
+  header.width = *reinterpret_cast<const short*>(bytes + 22);
+  header.height = *reinterpret_cast<const short*>(bytes + 24);
+  const WORD* p = reinterpret_cast<const WORD*>(bytes + 26);
+  p = SkipSzOrOrd(p);  // menu
+  p = SkipSzOrOrd(p);  // class
+  p = SkipSzOrOrd(p);  // title
+  if (style & DS_SETFONT) {
+    header.points = p[0];
+    header.font = reinterpret_cast<const wchar_t*>(p + 3);
+  }
+  return header;
+}
+
+INT_PTR CALLBACK InertProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+struct Control {
+  HWND window;
+  int id;
+  std::wstring cls;
+  DWORD style;
+  std::wstring text;
+  RECT rect;  // in dialog client coordinates
+};
+
+std::wstring Lower(std::wstring text) {
+  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool IsGroupBox(const Control& c) { return c.cls == L"button" && (c.style & BS_TYPEMASK) == BS_GROUPBOX; }
+bool IsRadio(const Control& c) {
+  const DWORD type = c.style & BS_TYPEMASK;
+  return c.cls == L"button" && (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON);
+}
+bool IsCheckBox(const Control& c) {
+  const DWORD type = c.style & BS_TYPEMASK;
+  return c.cls == L"button" && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX);
+}
+bool IsLabel(const Control& c) { return c.cls == L"static"; }
+bool IsUpDown(const Control& c) { return c.cls == L"msctls_updown32"; }
+// Controls that show no text of their own, so a screen reader names them by the label before them.
+bool NeedsLabel(const Control& c) {
+  static const std::set<std::wstring> kinds = {L"edit", L"combobox", L"syslistview32", L"systreeview32",
+                                               L"msctls_trackbar32", L"msctls_hotkey32"};
+  return kinds.count(c.cls) != 0;
+}
+bool Interactive(const Control& c) { return !IsLabel(c) && !IsGroupBox(c) && !IsUpDown(c); }
+
+// A dialog created from a template of the program, hidden, with its controls in tab order.
+class TemplateDialog {
+ public:
+  explicit TemplateDialog(int id) {
+    const BYTE* bytes = TemplateBytes(id);
+    if (!bytes) return;
+    header_ = ReadHeader(bytes);
+    // A page is a child window and needs a parent; the host stands in for the settings frame.
+    host_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1200, 900, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    window_ = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(bytes),
+                                         host_, InertProc, 0);
+    for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t cls[64] = {};
+      GetClassNameW(child, cls, 64);
+      std::wstring text(static_cast<size_t>(GetWindowTextLengthW(child)) + 1, L'\0');
+      text.resize(static_cast<size_t>(GetWindowTextW(child, text.data(), static_cast<int>(text.size()))));
+      RECT rect{};
+      GetWindowRect(child, &rect);
+      MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+      controls_.push_back({child, GetDlgCtrlID(child), Lower(cls),
+                           static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE)), text, rect});
+    }
+  }
+  TemplateDialog(const TemplateDialog&) = delete;
+  TemplateDialog& operator=(const TemplateDialog&) = delete;
+  ~TemplateDialog() {
+    if (window_) DestroyWindow(window_);
+    if (host_) DestroyWindow(host_);
+  }
+
+  HWND window() const { return window_; }
+  const TemplateHeader& header() const { return header_; }
+  const std::vector<Control>& controls() const { return controls_; }
+  // Dialog units to pixels of this dialog.
+  int Vertical(int units) const {
+    RECT r{0, 0, 0, units};
+    MapDialogRect(window_, &r);
+    return r.bottom;
+  }
+
+ private:
+  HWND host_ = nullptr;
+  HWND window_ = nullptr;
+  TemplateHeader header_;
+  std::vector<Control> controls_;
+};
+
+std::wstring Describe(int templateId, const Control& c) {
+  return L"template " + std::to_wstring(templateId) + L", control " + std::to_wstring(c.id) + L" (" +
+         c.cls + L" \"" + c.text + L"\")";
+}
+
+// The character after a single '&', lower-cased; 0 when the text has none.
+wchar_t Mnemonic(const std::wstring& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != L'&') continue;
+    if (text[i + 1] == L'&') {
+      ++i;
+      continue;
+    }
+    return static_cast<wchar_t>(std::towlower(text[i + 1]));
+  }
+  return 0;
+}
+
+std::wstring Shown(const std::wstring& text) {
+  std::wstring shown;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  return shown;
+}
+
+class SettingsTemplates : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                       ICC_BAR_CLASSES | ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
+    InitCommonControlsEx(&controls);
+  }
+  void SetUp() override { ASSERT_NE(ProgramResources(), nullptr) << "Vistrel.exe beside the tests"; }
+};
+
+TEST_F(SettingsTemplates, SizesAndFontAreThoseOfTheLayout) {
+  for (int id : kTemplates) {
+    const TemplateDialog dialog(id);
+    ASSERT_NE(dialog.window(), nullptr) << id;
+    const TemplateHeader& h = dialog.header();
+    EXPECT_EQ(h.font, L"MS Shell Dlg") << id;
+    EXPECT_EQ(h.points, 9) << id;
+    const int width = id == IDD_SETTINGS ? 550 : id == IDD_CHANGE_HOTKEY ? 250 : 400;
+    const int height = id == IDD_SETTINGS ? 350 : id == IDD_CHANGE_HOTKEY ? 100 : 310;
+    EXPECT_EQ(h.width, width) << id;
+    EXPECT_EQ(h.height, height) << id;
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(dialog.window(), GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(dialog.window(), GWL_EXSTYLE));
+    const bool page = id != IDD_SETTINGS && id != IDD_CHANGE_HOTKEY;
+    EXPECT_EQ((style & WS_CHILD) != 0, page) << id;
+    if (page) {
+      EXPECT_TRUE(style & DS_CONTROL) << id;
+      EXPECT_TRUE(exStyle & WS_EX_CONTROLPARENT) << id;
+      EXPECT_FALSE(style & WS_VISIBLE) << id;
+    }
+  }
+}
+
+TEST_F(SettingsTemplates, EveryTextIsTranslatedFromTheTable) {
+  for (int id : kTemplates) {
+    const TemplateDialog dialog(id);
+    std::map<int, std::wstring> table;
+    for (const ControlText& entry : TemplateTexts(id)) table[entry.id] = entry.msgid;
+    for (const auto& [controlId, msgid] : table) {
+      HWND control = GetDlgItem(dialog.window(), controlId);
+      ASSERT_NE(control, nullptr) << "template " << id << " has no control " << controlId;
+    }
+    for (const Control& c : dialog.controls()) {
+      if (c.text.empty() || kFilledInTexts.count(c.id)) continue;
+      ASSERT_TRUE(table.count(c.id)) << WideToUtf8(Describe(id, c)) << " is never translated";
+      EXPECT_EQ(c.text, table[c.id]) << WideToUtf8(Describe(id, c));
+    }
+  }
+}
+
+TEST_F(SettingsTemplates, EachControlFollowsItsLabelAndIsReachedByTab) {
+  for (int id : kTemplates) {
+    const TemplateDialog dialog(id);
+    const auto& controls = dialog.controls();
+    bool inRadioGroup = false;
+    for (size_t i = 0; i < controls.size(); ++i) {
+      const Control& c = controls[i];
+      const std::string where = WideToUtf8(Describe(id, c));
+      EXPECT_TRUE(c.style & WS_VISIBLE) << where;
+      if (NeedsLabel(c)) {
+        ASSERT_GT(i, 0u) << where << " has no label before it";
+        const Control& before = controls[i - 1];
+        EXPECT_TRUE(IsLabel(before) && !before.text.empty()) << where << " follows " << WideToUtf8(Describe(id, before));
+      }
+      if (IsRadio(c) && inRadioGroup && !(c.style & WS_GROUP)) continue;  // Tab enters a group once
+      inRadioGroup = IsRadio(c);
+      if (Interactive(c)) {
+        EXPECT_TRUE(c.style & WS_TABSTOP) << where << " cannot be reached with Tab";
+        if (IsRadio(c)) {
+          EXPECT_TRUE(c.style & WS_GROUP) << where << " starts a radio group";
+        }
+      }
+      if (i > 0 && IsRadio(controls[i - 1]) && !IsRadio(c)) {
+        EXPECT_TRUE(c.style & WS_GROUP) << where << " must end the radio group before it";
+      }
+    }
+  }
+}
+
+TEST_F(SettingsTemplates, TabOrderIsReadingOrder) {
+  for (int id : kTemplates) {
+    const TemplateDialog dialog(id);
+    const int sameRow = dialog.Vertical(5);
+    const Control* previous = nullptr;
+    for (const Control& c : dialog.controls()) {
+      if (IsGroupBox(c) || IsUpDown(c)) continue;
+      if (previous) {
+        const bool nextRow = c.rect.top > previous->rect.top + sameRow;
+        const bool rightOnSameRow = std::abs(c.rect.top - previous->rect.top) <= sameRow &&
+                                    c.rect.left >= previous->rect.right - 1;
+        EXPECT_TRUE(nextRow || rightOnSameRow)
+            << WideToUtf8(Describe(id, c)) << " comes after " << WideToUtf8(Describe(id, *previous));
+      }
+      previous = &c;
+    }
+  }
+}
+
+TEST_F(SettingsTemplates, ControlsStayInsideTheirDialogAndApart) {
+  for (int id : kTemplates) {
+    const TemplateDialog dialog(id);
+    RECT client{};
+    GetClientRect(dialog.window(), &client);
+    const auto& controls = dialog.controls();
+    for (size_t i = 0; i < controls.size(); ++i) {
+      const Control& a = controls[i];
+      RECT inside{};
+      IntersectRect(&inside, &a.rect, &client);
+      EXPECT_TRUE(EqualRect(&inside, &a.rect)) << WideToUtf8(Describe(id, a)) << " reaches outside";
+      if (IsGroupBox(a) || IsUpDown(a)) continue;
+      for (size_t j = i + 1; j < controls.size(); ++j) {
+        const Control& b = controls[j];
+        RECT overlap{};
+        if (IsGroupBox(b) || IsUpDown(b) || !IntersectRect(&overlap, &a.rect, &b.rect)) continue;
+        ADD_FAILURE() << WideToUtf8(Describe(id, a)) << " overlaps " << WideToUtf8(Describe(id, b));
+      }
+    }
+  }
+}
+
+// Every language: the texts fit their controls, and no page (with the frame around it) uses a
+// mnemonic twice.
+TEST_F(SettingsTemplates, TranslatedTextsFitAndMnemonicsAreUnique) {
+  Translator translator(WideToUtf8(ProgramFolder() + L"\\languages"), "LC_MESSAGES", "messages");
+  for (const wchar_t* language : kLanguages) {
+    translator.setLanguage(language);
+    ASSERT_EQ(translator.getLanguageCode(), language);
+    std::map<wchar_t, std::wstring> frameMnemonics;
+    for (const ControlText& entry : TemplateTexts(IDD_SETTINGS)) {
+      if (const wchar_t m = Mnemonic(translator.translate(entry.msgid))) frameMnemonics[m] = entry.msgid;
+    }
+    for (int id : kTemplates) {
+      if (id == IDD_SETTINGS) continue;
+      const TemplateDialog dialog(id);
+      auto used = id == IDD_CHANGE_HOTKEY ? std::map<wchar_t, std::wstring>{} : frameMnemonics;
+      HDC dc = GetDC(dialog.window());
+      HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dialog.window(), WM_GETFONT, 0, 0)));
+      for (const ControlText& entry : TemplateTexts(id)) {
+        const std::wstring text = translator.translate(entry.msgid);
+        const std::string where = WideToUtf8(std::wstring(language) + L": \"" + text + L"\" in template " +
+                                             std::to_wstring(id));
+        if (const wchar_t m = Mnemonic(text)) {
+          EXPECT_FALSE(used.count(m)) << where << " repeats the mnemonic of \"" << WideToUtf8(used[m]) << "\"";
+          used[m] = text;
+        }
+        const auto found = std::find_if(dialog.controls().begin(), dialog.controls().end(),
+                                        [&](const Control& c) { return c.id == entry.id; });
+        ASSERT_NE(found, dialog.controls().end()) << where;
+        const std::wstring shown = Shown(text);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+        // Room taken by the control itself: the box of a check box or radio button, a group box's
+        // frame, a push button's edges.
+        const int frame = IsCheckBox(*found) || IsRadio(*found) ? 18 : IsLabel(*found) ? 0 : 10;
+        EXPECT_LE(size.cx + frame, found->rect.right - found->rect.left) << where << " is cut off";
+      }
+      SelectObject(dc, oldFont);
+      ReleaseDC(dialog.window(), dc);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vistrel
