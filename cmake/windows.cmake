@@ -50,6 +50,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/sound.cpp
   src/core/system_error.cpp
   src/core/unique_file.cpp
+  src/gif/gif_writer.cpp
   src/i18n/system_language.cpp
   src/tracks/track_file.cpp
 )
@@ -65,7 +66,7 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
 file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
 target_include_directories(vistrel_lib SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
-  user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm)
+  user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm windowscodecs)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)
