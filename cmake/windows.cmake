@@ -50,6 +50,8 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/sound.cpp
   src/core/system_error.cpp
   src/core/unique_file.cpp
+  src/gif/gif_counter_window.cpp
+  src/gif/gif_recorder.cpp
   src/gif/gif_writer.cpp
   src/i18n/system_language.cpp
   src/tracks/track_file.cpp

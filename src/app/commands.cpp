@@ -14,6 +14,7 @@
 #include "config/hotkeys.h"
 #include "core/log.h"
 #include "core/sound.h"
+#include "gif/gif_recorder.h"
 #include "version.h"
 
 namespace vistrel {
@@ -93,7 +94,7 @@ void RunHotkey(HWND, int id) {
       }
       break;
     case kHotkeyGifStartStop:
-      LogUnavailable(L"GIF recording");
+      TheGifRecorder().Toggle(App().coreWindow.load());
       break;
     case kHotkeyOpenConfig:
       ShowSettingsDialog();
@@ -158,7 +159,7 @@ void RunTrayCommand(HWND trayOwner, int command) {
       LogUnavailable(L"Update check");
       break;
     case kCmdGifRecording:
-      LogUnavailable(L"GIF recording");
+      TheGifRecorder().Toggle(App().coreWindow.load());
       break;
     case kCmdTelegram: OpenAddress(maker::kTelegram); break;
     case kCmdFacebook: OpenAddress(maker::kFacebook); break;

@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "audio/audio_recorder.h"
 #include "core/balloon.h"
+#include "gif/gif_recorder.h"
 #include "i18n/tr.h"
 
 namespace vistrel {
@@ -87,8 +88,9 @@ void RemoveTrayIcon(HWND owner) {
 
 TrayMenuState CurrentTrayMenuState() {
   TrayMenuState state;
-  // The video and GIF recorders report here as they join the program.
+  // The video recorder reports here as it joins the program.
   state.audioState = static_cast<int>(TheAudioRecorder().GetState());
+  state.gifActive = TheGifRecorder().IsRecording() != 0;
   state.hotkeysPaused = App().hotkeysPaused;
   return state;
 }

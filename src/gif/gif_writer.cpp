@@ -1,7 +1,7 @@
 #include "gif/gif_writer.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cwchar>
 
 #include "audio/ffmpeg_util.h"
 #include "audio/recorder_util.h"
