@@ -58,6 +58,17 @@ bool SelectedScreenRect(const std::wstring& screenId, const std::wstring& logPre
   return PrimaryMonitorRect(rect);
 }
 
+// Draws a cursor shape with its hot spot at `position`; false when its picture cannot be read.
+bool DrawCursorShape(HDC dc, HCURSOR shape, POINT position, POINT origin) {
+  ICONINFO icon{};
+  if (!shape || !GetIconInfo(shape, &icon)) return false;
+  UniqueBitmap color(icon.hbmColor);
+  UniqueBitmap mask(icon.hbmMask);
+  const int x = position.x - origin.x - static_cast<int>(icon.xHotspot);
+  const int y = position.y - origin.y - static_cast<int>(icon.yHotspot);
+  return DrawIconEx(dc, x, y, shape, 0, 0, 0, nullptr, DI_NORMAL) != FALSE;
+}
+
 }  // namespace
 
 bool StartGdiPlus() {
@@ -118,14 +129,11 @@ HBITMAP CaptureRect(const RECT& rect) {
 void DrawCursorInto(HDC dc, POINT origin) {
   CURSORINFO cursor{};
   cursor.cbSize = sizeof cursor;
-  if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING)) return;
-  ICONINFO icon{};
-  if (!GetIconInfo(cursor.hCursor, &icon)) return;
-  UniqueBitmap color(icon.hbmColor);
-  UniqueBitmap mask(icon.hbmMask);
-  const int x = cursor.ptScreenPos.x - origin.x - static_cast<int>(icon.xHotspot);
-  const int y = cursor.ptScreenPos.y - origin.y - static_cast<int>(icon.yHotspot);
-  DrawIconEx(dc, x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
+  if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING) || !cursor.hCursor) return;
+  if (DrawCursorShape(dc, cursor.hCursor, cursor.ptScreenPos, origin)) return;
+  // The picture of a cursor that belongs to another process cannot always be read (under Wine
+  // never): the standard arrow stands in for it.
+  DrawCursorShape(dc, LoadCursorW(nullptr, IDC_ARROW), cursor.ptScreenPos, origin);
 }
 
 void DrawCursorOnCapture(HBITMAP bitmap, const RECT& rect) {
