@@ -51,6 +51,9 @@ set(VISTREL_WINDOWS_SOURCES
   src/core/sound.cpp
   src/core/system_error.cpp
   src/core/unique_file.cpp
+  src/gif/gif_counter_window.cpp
+  src/gif/gif_recorder.cpp
+  src/gif/gif_writer.cpp
   src/i18n/system_language.cpp
   src/tracks/device_list.cpp
   src/video/video_capture.cpp
@@ -75,7 +78,7 @@ file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann
 target_include_directories(vistrel_lib SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
   user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm
-  dxgi d3d11 strmiids)
+  windowscodecs dxgi d3d11 strmiids)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)

@@ -16,6 +16,7 @@
 #include "core/log.h"
 #include "core/sound.h"
 #include "ui/settings_dialog.h"
+#include "gif/gif_recorder.h"
 #include "version.h"
 
 namespace vistrel {
@@ -100,7 +101,7 @@ void RunHotkey(HWND, int id) {
       }
       break;
     case kHotkeyGifStartStop:
-      LogUnavailable(L"GIF recording");
+      TheGifRecorder().Toggle(App().coreWindow.load());
       break;
     case kHotkeyOpenConfig:
       ShowSettingsDialog();
@@ -176,7 +177,7 @@ void RunTrayCommand(HWND trayOwner, int command) {
       LogUnavailable(L"Update check");
       break;
     case kCmdGifRecording:
-      LogUnavailable(L"GIF recording");
+      TheGifRecorder().Toggle(App().coreWindow.load());
       break;
     case kCmdTelegram: OpenAddress(maker::kTelegram); break;
     case kCmdFacebook: OpenAddress(maker::kFacebook); break;

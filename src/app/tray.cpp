@@ -7,6 +7,7 @@
 #include "audio/audio_recorder.h"
 #include "video/video_recorder.h"
 #include "core/balloon.h"
+#include "gif/gif_recorder.h"
 #include "i18n/tr.h"
 
 namespace vistrel {
@@ -90,6 +91,7 @@ TrayMenuState CurrentTrayMenuState() {
   TrayMenuState state;
   state.videoState = static_cast<int>(TheVideoRecorder().GetRecorderState());
   state.audioState = static_cast<int>(TheAudioRecorder().GetState());
+  state.gifActive = TheGifRecorder().IsRecording() != 0;
   state.hotkeysPaused = App().hotkeysPaused;
   return state;
 }

@@ -44,18 +44,29 @@ RECT VirtualScreenRect() {
 }
 
 // The rectangle of the monitor the ScreenID setting names, or of the primary monitor.
-bool SelectedScreenRect(const std::wstring& screenId, RECT& rect) {
+bool SelectedScreenRect(const std::wstring& screenId, const std::wstring& logPrefix, RECT& rect) {
   if (screenId == L"Default") return false;
-  LogMessage(L"Attempting to capture selected screen: " + screenId);
+  LogMessage(logPrefix + L"Attempting to capture selected screen: " + screenId);
   MonitorMatch match{screenId};
   EnumDisplayMonitors(nullptr, nullptr, MatchMonitor, reinterpret_cast<LPARAM>(&match));
   if (match.found) {
-    LogMessage(L"Found selected screen. Capturing its area.");
+    LogMessage(logPrefix + L"Found selected screen. Capturing its area.");
     rect = match.rect;
     return true;
   }
-  LogMessage(L"[WARNING] Selected screen not found. Falling back to primary monitor.");
+  LogMessage(logPrefix + L"[WARNING] Selected screen not found. Falling back to primary monitor.");
   return PrimaryMonitorRect(rect);
+}
+
+// Draws a cursor shape with its hot spot at `position`; false when its picture cannot be read.
+bool DrawCursorShape(HDC dc, HCURSOR shape, POINT position, POINT origin) {
+  ICONINFO icon{};
+  if (!shape || !GetIconInfo(shape, &icon)) return false;
+  UniqueBitmap color(icon.hbmColor);
+  UniqueBitmap mask(icon.hbmMask);
+  const int x = position.x - origin.x - static_cast<int>(icon.xHotspot);
+  const int y = position.y - origin.y - static_cast<int>(icon.yHotspot);
+  return DrawIconEx(dc, x, y, shape, 0, 0, 0, nullptr, DI_NORMAL) != FALSE;
 }
 
 }  // namespace
@@ -78,17 +89,21 @@ void StopGdiPlus() {
   LogMessage(L"GDI+ Shutdown.");
 }
 
-HBITMAP CaptureScreen() {
-  LogMessage(L"Starting CaptureScreen.");
+RECT ChooseScreenRect(const std::wstring& screenId, const std::wstring& logPrefix) {
   RECT rect{};
-  if (!SelectedScreenRect(ConfigSnapshot().ScreenID, rect)) {
-    LogMessage(L"Capturing primary monitor as default.");
+  if (!SelectedScreenRect(screenId, logPrefix, rect)) {
+    LogMessage(logPrefix + L"Capturing primary monitor as default.");
     if (!PrimaryMonitorRect(rect)) {
-      LogMessage(L"[ERROR] Could not get primary monitor info. Capturing entire virtual screen as last resort.");
+      LogMessage(logPrefix + L"[ERROR] Could not get primary monitor info. Capturing entire virtual screen as last resort.");
       rect = VirtualScreenRect();
     }
   }
-  return CaptureRect(rect);
+  return rect;
+}
+
+HBITMAP CaptureScreen() {
+  LogMessage(L"Starting CaptureScreen.");
+  return CaptureRect(ChooseScreenRect(ConfigSnapshot().ScreenID, L""));
 }
 
 HBITMAP CaptureRect(const RECT& rect) {
@@ -111,22 +126,23 @@ HBITMAP CaptureRect(const RECT& rect) {
   return static_cast<HBITMAP>(bitmap.release());
 }
 
-void DrawCursorOnCapture(HBITMAP bitmap, const RECT& rect) {
-  if (!bitmap || !ConfigSnapshot().IncludeCursor) return;
+void DrawCursorInto(HDC dc, POINT origin) {
   CURSORINFO cursor{};
   cursor.cbSize = sizeof cursor;
-  if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING)) return;
-  ICONINFO icon{};
-  if (!GetIconInfo(cursor.hCursor, &icon)) return;
-  UniqueBitmap color(icon.hbmColor);
-  UniqueBitmap mask(icon.hbmMask);
-  const int x = cursor.ptScreenPos.x - rect.left - static_cast<int>(icon.xHotspot);
-  const int y = cursor.ptScreenPos.y - rect.top - static_cast<int>(icon.yHotspot);
+  if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING) || !cursor.hCursor) return;
+  if (DrawCursorShape(dc, cursor.hCursor, cursor.ptScreenPos, origin)) return;
+  // The picture of a cursor that belongs to another process cannot always be read (under Wine
+  // never): the standard arrow stands in for it.
+  DrawCursorShape(dc, LoadCursorW(nullptr, IDC_ARROW), cursor.ptScreenPos, origin);
+}
+
+void DrawCursorOnCapture(HBITMAP bitmap, const RECT& rect) {
+  if (!bitmap || !ConfigSnapshot().IncludeCursor) return;
   ScreenDC screen;
   UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
   if (!memory) return;
   HGDIOBJ previous = SelectObject(memory.get(), bitmap);
-  DrawIconEx(memory.get(), x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
+  DrawCursorInto(memory.get(), POINT{rect.left, rect.top});
   SelectObject(memory.get(), previous);
 }
 

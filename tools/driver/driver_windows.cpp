@@ -12,6 +12,8 @@
 //       the strings of a list box in the dialog with that caption, one a line.
 //   activate TITLE
 //       brings a test window with that title to the foreground.
+//   window-text CLASS
+//       the title of the first top-level window of that class (exit code 1 when there is none).
 #include "driver.h"
 
 #include <cstdio>
@@ -194,6 +196,16 @@ int Activate(const Options& o) {
   return GetForegroundWindow() == window ? 0 : 1;
 }
 
+int WindowText(const Options& o) {
+  if (o.words.size() != 2) return 2;
+  HWND window = FindWindowW(o.words[1].c_str(), nullptr);
+  if (!window) return 1;
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  PrintUtf8Line(text);
+  return 0;
+}
+
 }  // namespace
 
 int RunWindowCommand(const Options& o) {
@@ -202,5 +214,6 @@ int RunWindowCommand(const Options& o) {
   if (verb == L"window") return TestWindow(o);
   if (verb == L"pattern") return Pattern(o);
   if (verb == L"list-items") return ListItems(o);
+  if (verb == L"window-text") return WindowText(o);
   return -1;
 }

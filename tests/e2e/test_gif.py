@@ -1,0 +1,253 @@
+"""GIF recordings end to end: real-speed frame delays, looping, automatic stops, screen mode,
+the cursor, the elapsed-time counter and the tray."""
+import re
+import struct
+import time
+from dataclasses import dataclass, field
+
+import numpy as np
+import pytest
+from PIL import Image
+
+from harness import DriverWindow, display_picture, mouse_move, tooltips, wait_balloon, wait_files, write_config
+
+START_STOP = 'ctrl+shift+f10'
+CMD_GIF = 40015
+STAMP = r'\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d'
+
+
+@dataclass
+class GifFile:
+    """The block structure of a GIF, read here independently of the program's own reader."""
+    width: int
+    height: int
+    delays: list = field(default_factory=list)   # per frame, None without a control extension
+    loop_count: int | None = None
+    loop_first: bool = False                       # the loop block directly follows the header
+
+
+def sub_blocks(data: bytes, pos: int):
+    chunks = []
+    while True:
+        size = data[pos]
+        pos += 1
+        if size == 0:
+            return chunks, pos
+        assert pos + size <= len(data), 'sub-block past the end'
+        chunks.append(data[pos:pos + size])
+        pos += size
+
+
+def parse_gif(path) -> GifFile:
+    data = path.read_bytes()
+    assert data[:6] in (b'GIF87a', b'GIF89a'), data[:6]
+    width, height, packed = struct.unpack('<HHB', data[6:11])
+    pos = 13 + ((3 << ((packed & 7) + 1)) if packed & 0x80 else 0)
+    gif = GifFile(width, height)
+    pending = None
+    index = 0
+    while data[pos] != 0x3B:
+        if data[pos] == 0x21:
+            label = data[pos + 1]
+            chunks, pos = sub_blocks(data, pos + 2)
+            if label == 0xF9:
+                assert len(chunks[0]) == 4
+                pending = struct.unpack('<H', chunks[0][1:3])[0]
+            elif label == 0xFF and chunks[0] == b'NETSCAPE2.0':
+                assert chunks[1][0] == 1
+                gif.loop_count = struct.unpack('<H', chunks[1][1:3])[0]
+                gif.loop_first = index == 0
+        elif data[pos] == 0x2C:
+            local = data[pos + 9]
+            pos += 10 + ((3 << ((local & 7) + 1)) if local & 0x80 else 0) + 1
+            _, pos = sub_blocks(data, pos)
+            gif.delays.append(pending)
+            pending = None
+        else:
+            raise AssertionError(f'unknown block 0x{data[pos]:02x} at {pos}')
+        index += 1
+    return gif
+
+
+def frame(path, number: int):
+    with Image.open(path) as image:
+        image.seek(number)
+        return np.asarray(image.convert('RGB'))
+
+
+@pytest.fixture
+def gifs(prefix):
+    folder = prefix.user_dir / 'Pictures' / 'vistrel-gif-e2e'
+    if folder.exists():
+        for f in folder.iterdir():
+            f.unlink()
+    return folder
+
+
+def start(app, prefix, gifs, **options):
+    gif_options = {'GifMode': 1, 'GifDuration': 0, 'PlayGifEventSounds': 0}
+    gif_options.update(options.pop('GifOptions', {}))
+    sections = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
+                'GifOptions': gif_options,
+                'Paths': {'GifPath': prefix.windows_path(gifs.parent) + '\\' + gifs.name}}
+    for section, values in options.items():
+        sections.setdefault(section, {}).update(values)
+    write_config(prefix, sections)
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+
+
+def wait_recording(app, count=1, timeout=20):
+    """Waits for the `count`th record loop in the log to begin (after the countdown); returns the
+    moment it was seen."""
+    assert wait_count(app, 'GIF Recorder: Initialization successful. Starting record loop.', count, timeout)
+    return time.monotonic()
+
+
+def wait_count(app, line, count, timeout):
+    """Waits until the log holds `count` copies of a line."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if app.log_texts().count(line) >= count:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def wait_stopped(app, count=1, timeout=30):
+    return wait_count(app, 'GIF Recorder: Stopped.', count, timeout)
+
+
+def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix, gifs, driver):
+    start(app, prefix, gifs, GifOptions={'GifDuration': 5, 'PlayGifEventSounds': 1})
+    with DriverWindow('window', 'GIF target', '300', '200', '301', '201', '336699', '60') as w:
+        left, top, right, bottom = w.rect
+        assert driver.keys(START_STOP)
+        began = wait_recording(app)
+        assert app.wait_log('GIF Recorder: Duration reached. Stopping automatically.', timeout=15)
+        recorded = time.monotonic() - began
+        assert wait_stopped(app)
+        files = wait_files(gifs, 1, '*.gif')
+        assert len(files) == 1
+        path = files[0]
+        assert re.fullmatch(f'Recording_{STAMP}.gif', path.name), path.name
+        assert wait_balloon(driver, 'GIF Recording Saved', f'GIF saved to: {prefix.windows_path(path)}')
+
+        # After stopping by itself the recorder starts again; a user stop ends the second file.
+        assert driver.keys(START_STOP)
+        wait_recording(app, 2)
+        time.sleep(1.0)
+        assert driver.keys(START_STOP)
+        assert wait_stopped(app, 2)
+
+    assert 4.6 < recorded < 5.8, recorded
+    texts = app.log_texts()
+    assert 'Generated save path: ' + prefix.windows_path(path) in texts
+    assert 'GIF Recorder: Stop requested by user.' in texts
+    gif = parse_gif(path)
+    assert (right - left, bottom - top) == (301, 201)
+    assert (gif.width, gif.height) == (300, 200), 'odd sizes are cut to even ones'
+    assert abs(len(gif.delays) - 50) <= 3, len(gif.delays)
+    assert all(d == 10 for d in gif.delays), gif.delays
+    assert gif.loop_count == 0 and gif.loop_first
+    assert abs(sum(gif.delays) / 100 - recorded) <= 0.3, (sum(gif.delays), recorded)
+    # The window's own colour, exactly, in the first and last frames.
+    for number in (0, len(gif.delays) - 1):
+        assert tuple(frame(path, number)[150, 150]) == (0x33, 0x66, 0x99)
+
+    second = [f for f in wait_files(gifs, 2, '*.gif') if f != path]
+    assert len(second) == 1, 'the second recording gets a file of its own'
+    again = parse_gif(second[0])
+    assert again.delays and all(d is not None for d in again.delays) and again.loop_count == 0
+
+
+def test_switching_windows_ends_a_window_recording_with_a_valid_gif(app, prefix, gifs, driver):
+    start(app, prefix, gifs)
+    with DriverWindow('window', 'GIF first', '200', '150', '400', '300', 'cc3300', '60'):
+        assert driver.keys(START_STOP)
+        wait_recording(app)
+        time.sleep(1.5)
+        with DriverWindow('window', 'GIF second', '700', '150', '300', '300', '00cc33', '30'):
+            assert app.wait_log('GIF Recorder: Target window lost focus. Stopping automatically.', timeout=10)
+            assert wait_stopped(app)
+    files = wait_files(gifs, 1, '*.gif')
+    assert len(files) == 1
+    gif = parse_gif(files[0])
+    assert (gif.width, gif.height) == (400, 300)
+    assert len(gif.delays) >= 10
+    assert all(d is not None and d >= 10 for d in gif.delays), gif.delays
+    assert gif.loop_count == 0
+    assert tuple(frame(files[0], len(gif.delays) // 2)[200, 200]) == (0xCC, 0x33, 0x00)
+    assert wait_balloon(driver, 'GIF Recording Saved', f'GIF saved to: {prefix.windows_path(files[0])}')
+
+
+def record_screen(app, prefix, gifs, driver, include_cursor, tmp_path):
+    """A two-second screen recording, started from the tray, with the pointer (an arrow) over a red
+    window. Returns the GIF, moved to tmp_path. The log goes on from earlier runs, so the recording
+    is known by the number of its lines."""
+    number = app.log_texts().count('GIF Recorder: Stopped.') + 1
+    start(app, prefix, gifs, GifOptions={'GifMode': 2, 'GifDuration': 2},
+          General={'IncludeCursor': include_cursor}, Devices={'ScreenID': '\\\\.\\DISPLAY9'})
+    with DriverWindow('window', 'GIF red', '400', '200', '400', '300', 'ff0000', '60'):
+        assert mouse_move(driver, 500, 300)
+        assert app.command(CMD_GIF)
+        wait_recording(app, number)
+        assert wait_stopped(app, number, timeout=60)
+    files = wait_files(gifs, 1, '*.gif')
+    assert len(files) == 1
+    return files[0].rename(tmp_path / f'cursor-{include_cursor}.gif')
+
+
+def test_screen_mode_falls_back_to_the_primary_monitor_and_honours_include_cursor(app, prefix, gifs, driver,
+                                                                                   tmp_path):
+    with_cursor = record_screen(app, prefix, gifs, driver, 1, tmp_path)
+    texts = app.log_texts()
+    warning = texts.index('GIF Recorder: [WARNING] Selected screen not found. Falling back to primary monitor.')
+    assert texts[warning - 1] == 'GIF Recorder: Attempting to capture selected screen: \\\\.\\DISPLAY9'
+    app.kill()
+    without_cursor = record_screen(app.another(), prefix, gifs, driver, 0, tmp_path)
+
+    for path in (with_cursor, without_cursor):
+        gif = parse_gif(path)
+        assert (gif.width, gif.height) == (1920, 1080)
+        assert gif.delays and all(d is not None and d >= 10 for d in gif.delays), gif.delays
+        # Slow frames are marked with their real length: together they cover the two seconds.
+        assert 200 <= sum(gif.delays) <= 200 + max(gif.delays), gif.delays
+        assert gif.loop_count == 0
+    red = np.array([255, 0, 0])
+    patch_with = frame(with_cursor, 0)[298:330, 498:525]
+    patch_without = frame(without_cursor, 0)[298:330, 498:525]
+    assert (patch_without == red).all(axis=2).all(), 'no pointer drawn'
+    assert (patch_with != red).any(axis=2).sum() > 20, 'the pointer is drawn where it is'
+    # Away from the pointer the two recordings agree.
+    assert (frame(with_cursor, 0)[350:480, 600:780] == red).all(axis=2).all()
+    assert (frame(with_cursor, 0)[700:, 1000:] == frame(without_cursor, 0)[700:, 1000:]).all()
+
+
+def test_counter_shows_elapsed_time_and_the_tray_shows_the_recording(app, prefix, gifs, driver):
+    start(app, prefix, gifs)
+    with DriverWindow('window', 'GIF counter', '300', '200', '400', '300', '808080', '60'):
+        assert driver.keys(START_STOP)
+        began = wait_recording(app)
+        time.sleep(max(0.0, 3.4 - (time.monotonic() - began)))
+        text = driver.run('window-text', 'GifCounterWindowClass').stdout.strip()
+        picture = display_picture('gif-counter-00-03.png')
+        tips = tooltips(driver)
+        assert driver.keys(START_STOP)
+        assert wait_stopped(app)
+    assert text == '00:03', text
+    counter = picture[10:40, 10:90]
+    assert (counter.sum(axis=2) == 0).sum() > 200, 'black text cells'
+    assert (counter.min(axis=2) == 255).sum() > 30, 'white figures'
+    assert 'Vistrel (Recording)' in tips, tips
+    assert 'GIF Recorder: Stop requested by user.' in app.log_texts()
+    deadline = time.monotonic() + 10
+    while 'Vistrel' not in tooltips(driver) and time.monotonic() < deadline:
+        time.sleep(0.3)
+    assert 'Vistrel' in tooltips(driver)
+    assert driver.wait_gone('GifCounterWindowClass', timeout_ms=5000)
+    files = wait_files(gifs, 1, '*.gif')
+    gif = parse_gif(files[0])
+    assert 30 <= len(gif.delays) <= 45, gif.delays
+    # Frames slowed down by the screenshot above say how long they really lasted.
+    assert all(d >= 10 for d in gif.delays) and gif.delays.count(10) >= len(gif.delays) - 5, gif.delays
