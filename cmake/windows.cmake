@@ -56,9 +56,11 @@ set(VISTREL_WINDOWS_SOURCES
   src/gif/gif_writer.cpp
   src/i18n/system_language.cpp
   src/tracks/device_list.cpp
+  src/video/video_camera.cpp
   src/video/video_capture.cpp
   src/video/video_encoder.cpp
   src/video/video_recorder.cpp
+  src/video/video_tracks.cpp
   src/tracks/track_file.cpp
   src/ui/combo_values.cpp
   src/ui/device_lists.cpp

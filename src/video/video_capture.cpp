@@ -19,8 +19,14 @@ void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
   CURSORINFO cursor{};
   cursor.cbSize = sizeof cursor;
   if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING)) return;
+  HCURSOR shape = cursor.hCursor;
   ICONINFO icon{};
-  if (!GetIconInfo(cursor.hCursor, &icon)) return;
+  if (!GetIconInfo(shape, &icon)) {
+    // The picture of another process's cursor cannot always be read (under Wine never): the
+    // standard arrow stands in for it.
+    shape = LoadCursorW(nullptr, IDC_ARROW);
+    if (!GetIconInfo(shape, &icon)) return;
+  }
   UniqueBitmap color(icon.hbmColor);
   UniqueBitmap mask(icon.hbmMask);
   BITMAP colorInfo{};
@@ -47,7 +53,7 @@ void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
   if (!section || !bits) return;
   HGDIOBJ previous = SelectObject(memory.get(), section.get());
   std::memset(bits, 0, static_cast<size_t>(width) * height * 4);
-  DrawIconEx(memory.get(), 0, 0, cursor.hCursor, width, height, 0, nullptr, DI_NORMAL);
+  DrawIconEx(memory.get(), 0, 0, shape, width, height, 0, nullptr, DI_NORMAL);
   GdiFlush();
   const int areaWidth = area.right - area.left;
   const int areaHeight = area.bottom - area.top;
@@ -287,7 +293,8 @@ HRESULT VideoRecorder::ReinitializeDxgi() {
   return hr;
 }
 
-HRESULT VideoRecorder::CaptureFrame() {
+HRESULT VideoRecorder::TakePicture(Picture& picture, bool multiTrack) {
+  picture = Picture{};
   if (gdiMode_ || windowMode_) {
     RECT area = sourceArea_;
     if (windowMode_) {
@@ -302,46 +309,67 @@ HRESULT VideoRecorder::CaptureFrame() {
         return E_FAIL;
       }
     }
-    if (!GetDIBits(memoryDc_.get(), static_cast<HBITMAP>(bitmap_.get()), 0, static_cast<UINT>(sourceHeight_), frameBuffer_.data(),
-                   &bitmapInfo_, DIB_RGB_COLORS)) {
+    if (!GetDIBits(memoryDc_.get(), static_cast<HBITMAP>(bitmap_.get()), 0, static_cast<UINT>(sourceHeight_),
+                   frameBuffer_.data(), &bitmapInfo_, DIB_RGB_COLORS)) {
       return E_FAIL;
     }
     DrawCursor(frameBuffer_.data(), sourceWidth_ * 4, area);
-    return ScaleIntoFrame(frameBuffer_.data(), sourceWidth_ * 4);
+    picture.pixels = frameBuffer_.data();
+    picture.pitch = sourceWidth_ * 4;
+    return S_OK;
   }
 
   DXGI_OUTDUPL_FRAME_INFO info{};
   ComPtr<IDXGIResource> resource;
   HRESULT hr = duplication_->AcquireNextFrame(0, &info, &resource);
-  if (hr == DXGI_ERROR_WAIT_TIMEOUT) return E_FAIL;  // nothing changed: the last frame again
+  if (hr == DXGI_ERROR_WAIT_TIMEOUT) return S_FALSE;  // nothing changed since the last picture
   if (hr == DXGI_ERROR_ACCESS_LOST) {
-    if (!dxgiLost_) LogMessage(L"Recorder: [WARNING] DXGI access lost. Will use last available frame.");
+    if (!dxgiLost_) {
+      LogMessage(multiTrack ? L"Recorder: [WARNING] Multi-track DXGI access lost. Will use last available frame."
+                            : L"Recorder: [WARNING] DXGI access lost. Will use last available frame.");
+    }
     dxgiLost_ = true;
-    return E_FAIL;
+    return hr;
   }
   if (FAILED(hr)) {
-    LogHresultError(kVideoLogPrefix, L"AcquireNextFrame", hr);
-    ShowRecorderBalloon(tr(L"Recording Interrupted").c_str(), tr(L"An unexpected display error occurred.").c_str());
+    LogHresultError(kVideoLogPrefix, multiTrack ? L"Multi-track AcquireNextFrame" : L"AcquireNextFrame", hr);
+    if (!multiTrack) {
+      ShowRecorderBalloon(tr(L"Recording Interrupted").c_str(), tr(L"An unexpected display error occurred.").c_str());
+    }
     RequestStopFromRecordingThread();
-    return E_FAIL;
+    return hr;
   }
   ComPtr<ID3D11Texture2D> texture;
   hr = resource.As(&texture);
   if (SUCCEEDED(hr)) {
+    // The copy is the picture; the desktop image goes back at once.
     m_pD3DContext->CopyResource(staging_.Get(), texture.Get());
     D3D11_MAPPED_SUBRESOURCE mapped{};
     hr = m_pD3DContext->Map(staging_.Get(), 0, D3D11_MAP_READ, 0, &mapped);
     if (FAILED(hr)) {
       LogHresultError(kVideoLogPrefix, L"m_pD3DContext->Map", hr);
     } else {
-      auto* pixels = static_cast<std::uint8_t*>(mapped.pData);
-      DrawCursor(pixels, static_cast<int>(mapped.RowPitch), sourceArea_);
-      hr = ScaleIntoFrame(pixels, static_cast<int>(mapped.RowPitch));
-      m_pD3DContext->Unmap(staging_.Get(), 0);
+      picture.pixels = static_cast<std::uint8_t*>(mapped.pData);
+      picture.pitch = static_cast<int>(mapped.RowPitch);
+      picture.mapped = true;
+      DrawCursor(static_cast<std::uint8_t*>(mapped.pData), picture.pitch, sourceArea_);
     }
   }
   duplication_->ReleaseFrame();
   return hr;
+}
+
+void VideoRecorder::ReleasePicture(Picture& picture) {
+  if (picture.mapped) m_pD3DContext->Unmap(staging_.Get(), 0);
+  picture = Picture{};
+}
+
+HRESULT VideoRecorder::CaptureFrame() {
+  Picture picture;
+  HRESULT hr = TakePicture(picture, false);
+  if (hr == S_OK && picture.pixels) hr = ScaleIntoFrame(picture.pixels, picture.pitch);
+  ReleasePicture(picture);
+  return hr == S_OK ? S_OK : E_FAIL;
 }
 
 }  // namespace vistrel

@@ -1,10 +1,12 @@
 // The video recorder's FFmpeg side: H.264 from libx264 and one mixed AAC stream in an MP4 file.
+#include <cstdio>
 #include <cstring>
 
 #include "audio/audio_mix.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "video/video_recorder.h"
+#include "video/video_streams.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -15,6 +17,7 @@ extern "C" {
 namespace vistrel {
 
 void SwsContextDeleter::operator()(SwsContext* context) const { sws_freeContext(context); }
+
 
 HRESULT VideoRecorder::InitializeFfmpeg(int quality) {
   LogMessage(L"Recorder: Initializing FFmpeg...");
@@ -64,23 +67,127 @@ HRESULT VideoRecorder::InitializeFfmpeg(int quality) {
   return S_OK;
 }
 
-HRESULT VideoRecorder::InitVideoEncoder(int quality) {
+HRESULT OpenH264Stream(AVFormatContext* format, const StreamTexts& texts, const H264Settings& settings,
+                       CodecContextPtr& codec, AVStream*& stream, FramePtr& frame, FramePtr& lastFrame) {
+  const std::wstring caller = texts.caller;
   const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
   if (!encoder) {
-    LogMessage(L"InitVideoEncoder: [ERROR] libx264 not found.");
+    LogMessage(caller + L": [ERROR] libx264 not found.");
     return E_FAIL;
   }
-  videoStream_ = avformat_new_stream(format_.get(), nullptr);
-  if (!videoStream_) {
-    LogMessage(L"InitVideoEncoder: [ERROR] avformat_new_stream failed.");
+  stream = avformat_new_stream(format, nullptr);
+  if (!stream) {
+    LogMessage(caller + L": [ERROR] avformat_new_stream failed.");
     return E_FAIL;
   }
-  videoStream_->id = static_cast<int>(format_->nb_streams - 1);
-  videoCodec_.reset(avcodec_alloc_context3(encoder));
-  if (!videoCodec_) {
-    LogMessage(L"InitVideoEncoder: [ERROR] avcodec_alloc_context3 failed.");
+  stream->id = static_cast<int>(format->nb_streams - 1);
+  codec.reset(avcodec_alloc_context3(encoder));
+  if (!codec) {
+    LogMessage(caller + L": [ERROR] avcodec_alloc_context3 failed.");
     return E_FAIL;
   }
+  AVCodecContext* context = codec.get();
+  context->bit_rate = settings.bitRate;
+  context->width = settings.width;
+  context->height = settings.height;
+  context->time_base = settings.timeBase;
+  context->framerate = AVRational{settings.framerate, 1};
+  context->gop_size = settings.framerate;
+  context->pix_fmt = AV_PIX_FMT_YUV420P;
+  if (format->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  av_opt_set(context->priv_data, "preset", "ultrafast", 0);
+  av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+  int result = avcodec_open2(context, encoder, nullptr);
+  if (result < 0) {
+    LogFfmpegError(kVideoLogPrefix, texts.open, result);
+    return E_FAIL;
+  }
+  result = avcodec_parameters_from_context(stream->codecpar, context);
+  if (result < 0) {
+    LogFfmpegError(kVideoLogPrefix, L"avcodec_parameters_from_context for video", result);
+    return E_FAIL;
+  }
+  stream->time_base = context->time_base;
+  frame.reset(av_frame_alloc());
+  if (!frame) return E_OUTOFMEMORY;
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = settings.width;
+  frame->height = settings.height;
+  if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) {
+    LogFfmpegError(kVideoLogPrefix, L"av_frame_get_buffer for video", result);
+    return E_FAIL;
+  }
+  lastFrame.reset(av_frame_alloc());
+  if (!lastFrame) {
+    LogMessage(caller + L": [ERROR] av_frame_alloc for " + texts.lastFrame + L" failed.");
+    return E_OUTOFMEMORY;
+  }
+  lastFrame->format = AV_PIX_FMT_YUV420P;
+  lastFrame->width = settings.width;
+  lastFrame->height = settings.height;
+  if ((result = av_frame_get_buffer(lastFrame.get(), 0)) < 0) {
+    LogFfmpegError(kVideoLogPrefix, std::wstring(L"av_frame_get_buffer for ") + texts.lastFrame, result);
+    lastFrame.reset();
+    return E_FAIL;
+  }
+  // Until the first picture arrives, a repeated frame is black.
+  std::memset(lastFrame->data[0], 16, static_cast<size_t>(lastFrame->linesize[0]) * settings.height);
+  std::memset(lastFrame->data[1], 128, static_cast<size_t>(lastFrame->linesize[1]) * (settings.height / 2));
+  std::memset(lastFrame->data[2], 128, static_cast<size_t>(lastFrame->linesize[2]) * (settings.height / 2));
+  return S_OK;
+}
+
+HRESULT OpenAacStream(AVFormatContext* format, const StreamTexts& texts, CodecContextPtr& codec, AVStream*& stream,
+                      FramePtr& frame) {
+  const std::wstring caller = texts.caller;
+  const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
+  if (!encoder) {
+    LogMessage(caller + L": [ERROR] AAC encoder not found.");
+    return E_FAIL;
+  }
+  stream = avformat_new_stream(format, nullptr);
+  if (!stream) {
+    LogMessage(caller + L": [ERROR] avformat_new_stream failed.");
+    return E_FAIL;
+  }
+  stream->id = static_cast<int>(format->nb_streams - 1);
+  codec.reset(avcodec_alloc_context3(encoder));
+  if (!codec) {
+    LogMessage(caller + L": [ERROR] avcodec_alloc_context3 failed.");
+    return E_FAIL;
+  }
+  AVCodecContext* context = codec.get();
+  context->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  context->bit_rate = 192000;
+  context->sample_rate = kMixSampleRate;
+  av_channel_layout_default(&context->ch_layout, kMixChannels);
+  context->time_base = AVRational{1, kMixSampleRate};
+  if (format->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int result = avcodec_open2(context, encoder, nullptr);
+  if (result < 0) {
+    LogFfmpegError(kVideoLogPrefix, texts.open, result);
+    return E_FAIL;
+  }
+  result = avcodec_parameters_from_context(stream->codecpar, context);
+  if (result < 0) {
+    LogFfmpegError(kVideoLogPrefix, texts.parameters, result);
+    return E_FAIL;
+  }
+  stream->time_base = context->time_base;
+  frame.reset(av_frame_alloc());
+  if (!frame) return E_OUTOFMEMORY;
+  frame->format = AV_SAMPLE_FMT_FLTP;
+  frame->sample_rate = kMixSampleRate;
+  av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
+  frame->nb_samples = context->frame_size > 0 ? context->frame_size : 1024;
+  if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) {
+    LogFfmpegError(kVideoLogPrefix, texts.buffer, result);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT VideoRecorder::InitVideoEncoder(int quality) {
   const VideoOutputSize size = VideoOutputSizeFor(sourceWidth_, sourceHeight_, quality, framerate_);
   if (size.sourceLimited) {
     LogMessage(L"InitVideoEncoder: Target quality is higher than source. Using source resolution to avoid upscaling.");
@@ -94,53 +201,12 @@ HRESULT VideoRecorder::InitVideoEncoder(int quality) {
   LogMessage(L"InitVideoEncoder: Source: " + std::to_wstring(sourceWidth_) + L"x" + std::to_wstring(sourceHeight_) +
              L", Target Quality: " + std::to_wstring(size.targetHeight) + L"p, Final Output: " +
              std::to_wstring(outputWidth_) + L"x" + std::to_wstring(outputHeight_));
-  AVCodecContext* codec = videoCodec_.get();
-  codec->bit_rate = size.bitRate;
-  codec->width = outputWidth_;
-  codec->height = outputHeight_;
-  codec->time_base = AVRational{1, framerate_};
-  codec->framerate = AVRational{framerate_, 1};
-  codec->gop_size = framerate_;
-  codec->pix_fmt = AV_PIX_FMT_YUV420P;
-  if (format_->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  av_opt_set(codec->priv_data, "preset", "ultrafast", 0);
-  av_opt_set(codec->priv_data, "tune", "zerolatency", 0);
-  int result = avcodec_open2(codec, encoder, nullptr);
-  if (result < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"avcodec_open2 for video", result);
-    return E_FAIL;
+  const StreamTexts texts{L"InitVideoEncoder", L"avcodec_open2 for video", nullptr, nullptr, L"last frame"};
+  const H264Settings settings{outputWidth_, outputHeight_, size.bitRate, framerate_, AVRational{1, framerate_}};
+  if (HRESULT hr = OpenH264Stream(format_.get(), texts, settings, videoCodec_, videoStream_, videoFrame_, lastFrame_);
+      FAILED(hr)) {
+    return hr;
   }
-  result = avcodec_parameters_from_context(videoStream_->codecpar, codec);
-  if (result < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"avcodec_parameters_from_context for video", result);
-    return E_FAIL;
-  }
-  videoStream_->time_base = codec->time_base;
-  videoFrame_.reset(av_frame_alloc());
-  if (!videoFrame_) return E_OUTOFMEMORY;
-  videoFrame_->format = AV_PIX_FMT_YUV420P;
-  videoFrame_->width = outputWidth_;
-  videoFrame_->height = outputHeight_;
-  if ((result = av_frame_get_buffer(videoFrame_.get(), 0)) < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"av_frame_get_buffer for video", result);
-    return E_FAIL;
-  }
-  lastFrame_.reset(av_frame_alloc());
-  if (!lastFrame_) {
-    LogMessage(L"InitVideoEncoder: [ERROR] av_frame_alloc for last frame failed.");
-    return E_OUTOFMEMORY;
-  }
-  lastFrame_->format = AV_PIX_FMT_YUV420P;
-  lastFrame_->width = outputWidth_;
-  lastFrame_->height = outputHeight_;
-  if ((result = av_frame_get_buffer(lastFrame_.get(), 0)) < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"av_frame_get_buffer for last frame", result);
-    return E_FAIL;
-  }
-  // Until the first picture arrives, a repeated frame is black.
-  std::memset(lastFrame_->data[0], 16, static_cast<size_t>(lastFrame_->linesize[0]) * outputHeight_);
-  std::memset(lastFrame_->data[1], 128, static_cast<size_t>(lastFrame_->linesize[1]) * (outputHeight_ / 2));
-  std::memset(lastFrame_->data[2], 128, static_cast<size_t>(lastFrame_->linesize[2]) * (outputHeight_ / 2));
   if (FAILED(MakeScaler())) {
     LogMessage(L"InitVideoEncoder: [ERROR] sws_getContext failed.");
     return E_FAIL;
@@ -158,57 +224,18 @@ HRESULT VideoRecorder::MakeScaler() {
 
 HRESULT VideoRecorder::InitAudioEncoder() {
   LogMessage(L"InitAudioEncoder: Initializing single audio stream for mixing.");
-  const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
-  if (!encoder) {
-    LogMessage(L"InitAudioEncoder: [ERROR] AAC encoder not found.");
-    return E_FAIL;
-  }
-  audioStream_ = avformat_new_stream(format_.get(), nullptr);
-  if (!audioStream_) {
-    LogMessage(L"InitAudioEncoder: [ERROR] avformat_new_stream failed.");
-    return E_FAIL;
-  }
-  audioStream_->id = static_cast<int>(format_->nb_streams - 1);
-  audioCodec_.reset(avcodec_alloc_context3(encoder));
-  if (!audioCodec_) {
-    LogMessage(L"InitAudioEncoder: [ERROR] avcodec_alloc_context3 failed.");
-    return E_FAIL;
-  }
-  AVCodecContext* codec = audioCodec_.get();
-  codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  codec->bit_rate = 192000;
-  codec->sample_rate = kMixSampleRate;
-  av_channel_layout_default(&codec->ch_layout, kMixChannels);
-  codec->time_base = AVRational{1, kMixSampleRate};
-  if (format_->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  int result = avcodec_open2(codec, encoder, nullptr);
-  if (result < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"avcodec_open2 for audio", result);
-    return E_FAIL;
-  }
-  result = avcodec_parameters_from_context(audioStream_->codecpar, codec);
-  if (result < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"avcodec_parameters_from_context for audio", result);
-    return E_FAIL;
-  }
-  audioStream_->time_base = codec->time_base;
-  audioFrame_.reset(av_frame_alloc());
-  if (!audioFrame_) return E_OUTOFMEMORY;
-  audioFrame_->format = AV_SAMPLE_FMT_FLTP;
-  audioFrame_->sample_rate = kMixSampleRate;
-  av_channel_layout_copy(&audioFrame_->ch_layout, &codec->ch_layout);
-  audioFrame_->nb_samples = codec->frame_size > 0 ? codec->frame_size : 1024;
-  if ((result = av_frame_get_buffer(audioFrame_.get(), 0)) < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"av_frame_get_buffer for audio", result);
-    return E_FAIL;
-  }
+  const StreamTexts texts{L"InitAudioEncoder", L"avcodec_open2 for audio", L"avcodec_parameters_from_context for audio",
+                          L"av_frame_get_buffer for audio", nullptr};
+  if (HRESULT hr = OpenAacStream(format_.get(), texts, audioCodec_, audioStream_, audioFrame_); FAILED(hr)) return hr;
   return mixer_.PrepareInputs(kVideoLogPrefix, useTrackSources_);
 }
 
 void VideoRecorder::RunTick() {
+  const std::int64_t began = CounterNow();
   mixer_.DrainClients(kVideoLogPrefix);
   WriteVideoFrame(clock_->Take(RecordingTicks()));
   if (audioStream_) WriteAudioFrames(false);
+  ticks_.Add(static_cast<double>(CounterNow() - began) * 1000.0 / static_cast<double>(frequency_));
 }
 
 HRESULT VideoRecorder::ScaleIntoFrame(const std::uint8_t* pixels, int pitch) {
@@ -282,7 +309,7 @@ HRESULT VideoRecorder::EncodeAndWriteFrame(AVFrame* frame, AVStream* stream, AVC
     }
     // libx264 leaves packet durations at 0; each picture lasts one interval unless the next
     // one comes later, which the container takes from the next time stamp.
-    if (video && packet->duration == 0) packet->duration = 1;
+    if (video && packet->duration == 0) packet->duration = av_rescale_q(1, AVRational{1, framerate_}, codec->time_base);
     av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
     packet->stream_index = stream->index;
     result = av_interleaved_write_frame(format_.get(), packet.get());
@@ -301,15 +328,22 @@ void VideoRecorder::FinishStreams() {
     paused = pausedSince_ != 0;
     elapsed = paused ? pausedSince_ - startTime_ - pausedTotal_ : RecordingTicks();
   }
-  // The last picture lasts until the moment the recording ended.
-  if (const std::int64_t pts = clock_->FinalPts(elapsed); pts >= 0) {
+  if (multiTrack_) {
+    FinishTrackStreams(elapsed, paused);
+  } else if (const std::int64_t pts = clock_->FinalPts(elapsed); pts >= 0) {
+    // The last picture lasts until the moment the recording ended.
     lastFrame_->pts = pts;
     EncodeAndWriteFrame(lastFrame_.get(), videoStream_, videoCodec_.get(), L"Video (Last Frame)");
   }
-  if (audioStream_ && !paused) {
+  if (!multiTrack_ && audioStream_ && !paused) {
     mixer_.DrainClients(kVideoLogPrefix);
     WriteAudioFrames(true);
   }
+  wchar_t summary[200];
+  swprintf(summary, 200, L"Recorder: %lld frames written, %lld intervals skipped; tick mean %.1f ms, 95th percentile %.1f ms.",
+           static_cast<long long>(clock_->written()), static_cast<long long>(clock_->skipped()), ticks_.Mean(),
+           ticks_.Percentile(0.95));
+  LogMessage(summary);
 }
 
 void VideoRecorder::ReleaseEncoding() {

@@ -76,4 +76,23 @@ std::int64_t FrameClock::FinalPts(std::int64_t elapsed) const {
   return pts > lastPts_ ? pts : -1;
 }
 
+void TickStatistics::Add(double milliseconds) {
+  if (!(milliseconds >= 0.0)) milliseconds = 0.0;  // also NaN
+  const auto bucket = static_cast<int>(std::min(milliseconds * 10.0 + 0.5, static_cast<double>(kBuckets - 1)));
+  ++buckets_[static_cast<size_t>(bucket)];
+  ++count_;
+  total_ += milliseconds;
+}
+
+double TickStatistics::Percentile(double fraction) const {
+  if (count_ == 0) return 0.0;
+  const auto wanted = static_cast<std::int64_t>(fraction * static_cast<double>(count_) + 0.999999);
+  std::int64_t seen = 0;
+  for (int bucket = 0; bucket < kBuckets; ++bucket) {
+    seen += buckets_[static_cast<size_t>(bucket)];
+    if (seen >= wanted) return bucket / 10.0;
+  }
+  return (kBuckets - 1) / 10.0;
+}
+
 }  // namespace vistrel

@@ -2,9 +2,11 @@
 // base name, and the frame clock that decides each frame's presentation time.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vistrel {
 
@@ -41,7 +43,9 @@ class FrameClock {
 
   std::int64_t interval() const { return interval_; }
   // Recording time at which the next frame is due.
-  std::int64_t nextDue() const { return (lastPts_ + 1) * interval_; }
+  std::int64_t nextDue() const { return std::max((lastPts_ + 1) * interval_, idleUntil_); }
+  // Nothing was written at `elapsed` (the picture had not changed): look again at the next interval.
+  void Idle(std::int64_t elapsed) { idleUntil_ = (elapsed / interval_ + 1) * interval_; }
   // The presentation time of a frame written at `elapsed`, and the clock moves past it.
   std::int64_t Take(std::int64_t elapsed);
   // The frame of the interval `elapsed` lies in, when that is after the last frame written; -1
@@ -55,6 +59,24 @@ class FrameClock {
   std::int64_t interval_;
   std::int64_t lastPts_ = -1;
   std::int64_t written_ = 0;
+  std::int64_t idleUntil_ = 0;
+};
+
+// How long the recording loop's ticks took, for the summary line a recording ends with: a
+// histogram in 0.1 ms steps up to one second (longer ticks count as one second).
+class TickStatistics {
+ public:
+  void Add(double milliseconds);
+  std::int64_t count() const { return count_; }
+  double Mean() const { return count_ ? total_ / static_cast<double>(count_) : 0.0; }
+  // The smallest time that `fraction` of the ticks did not exceed, to 0.1 ms.
+  double Percentile(double fraction) const;
+
+ private:
+  static constexpr int kBuckets = 10001;
+  std::vector<std::uint32_t> buckets_ = std::vector<std::uint32_t>(kBuckets, 0);
+  std::int64_t count_ = 0;
+  double total_ = 0.0;
 };
 
 }  // namespace vistrel

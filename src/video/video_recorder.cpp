@@ -1,3 +1,5 @@
+// DirectShow first: see video_tracks.h.
+#include "video/video_tracks.h"
 #include "video/video_recorder.h"
 
 #include <knownfolders.h>
@@ -34,6 +36,8 @@ bool IsValidTargetWindow(HWND window) {
   if (!GetWindowRect(window, &rect)) return false;
   return rect.right - rect.left >= 50 && rect.bottom - rect.top >= 50;
 }
+
+VideoRecorder::VideoRecorder() = default;
 
 VideoRecorder::~VideoRecorder() {
   StopRecording();
@@ -149,11 +153,14 @@ void VideoRecorder::StartAfterCountdown() {
   std::lock_guard guard(lock_);
   PlayEventSound(config_.Sounds.RecordingStart);
   if (multiTrack_) {
-    // Recording one stream per track comes with the multi-track recorder.
-    LogMessage(L"Recorder: [FATAL] Multi-track initialization failed.");
-    ShowRecorderBalloon(tr(L"Recording Failed").c_str(), tr(L"Could not start multi-track recording. Check logs.").c_str());
-    CleanupAndReset();
-    state_ = kStateIdle;
+    if (FAILED(InitializeMultiTrack())) {
+      LogMessage(L"Recorder: [FATAL] Multi-track initialization failed.");
+      ShowRecorderBalloon(tr(L"Recording Failed").c_str(), tr(L"Could not start multi-track recording. Check logs.").c_str());
+      CleanupAndReset();
+      state_ = kStateIdle;
+      return;
+    }
+    StartRecordingThread();
     return;
   }
   ComApartment com;
@@ -184,6 +191,10 @@ void VideoRecorder::StartAfterCountdown() {
     state_ = kStateIdle;
     return;
   }
+  StartRecordingThread();
+}
+
+void VideoRecorder::StartRecordingThread() {
   selfStopped_ = false;
   const uintptr_t thread = _beginthreadex(nullptr, 0, RecordingThreadMain, this, 0, nullptr);
   if (thread == 0) {
@@ -284,7 +295,12 @@ unsigned __stdcall VideoRecorder::RecordingThreadMain(void* self) {
       recorder->PostState(kStateIdle);
       return 0;
     }
-    recorder->mixer_.StartClients();
+    if (recorder->multiTrack_) {
+      LogMessage(L"Recorder: Multi-track mode active. Starting audio capture threads and main loop.");
+      recorder->StartTrackSources();
+    } else {
+      recorder->mixer_.StartClients();
+    }
     LogMessage(L"Recorder: All initializations successful. Recording is now active.");
     recorder->startTime_ = CounterNow();
     recorder->RecordingLoop();
@@ -311,9 +327,12 @@ std::int64_t VideoRecorder::RecordingTicks() const {
 }
 
 void VideoRecorder::RecordingLoop() {
-  LogMessage(L"Recorder: Recording thread started, entering main loop.");
-  // Counted across recordings, as the last attempt's time is.
+  LogMessage(multiTrack_ ? L"Recorder: Multi-track recording thread started, entering main loop."
+                         : L"Recorder: Recording thread started, entering main loop.");
+  // Counted across recordings, as the last attempt's time is; each loop has its own.
   static DWORD lastDxgiAttempt = 0;
+  static DWORD lastMultiTrackDxgiAttempt = 0;
+  DWORD& lastAttempt = multiTrack_ ? lastMultiTrackDxgiAttempt : lastDxgiAttempt;
   for (;;) {
     std::uint32_t state;
     bool automatic;
@@ -324,8 +343,13 @@ void VideoRecorder::RecordingLoop() {
     }
     if (state == kStateStopping) break;
     if (state == kStatePauseRequested) {
-      LogMessage(L"Recorder: Pausing audio clients.");
-      mixer_.StopClients();
+      if (multiTrack_) {
+        LogMessage(L"Recorder: Pausing audio clients and cameras.");
+        PauseTrackSources();
+      } else {
+        LogMessage(L"Recorder: Pausing audio clients.");
+        mixer_.StopClients();
+      }
       const std::int64_t stoppedAt = CounterNow();
       if (!automatic) PlayEventSound(config_.Sounds.RecordingPause);
       std::lock_guard guard(lock_);
@@ -339,11 +363,16 @@ void VideoRecorder::RecordingLoop() {
     }
     if (state == kStateResumeRequested) {
       if (!automatic) PlayEventSound(config_.Sounds.RecordingResume);
-      LogMessage(L"Recorder: Resuming audio clients.");
+      LogMessage(multiTrack_ ? L"Recorder: Resuming audio clients and cameras." : L"Recorder: Resuming audio clients.");
       std::lock_guard guard(lock_);
       if (state_ == kStateResumeRequested) {
-        mixer_.ResetFifos();
-        mixer_.StartClients();
+        if (multiTrack_) {
+          ResetTrackFifos();
+          StartTrackSources();
+        } else {
+          mixer_.ResetFifos();
+          mixer_.StartClients();
+        }
         pausedTotal_ += CounterNow() - pauseStart_;
         pausedSince_ = 0;
         state_ = kStateRecording;
@@ -353,10 +382,11 @@ void VideoRecorder::RecordingLoop() {
       continue;
     }
     if (windowMode_) {
-      if (!WatchTarget(state)) break;
-    } else if (!gdiMode_ && dxgiLost_ && GetTickCount() - lastDxgiAttempt > 1000) {
+      // A multi-track recording of a window follows neither focus nor other windows.
+      if (!multiTrack_ && !WatchTarget(state)) break;
+    } else if (!gdiMode_ && dxgiLost_ && GetTickCount() - lastAttempt > 1000) {
       ReinitializeDxgi();
-      lastDxgiAttempt = GetTickCount();
+      lastAttempt = GetTickCount();
     }
     {
       std::lock_guard guard(lock_);
@@ -366,7 +396,11 @@ void VideoRecorder::RecordingLoop() {
       const std::int64_t elapsed = RecordingTicks();
       const std::int64_t due = clock_->nextDue();
       if (elapsed >= due) {
-        RunTick();
+        if (!multiTrack_) {
+          RunTick();
+        } else if (!MultiTrackTick()) {
+          break;
+        }
       } else {
         const std::int64_t ms = (due - elapsed) * 1000 / frequency_;
         if (ms > 0) Sleep(static_cast<DWORD>(ms));
@@ -377,7 +411,7 @@ void VideoRecorder::RecordingLoop() {
   }
   // What was recorded up to the stop, the last picture lasting until then.
   FinishStreams();
-  LogMessage(L"Recorder: Recording loop finished.");
+  LogMessage(multiTrack_ ? L"Recorder: Multi-track recording loop finished." : L"Recorder: Recording loop finished.");
 }
 
 bool VideoRecorder::WatchTarget(std::uint32_t state) {
@@ -485,6 +519,7 @@ void VideoRecorder::ReleaseForNextAttempt() {
 void VideoRecorder::CleanupAndReset() {
   LogMessage(L"Recorder: Starting full cleanup and state reset.");
   const bool recorded = state_ != kStateIdle && headerWritten_;
+  if (multiTrack_) CleanupMultiTrack();
   ReleaseEncoding();
   if (!recorded && !outputPath_.empty()) DeleteFileW(outputPath_.c_str());
   mixer_.Release();
@@ -492,6 +527,7 @@ void VideoRecorder::CleanupAndReset() {
   ReleaseGdi();
   if (recorded) lastVideoPath_ = outputPath_;
   clock_.reset();
+  ticks_ = TickStatistics();
   samplesWritten_ = 0;
   backlogLogged_ = false;
   pausedTotal_ = 0;

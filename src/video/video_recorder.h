@@ -22,17 +22,13 @@
 #include "core/handles.h"
 #include "tracks/track_config.h"
 #include "video/video_layout.h"
-
-struct SwsContext;
+#include "video/video_streams.h"
 
 namespace vistrel {
 
 inline constexpr wchar_t kVideoLogPrefix[] = L"Recorder: ";
 
-struct SwsContextDeleter {
-  void operator()(SwsContext* context) const;
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+struct TrackRuntime;  // video/video_tracks.h
 
 // Copies the cursor, when IncludeCursor is on and the cursor is showing, into 32-bit BGRA rows
 // `pitch` bytes apart that show the screen area `area` (screen coordinates).
@@ -44,7 +40,7 @@ bool IsValidTargetWindow(HWND window);
 
 class VideoRecorder {
  public:
-  VideoRecorder() = default;
+  VideoRecorder();
   VideoRecorder(const VideoRecorder&) = delete;
   VideoRecorder& operator=(const VideoRecorder&) = delete;
   ~VideoRecorder();
@@ -64,6 +60,7 @@ class VideoRecorder {
   // Controller (video_recorder.cpp).
   static unsigned __stdcall CountdownThreadMain(void* self);
   void StartAfterCountdown();
+  void StartRecordingThread();
   void OpenAudioSources(const AppConfig& config);
   HRESULT InitializeForQuality(int quality);
   static unsigned __stdcall RecordingThreadMain(void* self);
@@ -79,6 +76,14 @@ class VideoRecorder {
   std::int64_t RecordingTicks() const;
   void PlayEventSound(const std::wstring& sound) const;
 
+  // A source picture: BGRA rows `pitch` bytes apart; `mapped` when they are the mapped staging
+  // texture, which ReleasePicture unmaps.
+  struct Picture {
+    const std::uint8_t* pixels = nullptr;
+    int pitch = 0;
+    bool mapped = false;
+  };
+
   // Sources (video_capture.cpp).
   HRESULT InitializeDxgiCapture();
   HRESULT InitializeGdiForDesktop();
@@ -86,9 +91,27 @@ class VideoRecorder {
   bool ReinitializeGdiForWindow(HWND window);
   HRESULT ReinitializeDxgi();
   HRESULT CaptureFrame();
+  // S_OK with a picture; S_FALSE when the desktop has not changed; a failure otherwise (logged;
+  // an unexpected duplication error also requests the stop).
+  HRESULT TakePicture(Picture& picture, bool multiTrack);
+  void ReleasePicture(Picture& picture);
   HRESULT CreateGdiCaptureSet();
   void ReleaseDxgi();
   void ReleaseGdi();
+
+  // Multi-track recording (video_tracks.cpp).
+  HRESULT InitializeMultiTrack();
+  HRESULT InitVideoTrack(TrackRuntime& runtime, int quality);
+  HRESULT InitAudioTrack(TrackRuntime& runtime, bool microphone);
+  static unsigned __stdcall AudioCaptureThreadMain(void* runtime);
+  void StartTrackSources();
+  void PauseTrackSources();
+  void ResetTrackFifos();
+  bool MultiTrackTick();
+  void WriteTrackVideoFrames(const std::uint8_t* pixels, int pitch, std::int64_t index);
+  void WriteTrackAudioFrames(bool finishing);
+  void FinishTrackStreams(std::int64_t elapsed, bool paused);
+  void CleanupMultiTrack();
 
   // Encoding (video_encoder.cpp).
   HRESULT InitializeFfmpeg(int quality);
@@ -130,6 +153,7 @@ class VideoRecorder {
   std::int64_t pausedSince_ = 0;  // counter value while paused, 0 otherwise
   std::int64_t pausedTotal_ = 0;
   std::unique_ptr<FrameClock> clock_;
+  TickStatistics ticks_;
   std::int64_t samplesWritten_ = 0;
   bool backlogLogged_ = false;
 
@@ -154,6 +178,7 @@ class VideoRecorder {
   bool multiTrack_ = false;
   std::vector<TrackConfig> tracks_;
   AudioMixer mixer_;
+  std::vector<std::unique_ptr<TrackRuntime>> runtimes_;  // multi-track: one a stream, in file order
 
   // FFmpeg.
   OutputContextPtr format_;

@@ -6,7 +6,7 @@ import time
 import numpy as np
 import pytest
 
-from harness import DriverWindow, SinkRecorder, tooltips, wait_balloon, wait_files, write_config
+from harness import DriverWindow, SinkRecorder, mouse_move, tooltips, wait_balloon, wait_files, write_config
 
 START_STOP = 'ctrl+alt+shift+f5'
 PAUSE_RESUME = 'ctrl+alt+shift+f6'
@@ -72,16 +72,23 @@ def atom_order(path):
     return names
 
 
+ACTIVE = 'Recorder: All initializations successful. Recording is now active.'
+CLEANED = 'Recorder: Cleanup and state reset finished.'
+
+
 def begin(app, driver):
+    # The log may go on from earlier recordings, so lines are counted.
+    active = app.log_texts().count(ACTIVE)
     assert driver.keys(START_STOP)
-    assert app.wait_log('Recorder: All initializations successful. Recording is now active.', timeout=30)
+    assert app.wait_log_count(ACTIVE, active + 1, timeout=30)
     return time.monotonic()
 
 
 def end(app, driver, began, paused=0.0):
+    cleaned = app.log_texts().count(CLEANED)
     assert driver.keys(START_STOP)
     ended = time.monotonic()
-    assert app.wait_log('Recorder: Cleanup and state reset finished.', timeout=60)
+    assert app.wait_log_count(CLEANED, cleaned + 1, timeout=60)
     return ended - began - paused
 
 
@@ -190,3 +197,35 @@ def test_window_mode_follows_the_target_application(app, prefix, video_dir, driv
     assert 'Recorder: Requesting pause.' in texts
     assert texts.index('Recorder: Target process has exited. Stopping recording.') < \
         texts.index('Recorder: Cleanup and state reset finished.')
+
+
+def record_pointer(app, prefix, video_dir, driver, include_cursor, tmp_path):
+    """Two seconds of the screen with the pointer over a white window, at the screen's own size."""
+    for f in video_dir.glob('*.mp4') if video_dir.exists() else []:
+        f.unlink()
+    video = {'VideoMode': 0, 'AudioSource': 0, 'VideoQuality': 2, 'VideoFramerate': 10, 'PlayVideoEventSounds': 0}
+    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0, 'IncludeCursor': include_cursor},
+                          'VideoOptions': video,
+                          'Paths': {'VideoPath': prefix.windows_path(video_dir.parent) + '\\' + video_dir.name}})
+    app.start()
+    with DriverWindow('window', 'Video white', '400', '200', '400', '300', 'FFFFFF', '60'):
+        assert mouse_move(driver, 500, 300)
+        began = begin(app, driver)
+        time.sleep(2)
+        end(app, driver, began)
+    app.kill()
+    files = wait_files(video_dir, 1, '*.mp4')
+    return frame_at(files[0], 1.0)
+
+
+def test_include_cursor_draws_the_pointer_where_it_is(app, prefix, video_dir, driver, tmp_path):
+    with_cursor = record_pointer(app, prefix, video_dir, driver, 1, tmp_path)
+    without_cursor = record_pointer(app.another(), prefix, video_dir, driver, 0, tmp_path)
+    # The arrow's tip is at the pointer's position: dark pixels there only when it is included.
+    around = (slice(300, 320), slice(500, 512))
+    dark_with = (with_cursor[around].max(axis=2) < 96).sum()
+    dark_without = (without_cursor[around].max(axis=2) < 96).sum()
+    assert dark_without == 0
+    assert dark_with > 10, dark_with
+    # Elsewhere in the window the pictures agree (to the encoder's precision).
+    assert np.abs(with_cursor[350:480, 600:780].astype(int) - 255).max() < 24

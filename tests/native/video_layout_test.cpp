@@ -90,6 +90,15 @@ TEST(FrameClock, ASlowMachineSkipsIntervalsAndStaysInStep) {
   EXPECT_LE(now - (last + 1) * 1000, 1700);
 }
 
+TEST(FrameClock, AnUnchangedPictureWaitsForTheNextInterval) {
+  FrameClock clock(1000);
+  EXPECT_EQ(clock.Take(0), 0);
+  clock.Idle(1200);  // the desktop had not changed
+  EXPECT_EQ(clock.nextDue(), 2000);
+  EXPECT_EQ(clock.Take(2100), 2);  // interval 1 has no frame: the previous picture lasts
+  EXPECT_EQ(clock.nextDue(), 3000);
+}
+
 TEST(FrameClock, TimesNeverRepeatEvenWhenTheClockStandsStill) {
   // After a pause the recording time resumes where it stopped, inside the last frame's interval.
   FrameClock clock(1000);
@@ -98,6 +107,20 @@ TEST(FrameClock, TimesNeverRepeatEvenWhenTheClockStandsStill) {
   EXPECT_EQ(clock.Take(5600), 7);
   FrameClock zero(0);  // a nonsensical interval is not a division by zero
   EXPECT_EQ(zero.Take(10), 10);
+}
+
+TEST(TickStatistics, MeanAndPercentiles) {
+  TickStatistics ticks;
+  EXPECT_EQ(ticks.Percentile(0.95), 0.0);
+  for (int i = 1; i <= 100; ++i) ticks.Add(i);  // 1 .. 100 ms
+  EXPECT_EQ(ticks.count(), 100);
+  EXPECT_NEAR(ticks.Mean(), 50.5, 1e-9);
+  EXPECT_NEAR(ticks.Percentile(0.95), 95.0, 1e-9);
+  EXPECT_NEAR(ticks.Percentile(1.0), 100.0, 1e-9);
+  ticks.Add(5000);  // beyond the histogram: counted as one second
+  ticks.Add(-3);
+  EXPECT_NEAR(ticks.Percentile(1.0), 1000.0, 1e-9);
+  EXPECT_EQ(ticks.count(), 102);
 }
 
 }  // namespace

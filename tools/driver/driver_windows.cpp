@@ -10,6 +10,9 @@
 //       (red, green / blue, white), for checking captured pixels.
 //   list-items CAPTION CONTROL_ID
 //       the strings of a list box in the dialog with that caption, one a line.
+//   animate SECONDS
+//       a top-most window over the primary monitor whose colour changes about every 5 ms, so
+//       that every captured picture of a recording differs from the one before.
 //   activate TITLE
 //       brings a test window with that title to the foreground.
 //   window-text CLASS
@@ -172,6 +175,47 @@ int Pattern(const Options& o) {
   return 0;
 }
 
+LRESULT CALLBACK AnimateProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static unsigned step = 0;
+  switch (message) {
+    case WM_TIMER:
+      ++step;
+      InvalidateRect(window, nullptr, FALSE);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      HBRUSH brush = CreateSolidBrush(RGB((step * 37) & 0xFF, (step * 101) & 0xFF, (step * 13) & 0xFF));
+      FillRect(dc, &paint.rcPaint, brush);
+      DeleteObject(brush);
+      EndPaint(window, &paint);
+      return 0;
+    }
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+int Animate(const Options& o) {
+  if (o.words.size() != 2) return 2;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = AnimateProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VistrelTestAnimation";
+  RegisterClassW(&wc);
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, width,
+                                height, nullptr, nullptr, wc.hInstance, nullptr);
+  if (!window) return 1;
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  SetTimer(window, 1, 5, nullptr);
+  RunFor(300);
+  PrintUtf8Line(L"ready");
+  RunFor(static_cast<ULONGLONG>(Number(o.words[1])) * 1000);
+  return 0;
+}
+
 int ListItems(const Options& o) {
   if (o.words.size() != 3) return 2;
   HWND dialog = FindWindowW(L"#32770", o.words[1].c_str());
@@ -211,6 +255,7 @@ int WindowText(const Options& o) {
 int RunWindowCommand(const Options& o) {
   const std::wstring& verb = o.words[0];
   if (verb == L"activate" && o.words.size() == 2) return Activate(o);
+  if (verb == L"animate") return Animate(o);
   if (verb == L"window") return TestWindow(o);
   if (verb == L"pattern") return Pattern(o);
   if (verb == L"list-items") return ListItems(o);
