@@ -32,7 +32,7 @@ class AudioMixer {
   bool empty() const { return inputs_.empty(); }
   std::vector<MixInput>& inputs() { return inputs_; }
   // Where InitAudioDevice puts the system endpoint's volume control.
-  Microsoft::WRL::ComPtr<IAudioEndpointVolume>* endpointVolume() { return &endpointVolume_; }
+  Microsoft::WRL::ComPtr<IAudioEndpointVolume>* endpointVolume() { return std::addressof(endpointVolume_); }
 
   // Resampler and FIFO of every source. `fromTracks`: the sources came from the track list (only
   // the log line of a failed FIFO differs).

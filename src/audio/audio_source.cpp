@@ -78,7 +78,7 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
                         AudioSource& source, ComPtr<IAudioEndpointVolume>* endpointVolume) {
   const std::wstring name = SourceName(isInput);
   source.isInput = isInput;
-  LogMessage(L"AudioRecorder: Initializing " + name + L".");
+  LogMessage(std::wstring(prefix) + L"Initializing " + name + L".");
   ComPtr<IMMDeviceEnumerator> enumerator;
   HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(&enumerator));

@@ -186,7 +186,7 @@ HRESULT VideoRecorder::InitAudioTrack(TrackRuntime& runtime, bool microphone) {
   if (id.empty()) return E_INVALIDARG;
   runtime.audio = std::make_unique<AudioSource>();
   if (FAILED(InitAudioDevice(kVideoLogPrefix, microphone, id, *runtime.audio,
-                             microphone ? nullptr : &runtime.endpointVolume))) {
+                             microphone ? nullptr : std::addressof(runtime.endpointVolume)))) {
     LogMessage(L"InitAudioTrack: [ERROR] Could not initialize audio source for track " + runtime.config.name);
     return E_FAIL;
   }
