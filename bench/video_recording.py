@@ -30,14 +30,19 @@ def cpu_seconds(pid: int) -> float:
 
 
 def vistrel_pid() -> int:
+    """The newest running Vistrel.exe."""
+    found = []
     for entry in Path('/proc').iterdir():
         if entry.name.isdigit():
             try:
                 if b'Vistrel.exe' in (entry / 'cmdline').read_bytes():
-                    return int(entry.name)
-            except OSError:
+                    started = int((entry / 'stat').read_text().rsplit(')', 1)[1].split()[19])
+                    found.append((started, int(entry.name)))
+            except (OSError, ValueError, IndexError):
                 pass
-    raise RuntimeError('Vistrel.exe is not running')
+    if not found:
+        raise RuntimeError('Vistrel.exe is not running')
+    return max(found)[1]
 
 
 def probe_durations(path: Path) -> tuple[float, float | None]:
@@ -64,14 +69,18 @@ def record_with_vistrel(prefix: Prefix, driver: Driver, folder: Path, quality: i
     app = Vistrel(prefix, driver).start()
     try:
         pid = vistrel_pid()
+        # The log goes on from earlier runs: lines are counted.
+        active = 'Recorder: All initializations successful. Recording is now active.'
+        cleaned = 'Recorder: Cleanup and state reset finished.'
+        before = app.log_texts()
         driver.keys('ctrl+alt+shift+f5')
-        assert app.wait_log('Recorder: All initializations successful. Recording is now active.', timeout=30)
+        assert app.wait_log_count(active, before.count(active) + 1, timeout=30)
         cpu_before = cpu_seconds(pid)
         time.sleep(seconds)
         driver.keys('ctrl+alt+shift+f5')
-        assert app.wait_log('Recorder: Cleanup and state reset finished.', timeout=60)
+        assert app.wait_log_count(cleaned, before.count(cleaned) + 1, timeout=60)
         cpu = cpu_seconds(pid) - cpu_before
-        summary = next(m for m in map(SUMMARY.search, app.log_texts()) if m)
+        summary = [m for m in map(SUMMARY.search, app.log_texts()) if m][-1]
     finally:
         app.kill()
     path = wait_files(folder, 1, '*.mp4')[0]
@@ -97,6 +106,7 @@ def record_with_gdigrab(folder: Path, height: int, rate: int, seconds: float):
 def main() -> None:
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 20
     prefix = Prefix()
+    prefix.reset_settings()  # no multi-track file from earlier tests
     folder = prefix.user_dir / 'Videos' / 'vistrel-bench'
     folder.mkdir(parents=True, exist_ok=True)
     driver = Driver()
