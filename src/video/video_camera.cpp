@@ -5,6 +5,10 @@
 
 #include <dvdmedia.h>
 
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
 #include "audio/ffmpeg_util.h"
 #include "core/log.h"
 #include "video/video_recorder.h"
@@ -106,6 +110,29 @@ STDMETHODIMP SampleGrabberCallback::SampleCB(double, IMediaSample* sample) {
 }
 
 STDMETHODIMP SampleGrabberCallback::BufferCB(double, BYTE*, long) { return E_NOTIMPL; }
+
+bool TakeCameraFrame(TrackRuntime& runtime) {
+  if (!runtime.newFrame.load()) return false;
+  std::lock_guard frame(runtime.frameLock);
+  runtime.newFrame = false;
+  const int bytesPerPixel = runtime.sourcePixelFormat == AV_PIX_FMT_YUYV422 ? 2 : 3;
+  const int stride = runtime.sourceWidth * bytesPerPixel;
+  // A sample shorter than a whole picture (a changed or compressed format) is not read.
+  if (!runtime.scaler || stride <= 0 || runtime.sourceHeight <= 0 ||
+      runtime.frameBytes.size() < static_cast<size_t>(stride) * runtime.sourceHeight ||
+      av_frame_make_writable(runtime.frame.get()) < 0) {
+    return false;
+  }
+  const std::uint8_t* planes[] = {runtime.frameBytes.data()};
+  int strides[] = {stride};
+  if (runtime.bottomUp) {
+    // Bottom-up rows: start at the last row and step backwards.
+    planes[0] = runtime.frameBytes.data() + static_cast<size_t>(stride) * (runtime.sourceHeight - 1);
+    strides[0] = -stride;
+  }
+  return sws_scale(runtime.scaler.get(), planes, strides, 0, runtime.sourceHeight, runtime.frame->data,
+                   runtime.frame->linesize) > 0;
+}
 
 HRESULT InitCameraTrack(TrackRuntime& runtime) {
   HRESULT hr = S_OK;

@@ -288,25 +288,7 @@ void VideoRecorder::WriteTrackVideoFrames(const std::uint8_t* pixels, int pitch,
     if (!runtime->hasVideo) continue;
     bool got = false;
     if (runtime->isCamera) {
-      if (runtime->newFrame.load()) {
-        std::lock_guard frame(runtime->frameLock);
-        const int bytesPerPixel = runtime->sourcePixelFormat == AV_PIX_FMT_YUYV422 ? 2 : 3;
-        const int stride = runtime->sourceWidth * bytesPerPixel;
-        // A sample shorter than a whole picture (a changed or compressed format) is not read.
-        if (runtime->frameBytes.size() >= static_cast<size_t>(stride) * runtime->sourceHeight &&
-            av_frame_make_writable(runtime->frame.get()) >= 0) {
-          const std::uint8_t* planes[] = {runtime->frameBytes.data()};
-          int strides[] = {stride};
-          if (runtime->bottomUp) {
-            // Bottom-up rows: start at the last row and step backwards.
-            planes[0] = runtime->frameBytes.data() + static_cast<size_t>(stride) * (runtime->sourceHeight - 1);
-            strides[0] = -stride;
-          }
-          got = sws_scale(runtime->scaler.get(), planes, strides, 0, runtime->sourceHeight, runtime->frame->data,
-                          runtime->frame->linesize) > 0;
-        }
-        runtime->newFrame = false;
-      }
+      got = TakeCameraFrame(*runtime);
     } else if (pixels && av_frame_make_writable(runtime->frame.get()) >= 0) {
       const std::uint8_t* planes[] = {pixels};
       const int strides[] = {pitch};

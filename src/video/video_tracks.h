@@ -103,4 +103,8 @@ struct TrackRuntime {
 // Builds the DirectShow graph of the camera named by the runtime's video_source_id.
 HRESULT InitCameraTrack(TrackRuntime& runtime);
 
+// Scales the newest camera sample, if one arrived since the last call, into the runtime's frame.
+// A sample shorter than a whole picture is dropped; bottom-up RGB is turned the right way up.
+bool TakeCameraFrame(TrackRuntime& runtime);
+
 }  // namespace vistrel

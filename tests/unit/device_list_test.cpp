@@ -42,6 +42,25 @@ TEST(DeviceList, AudioListsStartWithTheDefaultDeviceThenDistinctEndpoints) {
   }
 }
 
+bool Lists(const std::vector<DeviceEntry>& list, const std::wstring& name) {
+  for (const DeviceEntry& entry : list) {
+    if (entry.name == name) return true;
+  }
+  return false;
+}
+
+TEST(DeviceList, TheTestEnvironmentsDevicesAreListedByFriendlyName) {
+  // The project's Wine environment has a virtual microphone and a null sink with its monitor.
+  if (GetEnvironmentVariableW(L"VISTREL_ENV_STATE", nullptr, 0) == 0) GTEST_SKIP() << "not in the test environment";
+  const std::vector<DeviceEntry> inputs = EnumerateAudioDevices(eCapture);
+  EXPECT_TRUE(Lists(inputs, L"Virtual_Microphone"));
+  EXPECT_TRUE(Lists(inputs, L"Monitor of Virtual_Speakers"));
+  EXPECT_TRUE(Lists(EnumerateAudioDevices(eRender), L"Virtual_Speakers"));
+  const std::vector<DeviceEntry> displays = EnumerateDisplays();
+  ASSERT_EQ(displays.size(), 2u);
+  EXPECT_EQ(displays[1].name, L"Display 1: \\\\.\\DISPLAY1");
+}
+
 TEST(DeviceList, DisplaysAreNumberedByTheirPositionAfterThePrimaryEntry) {
   const std::vector<DeviceEntry> list = EnumerateDisplays();
   ASSERT_GE(list.size(), 2u) << "the test display has at least one output";
