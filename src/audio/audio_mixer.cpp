@@ -93,4 +93,38 @@ void AudioMixer::Release() {
   endpointVolume_.Reset();
 }
 
+std::int64_t WriteDueTrackAudio(AVFrame* frame, AudioSource& source, std::mutex& fifoLock, BacklogBound& backlog,
+                                std::int64_t& samplesWritten, std::int64_t due, bool finishing, int volumePercent,
+                                const std::function<void(AVFrame*)>& encode) {
+  const int frameSamples = frame->nb_samples;
+  const auto gain = static_cast<float>(volumePercent) / 100.0f;
+  while (samplesWritten + frameSamples <= due || (finishing && samplesWritten < due)) {
+    const bool partial = samplesWritten + frameSamples > due;
+    const int wanted = partial ? static_cast<int>(due - samplesWritten) : frameSamples;
+    if (av_frame_make_writable(frame) < 0) break;
+    av_samples_set_silence(frame->data, 0, frameSamples, kMixChannels, AV_SAMPLE_FMT_FLTP);
+    {
+      std::lock_guard guard(fifoLock);
+      AVAudioFifo* samples = source.fifo.get();
+      const int available = av_audio_fifo_size(samples);
+      const int take = partial ? std::min(wanted, available) : (available >= frameSamples ? frameSamples : 0);
+      if (take > 0) av_audio_fifo_read(samples, reinterpret_cast<void**>(frame->data), take);
+    }
+    if (volumePercent != 100) {
+      for (int channel = 0; channel < kMixChannels; ++channel) {
+        ScaleSamples(reinterpret_cast<float*>(frame->data[channel]), frameSamples, gain);
+      }
+    }
+    frame->pts = samplesWritten;
+    encode(frame);
+    samplesWritten += frameSamples;
+  }
+  if (finishing) return 0;
+  std::lock_guard guard(fifoLock);
+  AVAudioFifo* samples = source.fifo.get();
+  const std::int64_t excess = backlog.Excess(av_audio_fifo_size(samples), samplesWritten);
+  if (excess > 0) av_audio_fifo_drain(samples, static_cast<int>(excess));
+  return excess;
+}
+
 }  // namespace vistrel

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -63,5 +64,14 @@ class AudioMixer {
   std::vector<MixInput> inputs_;
   Microsoft::WRL::ComPtr<IAudioEndpointVolume> endpointVolume_;
 };
+
+// One source written to a stream of its own (multi-track recordings): every frame due by `due`
+// samples, at `volumePercent`, silence where the source lags (its samples are used later); at the
+// stop (`finishing`) also the last, partial frame padded with silence. `encode` gets each frame.
+// Then, while recording, a standing backlog beyond what is due is dropped; the samples dropped
+// are returned. The FIFO is only touched under `fifoLock`.
+std::int64_t WriteDueTrackAudio(AVFrame* frame, AudioSource& source, std::mutex& fifoLock, BacklogBound& backlog,
+                                std::int64_t& samplesWritten, std::int64_t due, bool finishing, int volumePercent,
+                                const std::function<void(AVFrame*)>& encode);
 
 }  // namespace vistrel

@@ -157,42 +157,11 @@ unsigned __stdcall AudioRecorder::CaptureThreadMain(void* param) {
 void AudioRecorder::WriteDueTrackFrames(bool finishing) {
   const std::int64_t due = DueSamples(ElapsedTicks(), frequency_.QuadPart);
   for (auto& record : trackStreams_) {
-    AVFrame* frame = record->frame.get();
-    const int frameSamples = frame->nb_samples;
     const int volume = record->isInput ? record->track.input_volume : record->track.output_volume;
-    const auto gain = static_cast<float>(volume) / 100.0f;
-    // Full frames while they are due; at the stop also the last, partial one padded with silence.
-    while (record->samplesWritten + frameSamples <= due ||
-           (finishing && record->samplesWritten < due)) {
-      const bool partial = record->samplesWritten + frameSamples > due;
-      const int wanted = partial ? static_cast<int>(due - record->samplesWritten) : frameSamples;
-      if (av_frame_make_writable(frame) < 0) break;
-      av_samples_set_silence(frame->data, 0, frameSamples, kMixChannels, AV_SAMPLE_FMT_FLTP);
-      {
-        std::lock_guard fifo(record->fifoLock);
-        AVAudioFifo* samples = record->source->fifo.get();
-        const int available = av_audio_fifo_size(samples);
-        const int take = partial ? std::min(wanted, available) : (available >= frameSamples ? frameSamples : 0);
-        if (take > 0) av_audio_fifo_read(samples, reinterpret_cast<void**>(frame->data), take);
-      }
-      if (volume != 100) {
-        for (int channel = 0; channel < kMixChannels; ++channel) {
-          ScaleSamples(reinterpret_cast<float*>(frame->data[channel]), frameSamples, gain);
-        }
-      }
-      frame->pts = record->samplesWritten;
-      EncodeAndWrite(frame, record->codec.get(), record->stream, record->track.name);
-      record->samplesWritten += frameSamples;
-    }
-    if (finishing) continue;
-    std::int64_t excess = 0;
-    {
-      std::lock_guard fifo(record->fifoLock);
-      AVAudioFifo* samples = record->source->fifo.get();
-      excess = record->backlog.Excess(av_audio_fifo_size(samples), record->samplesWritten);
-      if (excess > 0) av_audio_fifo_drain(samples, static_cast<int>(excess));
-    }
-    if (excess > 0) LogBacklogDrop(L"Track " + record->track.name, excess);
+    const std::int64_t dropped = WriteDueTrackAudio(
+        record->frame.get(), *record->source, record->fifoLock, record->backlog, record->samplesWritten, due, finishing,
+        volume, [&](AVFrame* frame) { EncodeAndWrite(frame, record->codec.get(), record->stream, record->track.name); });
+    if (dropped > 0) LogBacklogDrop(L"Track " + record->track.name, dropped);
   }
 }
 

@@ -46,23 +46,7 @@ HRESULT VideoRecorder::InitializeFfmpeg(int quality) {
     LogMessage(L"Recorder: [ERROR] Unified audio encoder init failed.");
     return E_FAIL;
   }
-  if (!(context->oformat->flags & AVFMT_NOFILE)) {
-    result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0) {
-      LogFfmpegError(kVideoLogPrefix, L"avio_open", result);
-      return E_FAIL;
-    }
-  }
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "movflags", "faststart", 0);
-  result = avformat_write_header(context, &options);
-  av_dict_free(&options);
-  if (result < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"avformat_write_header", result);
-    return E_FAIL;
-  }
-  headerWritten_ = true;
-  clock_ = std::make_unique<FrameClock>(frequency_ / framerate_);
+  if (FAILED(OpenFileAndWriteHeader(path))) return E_FAIL;
   LogMessage(L"Recorder: FFmpeg initialization successful.");
   return S_OK;
 }
@@ -184,6 +168,29 @@ HRESULT OpenAacStream(AVFormatContext* format, const StreamTexts& texts, CodecCo
     LogFfmpegError(kVideoLogPrefix, texts.buffer, result);
     return E_FAIL;
   }
+  return S_OK;
+}
+
+HRESULT VideoRecorder::OpenFileAndWriteHeader(const std::string& path) {
+  AVFormatContext* context = format_.get();
+  if (!(context->oformat->flags & AVFMT_NOFILE)) {
+    const int result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+      LogFfmpegError(kVideoLogPrefix, L"avio_open", result);
+      return E_FAIL;
+    }
+  }
+  // The index goes to the front of the file when the trailer is written.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "movflags", "faststart", 0);
+  const int result = avformat_write_header(context, &options);
+  av_dict_free(&options);
+  if (result < 0) {
+    LogFfmpegError(kVideoLogPrefix, L"avformat_write_header", result);
+    return E_FAIL;
+  }
+  headerWritten_ = true;
+  clock_ = std::make_unique<FrameClock>(frequency_ / framerate_);
   return S_OK;
 }
 

@@ -115,6 +115,7 @@ class VideoRecorder {
 
   // Encoding (video_encoder.cpp).
   HRESULT InitializeFfmpeg(int quality);
+  HRESULT OpenFileAndWriteHeader(const std::string& path);
   HRESULT InitVideoEncoder(int quality);
   HRESULT InitAudioEncoder();
   HRESULT MakeScaler();

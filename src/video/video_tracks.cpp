@@ -128,23 +128,7 @@ HRESULT VideoRecorder::InitializeMultiTrack() {
     LogMessage(L"Recorder: [FATAL] No video tracks could be successfully initialized. Aborting recording.");
     return E_FAIL;
   }
-  if (!(context->oformat->flags & AVFMT_NOFILE)) {
-    result = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0) {
-      LogFfmpegError(kVideoLogPrefix, L"avio_open", result);
-      return E_FAIL;
-    }
-  }
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "movflags", "faststart", 0);
-  result = avformat_write_header(context, &options);
-  av_dict_free(&options);
-  if (result < 0) {
-    LogFfmpegError(kVideoLogPrefix, L"avformat_write_header", result);
-    return E_FAIL;
-  }
-  headerWritten_ = true;
-  clock_ = std::make_unique<FrameClock>(frequency_ / framerate_);
+  if (FAILED(OpenFileAndWriteHeader(path))) return E_FAIL;
   for (auto& runtime : runtimes_) {
     if (!runtime->hasAudio) continue;
     const uintptr_t thread = _beginthreadex(nullptr, 0, AudioCaptureThreadMain, runtime.get(), 0, nullptr);
@@ -312,39 +296,12 @@ void VideoRecorder::WriteTrackAudioFrames(bool finishing) {
   const std::int64_t due = DueSamples(RecordingTicks(), frequency_);
   for (auto& runtime : runtimes_) {
     if (!runtime->hasAudio) continue;
-    AVFrame* frame = runtime->frame.get();
-    const int frameSamples = frame->nb_samples;
     const int volume = runtime->isMicrophone ? runtime->config.input_volume : runtime->config.output_volume;
-    while (runtime->samplesWritten + frameSamples <= due || (finishing && runtime->samplesWritten < due)) {
-      if (av_frame_make_writable(frame) < 0) break;
-      av_samples_set_silence(frame->data, 0, frameSamples, kMixChannels, AV_SAMPLE_FMT_FLTP);
-      {
-        std::lock_guard fifo(runtime->fifoLock);
-        AVAudioFifo* samples = runtime->audio->fifo.get();
-        const int queued = av_audio_fifo_size(samples);
-        // At the stop the last, partial frame takes what there is and is padded with silence.
-        const auto wanted = static_cast<int>(std::min<std::int64_t>(frameSamples, due - runtime->samplesWritten));
-        const int take = wanted < frameSamples ? std::min(wanted, queued) : (queued >= frameSamples ? frameSamples : 0);
-        if (take > 0) av_audio_fifo_read(samples, reinterpret_cast<void**>(frame->data), take);
-      }
-      if (volume != 100) {
-        for (int channel = 0; channel < kMixChannels; ++channel) {
-          ScaleSamples(reinterpret_cast<float*>(frame->data[channel]), frameSamples, static_cast<float>(volume) / 100.0f);
-        }
-      }
-      frame->pts = runtime->samplesWritten;
-      EncodeAndWriteFrame(frame, runtime->stream, runtime->codec.get(), L"Audio Track");
-      runtime->samplesWritten += frameSamples;
-    }
-    if (finishing) continue;
-    std::int64_t excess = 0;
-    {
-      std::lock_guard fifo(runtime->fifoLock);
-      AVAudioFifo* samples = runtime->audio->fifo.get();
-      excess = runtime->backlog.Excess(av_audio_fifo_size(samples), runtime->samplesWritten);
-      if (excess > 0) av_audio_fifo_drain(samples, static_cast<int>(excess));
-    }
-    if (excess > 0) LogBacklogDrop(L"Track " + runtime->config.name, excess);
+    const std::int64_t dropped = WriteDueTrackAudio(
+        runtime->frame.get(), *runtime->audio, runtime->fifoLock, runtime->backlog, runtime->samplesWritten, due,
+        finishing, volume,
+        [&](AVFrame* frame) { EncodeAndWriteFrame(frame, runtime->stream, runtime->codec.get(), L"Audio Track"); });
+    if (dropped > 0) LogBacklogDrop(L"Track " + runtime->config.name, dropped);
   }
 }
 
