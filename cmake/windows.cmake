@@ -64,6 +64,7 @@ set(VISTREL_WINDOWS_SOURCES
   src/ui/device_lists.cpp
   src/ui/list_pages.cpp
   src/ui/settings_dialog.cpp
+  src/ui/tracks_dialog.cpp
 )
 
 add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
@@ -87,7 +88,7 @@ add_custom_command(OUTPUT ${VISTREL_ICONS}
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
   COMMENT "Drawing icons")
 set_source_files_properties(res/vistrel.rc PROPERTIES
-  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest;${CMAKE_SOURCE_DIR}/res/settings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest;${CMAKE_SOURCE_DIR}/res/settings.rc;${CMAKE_SOURCE_DIR}/res/tracks.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 add_executable(Vistrel WIN32 src/app/main.cpp res/vistrel.rc)
 target_include_directories(Vistrel PRIVATE res ${CMAKE_BINARY_DIR}/generated)

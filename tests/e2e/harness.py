@@ -329,6 +329,9 @@ class DialogWindow:
     def state(self, control_id: int) -> int:
         return int(self._run('state', str(control_id)).stdout.strip())
 
+    def enabled(self, control_id: int) -> bool:
+        return self._run('enabled', str(control_id)).stdout.strip() == '1'
+
     def items(self, control_id: int) -> list[str]:
         return [line.rstrip('\r') for line in self._run('items', str(control_id)).stdout.splitlines()]
 
