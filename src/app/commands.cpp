@@ -17,6 +17,7 @@
 #include "core/sound.h"
 #include "ui/settings_dialog.h"
 #include "ui/tracks_dialog.h"
+#include "update/update_checker.h"
 #include "gif/gif_recorder.h"
 #include "version.h"
 
@@ -175,7 +176,7 @@ void RunTrayCommand(HWND trayOwner, int command) {
       OpenHelp(trayOwner);
       break;
     case kCmdCheckUpdate:
-      LogUnavailable(L"Update check");
+      CheckForUpdatesAsync(trayOwner, false);
       break;
     case kCmdGifRecording:
       TheGifRecorder().Toggle(App().coreWindow.load());
