@@ -105,9 +105,10 @@ void ShowVerdict(const Check& check, const UpdateVerdict& verdict) {
                    MB_ICONINFORMATION);
       break;
     case UpdateVerdict::Kind::kUpdateAvailable: {
-      const std::wstring text = tr(L"A new version of Vistrel is available!\n\n  Your Version: %s\n  Latest "
-                                   L"Version: %s\n\nWould you like to visit the download page now?",
-                                   VISTREL_VERSION_WTEXT, verdict.latestVersion);
+      // One literal: the message extractor does not join wide literals.
+      const std::wstring text = tr(
+          L"A new version of Vistrel is available!\n\n  Your Version: %s\n  Latest Version: %s\n\nWould you like to visit the download page now?",
+          VISTREL_VERSION_WTEXT, verdict.latestVersion);
       if (MessageBoxW(check.owner, text.c_str(), tr(L"Update Available").c_str(),
                       MB_YESNO | MB_ICONINFORMATION) == IDYES) {
         OpenDownloadPage();
