@@ -66,6 +66,8 @@ set(VISTREL_WINDOWS_SOURCES
   src/ui/device_lists.cpp
   src/ui/list_pages.cpp
   src/ui/settings_dialog.cpp
+  src/ui/tracks_dialog.cpp
+  src/update/update_checker.cpp
 )
 
 add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
@@ -80,7 +82,7 @@ file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann
 target_include_directories(vistrel_lib SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
   user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm
-  windowscodecs dxgi d3d11 strmiids)
+  windowscodecs dxgi d3d11 strmiids wininet)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)
@@ -89,7 +91,7 @@ add_custom_command(OUTPUT ${VISTREL_ICONS}
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
   COMMENT "Drawing icons")
 set_source_files_properties(res/vistrel.rc PROPERTIES
-  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest;${CMAKE_SOURCE_DIR}/res/settings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${VISTREL_ICONS};${CMAKE_SOURCE_DIR}/res/vistrel.manifest;${CMAKE_SOURCE_DIR}/res/settings.rc;${CMAKE_SOURCE_DIR}/res/tracks.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 add_executable(Vistrel WIN32 src/app/main.cpp res/vistrel.rc)
 target_include_directories(Vistrel PRIVATE res ${CMAKE_BINARY_DIR}/generated)
@@ -130,11 +132,12 @@ add_custom_target(vistrel_assets ALL
 # Test driver: finds windows, posts messages and fires keys inside the Wine prefix.
 add_executable(vistrel-driver tools/driver/driver.cpp tools/driver/driver_mouse.cpp tools/driver/driver_windows.cpp
   tools/driver/driver_devices.cpp
-  tools/driver/driver_dialogs.cpp)
+  tools/driver/driver_dialogs.cpp
+  tools/driver/driver_certificates.cpp)
 target_compile_definitions(vistrel-driver PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 target_compile_options(vistrel-driver PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel-driver PRIVATE -municode)
-target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 ole32 uuid ${VISTREL_STATIC_RUNTIME})
+target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 ole32 uuid crypt32 ${VISTREL_STATIC_RUNTIME})
 
 # Unit tests, run under Wine by CTest.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

@@ -16,6 +16,8 @@
 #include "core/log.h"
 #include "core/sound.h"
 #include "ui/settings_dialog.h"
+#include "ui/tracks_dialog.h"
+#include "update/update_checker.h"
 #include "gif/gif_recorder.h"
 #include "version.h"
 
@@ -107,7 +109,7 @@ void RunHotkey(HWND, int id) {
       ShowSettingsDialog();
       break;
     case kHotkeyOpenTracks:
-      LogUnavailable(L"Multi-track dialog");
+      ShowTracksDialog(App().instance, App().coreWindow.load());
       break;
     case kHotkeyExitApp:
       Exit();
@@ -174,7 +176,7 @@ void RunTrayCommand(HWND trayOwner, int command) {
       OpenHelp(trayOwner);
       break;
     case kCmdCheckUpdate:
-      LogUnavailable(L"Update check");
+      CheckForUpdatesAsync(trayOwner, false);
       break;
     case kCmdGifRecording:
       TheGifRecorder().Toggle(App().coreWindow.load());
@@ -186,7 +188,9 @@ void RunTrayCommand(HWND trayOwner, int command) {
     case kCmdGitHub: OpenAddress(maker::kGitHub); break;
     case kCmdContact: OpenAddress(maker::kContact); break;
     case kCmdManageTracks:
-      LogUnavailable(L"Multi-track dialog");
+      // Owned by the core window like the hotkey's, so that the tray owner stays enabled for the
+      // menu while the dialog is open.
+      ShowTracksDialog(App().instance, App().coreWindow.load());
       break;
     default:
       break;

@@ -13,6 +13,7 @@
 #include "i18n/tr.h"
 #include "video/video_recorder.h"
 #include "ui/settings_dialog.h"
+#include "update/update_checker.h"
 
 namespace vistrel {
 namespace {
@@ -30,7 +31,7 @@ void OnCreate(HWND window) {
   app.recordingTrayIcon = LoadTrayIcon(103);
   AddTrayIcon(window, app.normalTrayIcon, WM_TRAY_CALLBACK);
   if (!app.hotkeysPaused) RegisterHotkeys(window);
-  if (LiveConfig().AutoCheckUpdates) LogUnavailable(L"Update check");
+  if (LiveConfig().AutoCheckUpdates) CheckForUpdatesAsync(window, true);
 }
 
 void OnDestroy(HWND window) {

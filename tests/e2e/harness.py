@@ -140,6 +140,9 @@ class Vistrel:
     # Life cycle -----------------------------------------------------------------------------
     def start(self, wait: bool = True, env: dict | None = None) -> 'Vistrel':
         full_env = dict(os.environ)
+        # No test reaches the maker's update service: unless a test serves one itself, the
+        # start-up check goes to a local port where nothing listens and ends quietly.
+        full_env.setdefault('VISTREL_UPDATE_SERVER', 'localhost:9')
         if env:
             full_env.update(env)
         if wait:
@@ -328,6 +331,9 @@ class DialogWindow:
 
     def state(self, control_id: int) -> int:
         return int(self._run('state', str(control_id)).stdout.strip())
+
+    def enabled(self, control_id: int) -> bool:
+        return self._run('enabled', str(control_id)).stdout.strip() == '1'
 
     def items(self, control_id: int) -> list[str]:
         return [line.rstrip('\r') for line in self._run('items', str(control_id)).stdout.splitlines()]

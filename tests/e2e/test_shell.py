@@ -24,9 +24,12 @@ def config(**sections):
 
 def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
     # The mouse-capture binding has no default key; give it one for this test. Captures go to the
-    # clipboard only; an audio recording without sources ends right after its countdown.
+    # clipboard only; an audio recording without sources ends right after its countdown; the video
+    # and GIF recorders take the screen without sound, and the GIF stops by itself.
     write_config(prefix, config(Hotkeys={'MouseModifiers': 6, 'MouseVK': 0x78}, Options={'OutputMode': 0},
-                                AudioOptions={'AudioSource': 0}))
+                                AudioOptions={'AudioSource': 0},
+                                VideoOptions={'VideoMode': 0, 'AudioSource': 0},
+                                GifOptions={'GifMode': 0, 'GifDuration': 1}))
     app.start()
     assert app.wait_log('Registering hotkeys from provided config.')
     expected = [
@@ -35,12 +38,13 @@ def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
         ('ctrl+shift+f7', 'Starting smart CaptureActiveWindow.', cancel_picker),
         ('ctrl+shift+f8', 'Starting CaptureKeyboardFocusedControl.', None),
         ('ctrl+shift+f9', 'Starting CaptureMouseFocusedControl.', None),
-        ('ctrl+alt+shift+f5', 'Video recording: not available in this build.', None),
+        ('ctrl+alt+shift+f5', 'Recorder: Standard recording mode is enabled.', stop_video(app, driver)),
         ('ctrl+alt+shift+f7', 'AudioRecorder: Standard mode is enabled.',
          lambda: app.wait_log('AudioRecorder: No audio sources available or selected. Cannot record.', 20)),
-        ('ctrl+shift+f10', 'GIF recording: not available in this build.', None),
+        ('ctrl+shift+f10', 'GIF Recorder: Initialization successful. Starting record loop.',
+         lambda: app.wait_log('GIF Recorder: Stopped.', 20)),
         ('ctrl+alt+shift+f10', None, cancel_settings),
-        ('ctrl+alt+shift+f11', 'Multi-track dialog: not available in this build.', None),
+        ('ctrl+alt+shift+f11', None, close_tracks),
     ]
     for combo, line, finish in expected:
         before = len(app.log())
@@ -58,6 +62,25 @@ def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
     assert app.wait_exit() == 0
     tail = app.log_texts()[-3:]
     assert tail == ['Unregistering all hotkeys.', 'Application exiting.', 'GDI+ Shutdown.']
+
+
+def stop_video(app, driver):
+    """Stops the video recording that the video hotkey starts, once it runs."""
+    def stop():
+        return (app.wait_log('Recorder: All initializations successful. Recording is now active.', 20)
+                and driver.keys('ctrl+alt+shift+f5')
+                and app.wait_log('Recorder: Cleanup and state reset finished.', 20))
+    return stop
+
+
+def close_tracks():
+    """Closes the multi-track dialog that its hotkey opens."""
+    from harness import DialogWindow, Driver
+    tracks = DialogWindow(Driver(), 'Multi-Track Management')
+    if not tracks.wait(5000):
+        return False
+    tracks.click(1)
+    return tracks.wait_gone()
 
 
 def cancel_settings():

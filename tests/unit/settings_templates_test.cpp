@@ -1,4 +1,4 @@
-// The compiled settings dialogs, as Vistrel.exe carries them: each template is created from the
+// The compiled dialogs (settings and multi-track), as Vistrel.exe carries them: each template is created from the
 // program's resources and walked control by control, in tab order, in English and in every
 // shipped language.
 #include <windows.h>
@@ -8,6 +8,8 @@
 #include <cwctype>
 #include <map>
 #include <set>
+#include <span>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,16 +20,35 @@
 #include "i18n/translator.h"
 #include "resource.h"
 #include "ui/settings_texts.h"
+#include "ui/track_dialog_texts.h"
 
 namespace vistrel {
 namespace {
 
 constexpr int kTemplates[] = {IDD_SETTINGS,     IDD_PAGE_VIDEO, IDD_PAGE_SCREEN, IDD_PAGE_AUDIO,
                               IDD_PAGE_HOTKEYS, IDD_CHANGE_HOTKEY, IDD_PAGE_GENERAL, IDD_PAGE_GIF,
-                              IDD_PAGE_SOUNDS,  IDD_PAGE_DEVICES};
+                              IDD_PAGE_SOUNDS,  IDD_PAGE_DEVICES, IDD_TRACKS,    IDD_TRACK_EDITOR};
+// Dialogs of their own; every other template is a page of the settings frame.
+const std::set<int> kTopLevel = {IDD_SETTINGS, IDD_CHANGE_HOTKEY, IDD_TRACKS, IDD_TRACK_EDITOR};
 // Controls whose text the program writes itself.
 const std::set<int> kFilledInTexts = {IDC_VIDEO_VOLUME_VALUE, IDC_AUDIO_VOLUME_VALUE, IDC_HOTKEY_FEATURE};
 const wchar_t* const kLanguages[] = {L"en", L"de", L"pt-BR", L"ar"};
+
+std::span<const ControlText> TextsOf(int templateId) {
+  const auto tracks = TrackDialogTexts(templateId);
+  return tracks.empty() ? TemplateTexts(templateId) : tracks;
+}
+
+// Width and height in dialog units.
+std::pair<int, int> LayoutSize(int id) {
+  switch (id) {
+    case IDD_SETTINGS: return {550, 350};
+    case IDD_CHANGE_HOTKEY: return {250, 100};
+    case IDD_TRACKS: return {450, 270};
+    case IDD_TRACK_EDITOR: return {350, 280};
+    default: return {400, 310};
+  }
+}
 
 HMODULE ProgramResources() {
   static HMODULE module = LoadLibraryExW((ProgramFolder() + L"\\Vistrel.exe").c_str(), nullptr,
@@ -200,13 +221,11 @@ TEST_F(SettingsTemplates, SizesAndFontAreThoseOfTheLayout) {
     const TemplateHeader& h = dialog.header();
     EXPECT_EQ(h.font, L"MS Shell Dlg") << id;
     EXPECT_EQ(h.points, 9) << id;
-    const int width = id == IDD_SETTINGS ? 550 : id == IDD_CHANGE_HOTKEY ? 250 : 400;
-    const int height = id == IDD_SETTINGS ? 350 : id == IDD_CHANGE_HOTKEY ? 100 : 310;
-    EXPECT_EQ(h.width, width) << id;
-    EXPECT_EQ(h.height, height) << id;
+    EXPECT_EQ(h.width, LayoutSize(id).first) << id;
+    EXPECT_EQ(h.height, LayoutSize(id).second) << id;
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(dialog.window(), GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(dialog.window(), GWL_EXSTYLE));
-    const bool page = id != IDD_SETTINGS && id != IDD_CHANGE_HOTKEY;
+    const bool page = !kTopLevel.count(id);
     EXPECT_EQ((style & WS_CHILD) != 0, page) << id;
     if (page) {
       EXPECT_TRUE(style & DS_CONTROL) << id;
@@ -220,7 +239,7 @@ TEST_F(SettingsTemplates, EveryTextIsTranslatedFromTheTable) {
   for (int id : kTemplates) {
     const TemplateDialog dialog(id);
     std::map<int, std::wstring> table;
-    for (const ControlText& entry : TemplateTexts(id)) table[entry.id] = entry.msgid;
+    for (const ControlText& entry : TextsOf(id)) table[entry.id] = entry.msgid;
     for (const auto& [controlId, msgid] : table) {
       HWND control = GetDlgItem(dialog.window(), controlId);
       ASSERT_NE(control, nullptr) << "template " << id << " has no control " << controlId;
@@ -317,10 +336,10 @@ TEST_F(SettingsTemplates, TranslatedTextsFitAndMnemonicsAreUnique) {
     for (int id : kTemplates) {
       if (id == IDD_SETTINGS) continue;
       const TemplateDialog dialog(id);
-      auto used = id == IDD_CHANGE_HOTKEY ? std::map<wchar_t, std::wstring>{} : frameMnemonics;
+      auto used = kTopLevel.count(id) ? std::map<wchar_t, std::wstring>{} : frameMnemonics;
       HDC dc = GetDC(dialog.window());
       HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dialog.window(), WM_GETFONT, 0, 0)));
-      for (const ControlText& entry : TemplateTexts(id)) {
+      for (const ControlText& entry : TextsOf(id)) {
         const std::wstring text = translator.translate(entry.msgid);
         const std::string where = WideToUtf8(std::wstring(language) + L": \"" + text + L"\" in template " +
                                              std::to_wstring(id));

@@ -238,6 +238,7 @@ int wmain(int argc, wchar_t** argv) {
   if (const int code = RunWindowCommand(o); code >= 0) return code;
   if (const int code = RunDeviceCommand(o); code >= 0) return code;
   if (const int code = RunDialogCommand(o); code >= 0) return code;
+  if (const int code = RunCertificateCommand(o); code >= 0) return code;
   std::fwprintf(stderr, L"usage: vistrel-driver wait-window|wait-gone|post|keys|hold-hotkey|tooltips ...\n");
   return 2;
 }

@@ -26,3 +26,4 @@ int RunMouseCommand(const Options& options);
 int RunWindowCommand(const Options& options);
 int RunDeviceCommand(const Options& options);
 int RunDialogCommand(const Options& options);
+int RunCertificateCommand(const Options& options);

@@ -9,6 +9,7 @@
 //                                  (root items), with the notification the user's choice sends
 //   set-pos CAPTION ID POS         moves a trackbar as the arrow keys would
 //   state CAPTION ID               a number: check state, selected item or row, trackbar position
+//   enabled CAPTION ID             1 when the control takes input, 0 when it is greyed out
 //   items CAPTION ID               the items of a drop-down list, or the rows of a list view with
 //                                  their columns separated by tabs, one a line
 //   focused                        "ID<tab>class<tab>text" of the control with the keyboard focus
@@ -243,6 +244,10 @@ int ControlCommand(const Options& o) {
     PrintItems(control);
     return 0;
   }
+  if (verb == L"enabled") {
+    PrintUtf8Line(IsWindowEnabled(control) ? L"1" : L"0");
+    return 0;
+  }
   if (o.words.size() != 4) return 2;
   if (verb == L"set-text") {
     return SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(o.words[3].c_str())) ? 0 : 1;
@@ -263,7 +268,7 @@ int RunDialogCommand(const Options& o) {
   if (verb == L"focused") return Focused();
   if (verb == L"type") return o.words.size() == 2 ? TypeText(o.words[1]) : 2;
   if (verb == L"get-text" || verb == L"set-text" || verb == L"click" || verb == L"select" ||
-      verb == L"set-pos" || verb == L"state" || verb == L"items" || verb == L"rect") {
+      verb == L"set-pos" || verb == L"state" || verb == L"items" || verb == L"rect" || verb == L"enabled") {
     return o.words.size() >= 2 ? ControlCommand(o) : 2;
   }
   return -1;
