@@ -84,8 +84,17 @@ start_tone() {
 
 winenv() { WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$(cat "$state/display")" XDG_RUNTIME_DIR="$runtime" "$@"; }
 
+# A program that crashes under test must not leave Wine's crash dialog behind: it is a top-level
+# dialog that later tests would find. Also applied to prefixes made before this setting existed.
+quiet_crashes() {
+  if [ -f "$prefix/.vistrel-quiet-crashes" ]; then return; fi
+  local reg="$state/crashes.reg"
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n' > "$reg"
+  winenv wine regedit "$reg" >/dev/null 2>&1 && touch "$prefix/.vistrel-quiet-crashes"
+}
+
 prepare_prefix() {
-  if [ -f "$prefix/.vistrel-ready" ]; then return; fi
+  if [ -f "$prefix/.vistrel-ready" ]; then quiet_crashes; return; fi
   log "creating Wine prefix $prefix"
   mkdir -p "$prefix"
   winenv wineboot -i >/dev/null 2>&1
@@ -113,6 +122,7 @@ prepare_prefix() {
     done
   done
   winenv wineserver -w
+  quiet_crashes
   touch "$prefix/.vistrel-ready"
 }
 
