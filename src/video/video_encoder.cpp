@@ -21,28 +21,15 @@ void SwsContextDeleter::operator()(SwsContext* context) const { sws_freeContext(
 
 HRESULT VideoRecorder::InitializeFfmpeg(int quality) {
   LogMessage(L"Recorder: Initializing FFmpeg...");
-  outputPath_ = BuildOutputPath();
-  if (outputPath_.empty()) {
-    LogMessage(L"Recorder: [ERROR] Could not generate output path.");
-    return E_FAIL;
-  }
-  // FFmpeg's file protocol takes UTF-8 on Windows: window titles in any script make a usable name.
-  const std::string path = WideToUtf8(outputPath_);
-  LogMessage(L"Recorder: Output file will be: " + outputPath_);
-  AVFormatContext* context = nullptr;
-  int result = avformat_alloc_output_context2(&context, nullptr, "mp4", path.c_str());
-  format_.reset(context);
-  if (result < 0 || !context) {
-    LogFfmpegError(kVideoLogPrefix, L"avformat_alloc_output_context2", result);
-    return E_FAIL;
-  }
+  std::string path;
+  if (FAILED(CreateOutputFile(L"Recorder: Output file will be: ", path))) return E_FAIL;
   if (FAILED(InitVideoEncoder(quality))) {
     LogMessage(L"Recorder: [ERROR] Video encoder init failed.");
     return E_FAIL;
   }
   if (mixer_.empty()) {
     LogMessage(L"Recorder: No audio sources available or selected. Recording video only.");
-  } else if (HRESULT hr = InitAudioEncoder(); FAILED(hr)) {
+  } else if (FAILED(InitAudioEncoder())) {
     LogMessage(L"Recorder: [ERROR] Unified audio encoder init failed.");
     return E_FAIL;
   }
@@ -166,6 +153,25 @@ HRESULT OpenAacStream(AVFormatContext* format, const StreamTexts& texts, CodecCo
   frame->nb_samples = context->frame_size > 0 ? context->frame_size : 1024;
   if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) {
     LogFfmpegError(kVideoLogPrefix, texts.buffer, result);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT VideoRecorder::CreateOutputFile(const wchar_t* announcement, std::string& path) {
+  outputPath_ = BuildOutputPath();
+  if (outputPath_.empty()) {
+    LogMessage(L"Recorder: [ERROR] Could not generate output path.");
+    return E_FAIL;
+  }
+  // FFmpeg's file protocol takes UTF-8 on Windows: window titles in any script make a usable name.
+  path = WideToUtf8(outputPath_);
+  LogMessage(announcement + outputPath_);
+  AVFormatContext* context = nullptr;
+  const int result = avformat_alloc_output_context2(&context, nullptr, "mp4", path.c_str());
+  format_.reset(context);
+  if (result < 0 || !context) {
+    LogFfmpegError(kVideoLogPrefix, L"avformat_alloc_output_context2", result);
     return E_FAIL;
   }
   return S_OK;

@@ -115,6 +115,8 @@ class VideoRecorder {
 
   // Encoding (video_encoder.cpp).
   HRESULT InitializeFfmpeg(int quality);
+  // The output path, announced in the log, and the MP4 muxer for it; `path` is the UTF-8 name.
+  HRESULT CreateOutputFile(const wchar_t* announcement, std::string& path);
   HRESULT OpenFileAndWriteHeader(const std::string& path);
   HRESULT InitVideoEncoder(int quality);
   HRESULT InitAudioEncoder();

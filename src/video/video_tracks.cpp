@@ -47,20 +47,8 @@ HRESULT VideoRecorder::InitializeMultiTrack() {
     return E_FAIL;
   }
   frequency_ = frequency.QuadPart;
-  outputPath_ = BuildOutputPath();
-  if (outputPath_.empty()) {
-    LogMessage(L"Recorder: [ERROR] Could not generate output path.");
-    return E_FAIL;
-  }
-  const std::string path = WideToUtf8(outputPath_);
-  LogMessage(L"Recorder: Multi-track output file will be: " + outputPath_);
-  AVFormatContext* context = nullptr;
-  int result = avformat_alloc_output_context2(&context, nullptr, "mp4", path.c_str());
-  format_.reset(context);
-  if (result < 0 || !context) {
-    LogFfmpegError(kVideoLogPrefix, L"avformat_alloc_output_context2", result);
-    return E_FAIL;
-  }
+  std::string path;
+  if (FAILED(CreateOutputFile(L"Recorder: Multi-track output file will be: ", path))) return E_FAIL;
   if (tracks_.empty()) {
     LogMessage(L"Recorder: [ERROR] Multi-track is enabled, but no tracks are configured.");
     return E_FAIL;
