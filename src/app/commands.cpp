@@ -56,10 +56,6 @@ void Exit() {
 
 }  // namespace
 
-void LogUnavailable(const wchar_t* what) {
-  LogMessage(std::wstring(what) + L": not available in this build.");
-}
-
 void ToggleHotkeysPaused() {
   AppState& app = App();
   app.hotkeysPaused = !app.hotkeysPaused;

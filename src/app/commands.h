@@ -14,7 +14,4 @@ void RunHotkey(HWND coreWindow, int id);
 // Flips the hotkeys-paused flag and registers or removes the hotkeys accordingly.
 void ToggleHotkeysPaused();
 
-// Logs that a request reached an action this build does not contain yet.
-void LogUnavailable(const wchar_t* what);
-
 }  // namespace vistrel
