@@ -351,6 +351,27 @@ def focused_control(driver: Driver) -> tuple[int, str, str] | None:
     return int(control_id), cls, text
 
 
+class SinkStreams:
+    """Counts the playback streams that programs open on the sound server during a with block."""
+
+    def __init__(self):
+        self.process: subprocess.Popen | None = None
+        self.file = tempfile.TemporaryFile(mode='w+')
+
+    def __enter__(self) -> 'SinkStreams':
+        self.process = subprocess.Popen(['pactl', 'subscribe'], stdout=self.file, stderr=subprocess.DEVNULL)
+        time.sleep(0.3)
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.process.terminate()
+        self.process.wait(10)
+
+    def opened(self) -> int:
+        self.file.seek(0)
+        return sum(1 for line in self.file if "'new' on sink-input" in line)
+
+
 class SinkRecorder:
     """Records what the program plays: the PulseAudio monitor of the null sink, 48 kHz stereo."""
 
