@@ -38,14 +38,11 @@ HRESULT VideoRecorder::InitializeFfmpeg(int quality) {
   return S_OK;
 }
 
-HRESULT OpenH264Stream(AVFormatContext* format, const StreamTexts& texts, const H264Settings& settings,
-                       CodecContextPtr& codec, AVStream*& stream, FramePtr& frame, FramePtr& lastFrame) {
-  const std::wstring caller = texts.caller;
-  const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
-  if (!encoder) {
-    LogMessage(caller + L": [ERROR] libx264 not found.");
-    return E_FAIL;
-  }
+namespace {
+
+// A new stream of the file, numbered by its index, and a context for its encoder.
+HRESULT NewEncoderStream(AVFormatContext* format, const AVCodec* encoder, const std::wstring& caller,
+                         CodecContextPtr& codec, AVStream*& stream) {
   stream = avformat_new_stream(format, nullptr);
   if (!stream) {
     LogMessage(caller + L": [ERROR] avformat_new_stream failed.");
@@ -57,6 +54,20 @@ HRESULT OpenH264Stream(AVFormatContext* format, const StreamTexts& texts, const 
     LogMessage(caller + L": [ERROR] avcodec_alloc_context3 failed.");
     return E_FAIL;
   }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT OpenH264Stream(AVFormatContext* format, const StreamTexts& texts, const H264Settings& settings,
+                       CodecContextPtr& codec, AVStream*& stream, FramePtr& frame, FramePtr& lastFrame) {
+  const std::wstring caller = texts.caller;
+  const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
+  if (!encoder) {
+    LogMessage(caller + L": [ERROR] libx264 not found.");
+    return E_FAIL;
+  }
+  if (FAILED(NewEncoderStream(format, encoder, caller, codec, stream))) return E_FAIL;
   AVCodecContext* context = codec.get();
   context->bit_rate = settings.bitRate;
   context->width = settings.width;
@@ -116,17 +127,7 @@ HRESULT OpenAacStream(AVFormatContext* format, const StreamTexts& texts, CodecCo
     LogMessage(caller + L": [ERROR] AAC encoder not found.");
     return E_FAIL;
   }
-  stream = avformat_new_stream(format, nullptr);
-  if (!stream) {
-    LogMessage(caller + L": [ERROR] avformat_new_stream failed.");
-    return E_FAIL;
-  }
-  stream->id = static_cast<int>(format->nb_streams - 1);
-  codec.reset(avcodec_alloc_context3(encoder));
-  if (!codec) {
-    LogMessage(caller + L": [ERROR] avcodec_alloc_context3 failed.");
-    return E_FAIL;
-  }
+  if (FAILED(NewEncoderStream(format, encoder, caller, codec, stream))) return E_FAIL;
   AVCodecContext* context = codec.get();
   context->sample_fmt = AV_SAMPLE_FMT_FLTP;
   context->bit_rate = 192000;
