@@ -132,7 +132,9 @@ class VideoRecorder {
 
   // State, guarded by lock_ (re-entrant: the start path holds it while it calls back in).
   mutable std::recursive_mutex lock_;
-  std::uint32_t state_ = kStateIdle;
+  // Written under lock_; atomic so that the multi-track capture threads can read it without the
+  // lock, which the clean-up holds while it waits for them.
+  std::atomic<std::uint32_t> state_{kStateIdle};
   std::atomic<bool> starting_{false};  // a countdown or start path is running
   bool selfStopped_ = false;           // the recording thread ended the recording itself
   UniqueKernelHandle recordingThread_;

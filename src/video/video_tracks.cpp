@@ -182,7 +182,7 @@ unsigned __stdcall VideoRecorder::AudioCaptureThreadMain(void* argument) {
   ComApartment com;
   LogMessage(L"Audio capture thread started for track: " + runtime->config.name);
   while (!runtime->stop) {
-    if (runtime->owner->GetRecorderState() == kStateRecording) {
+    if (runtime->owner->state_.load() == kStateRecording) {
       {
         std::lock_guard fifo(runtime->fifoLock);
         DrainCaptureClient(kVideoLogPrefix, *runtime->audio);
