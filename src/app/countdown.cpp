@@ -27,21 +27,6 @@ std::atomic<bool> g_claimed{false};
 std::atomic<HWND> g_window{nullptr};
 std::atomic<int> g_remaining{0};
 
-// Puts a GDI object into a DC for one scope and puts the previous one back.
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-  ~SelectedObject() {
-    if (previous_) SelectObject(dc_, previous_);
-  }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
 // The figure over a fully transparent 32-bit top-down surface: a black shadow 2 px down and right,
 // then the white face. Nothing is drawn for the blank first second (count above 3). The surface
 // is wrapped as premultiplied ARGB, which is the form UpdateLayeredWindow reads.
@@ -78,13 +63,7 @@ void RenderCountdown(HWND window) {
   {
     ScreenDC windowDC(window);
     UniqueMemoryDC memory(CreateCompatibleDC(windowDC.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDownBitmapInfo(width, height);
     void* bits = nullptr;
     UniqueBitmap surface(CreateDIBSection(windowDC.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (memory && surface && bits && width > 0 && height > 0) {

@@ -47,20 +47,6 @@ FreeformState& State() {
 
 // Small scoped helpers for painting ---------------------------------------------------------
 
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-  ~SelectedObject() {
-    if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
-  }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
 class PaintScope {
  public:
   explicit PaintScope(HWND window) : window_(window), dc_(BeginPaint(window, &paint_)) {}

@@ -104,13 +104,7 @@ constexpr COLORREF kUnpainted = RGB(1, 2, 3);
 
 // True when nothing was drawn over a bitmap filled with kUnpainted.
 bool StillUnpainted(HDC memory, HBITMAP bitmap, int width, int height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = TopDownBitmapInfo(width, height);
   std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
   if (!GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS)) {
     return false;

@@ -231,13 +231,7 @@ bool GifRecorder::CreateCaptureBuffers() {
     Log(L"[ERROR] Could not create the capture bitmap.");
     return false;
   }
-  bitmapInfo_ = {};
-  bitmapInfo_.biSize = sizeof bitmapInfo_;
-  bitmapInfo_.biWidth = width_;
-  bitmapInfo_.biHeight = -height_;  // top-down rows
-  bitmapInfo_.biPlanes = 1;
-  bitmapInfo_.biBitCount = 32;
-  bitmapInfo_.biCompression = BI_RGB;
+  bitmapInfo_ = TopDownBitmapInfo(width_, height_).bmiHeader;
   const auto size = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
   pixels_.assign(size, 0);
   pendingPixels_.assign(size, 0);

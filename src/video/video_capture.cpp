@@ -41,17 +41,11 @@ void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
   ScreenDC screen;
   UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
   if (!memory) return;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = TopDownBitmapInfo(width, height);
   void* bits = nullptr;
   UniqueBitmap section(CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!section || !bits) return;
-  HGDIOBJ previous = SelectObject(memory.get(), section.get());
+  SelectedObject selected(memory.get(), section.get());
   std::memset(bits, 0, static_cast<size_t>(width) * height * 4);
   DrawIconEx(memory.get(), 0, 0, shape, width, height, 0, nullptr, DI_NORMAL);
   GdiFlush();
@@ -72,7 +66,6 @@ void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
       target[2] = source[2];
     }
   }
-  SelectObject(memory.get(), previous);
 }
 
 HRESULT VideoRecorder::InitializeDxgiCapture() {
@@ -209,14 +202,7 @@ HRESULT VideoRecorder::CreateGdiCaptureSet() {
   memoryDc_.reset(CreateCompatibleDC(screen.get()));
   bitmap_.reset(CreateCompatibleBitmap(screen.get(), sourceWidth_, sourceHeight_));
   if (!memoryDc_ || !bitmap_) return E_FAIL;
-  previousBitmap_ = SelectObject(memoryDc_.get(), bitmap_.get());
-  bitmapInfo_ = BITMAPINFO{};
-  bitmapInfo_.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bitmapInfo_.bmiHeader.biWidth = sourceWidth_;
-  bitmapInfo_.bmiHeader.biHeight = -sourceHeight_;  // top row first
-  bitmapInfo_.bmiHeader.biPlanes = 1;
-  bitmapInfo_.bmiHeader.biBitCount = 32;
-  bitmapInfo_.bmiHeader.biCompression = BI_RGB;
+  bitmapInfo_ = TopDownBitmapInfo(sourceWidth_, sourceHeight_);
   try {
     frameBuffer_.assign(static_cast<size_t>(sourceWidth_) * sourceHeight_ * 4, 0);
   } catch (const std::bad_alloc&) {
@@ -226,8 +212,6 @@ HRESULT VideoRecorder::CreateGdiCaptureSet() {
 }
 
 void VideoRecorder::ReleaseGdi() {
-  if (memoryDc_ && previousBitmap_) SelectObject(memoryDc_.get(), previousBitmap_);
-  previousBitmap_ = nullptr;
   memoryDc_.reset();
   bitmap_.reset();
   frameBuffer_.clear();
@@ -303,8 +287,10 @@ HRESULT VideoRecorder::TakePicture(Picture& picture, bool multiTrack) {
       area = RECT{rect.left, rect.top, rect.left + sourceWidth_, rect.top + sourceHeight_};
     }
     {
+      // Selected only for the copy: GetDIBits wants the bitmap out of every DC.
       ScreenDC screen;
       if (!screen.get()) return E_FAIL;
+      SelectedObject selected(memoryDc_.get(), bitmap_.get());
       if (!BitBlt(memoryDc_.get(), 0, 0, sourceWidth_, sourceHeight_, screen.get(), area.left, area.top, SRCCOPY)) {
         return E_FAIL;
       }

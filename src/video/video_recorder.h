@@ -174,7 +174,6 @@ class VideoRecorder {
   int outputHeight_ = 0;
   UniqueMemoryDC memoryDc_;
   UniqueBitmap bitmap_;
-  HGDIOBJ previousBitmap_ = nullptr;
   std::vector<std::uint8_t> frameBuffer_;
   BITMAPINFO bitmapInfo_{};
 
