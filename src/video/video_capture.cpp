@@ -15,7 +15,7 @@ using Microsoft::WRL::ComPtr;
 namespace vistrel {
 
 void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
-  if (!pixels || !ConfigSnapshot().IncludeCursor) return;
+  if (!pixels) return;
   CURSORINFO cursor{};
   cursor.cbSize = sizeof cursor;
   if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING)) return;
@@ -299,7 +299,7 @@ HRESULT VideoRecorder::TakePicture(Picture& picture, bool multiTrack) {
                    frameBuffer_.data(), &bitmapInfo_, DIB_RGB_COLORS)) {
       return E_FAIL;
     }
-    DrawCursor(frameBuffer_.data(), sourceWidth_ * 4, area);
+    if (config_.IncludeCursor) DrawCursor(frameBuffer_.data(), sourceWidth_ * 4, area);
     picture.pixels = frameBuffer_.data();
     picture.pitch = sourceWidth_ * 4;
     return S_OK;
@@ -338,7 +338,7 @@ HRESULT VideoRecorder::TakePicture(Picture& picture, bool multiTrack) {
       picture.pixels = static_cast<std::uint8_t*>(mapped.pData);
       picture.pitch = static_cast<int>(mapped.RowPitch);
       picture.mapped = true;
-      DrawCursor(static_cast<std::uint8_t*>(mapped.pData), picture.pitch, sourceArea_);
+      if (config_.IncludeCursor) DrawCursor(static_cast<std::uint8_t*>(mapped.pData), picture.pitch, sourceArea_);
     }
   }
   duplication_->ReleaseFrame();

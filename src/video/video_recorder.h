@@ -30,7 +30,7 @@ inline constexpr wchar_t kVideoLogPrefix[] = L"Recorder: ";
 
 struct TrackRuntime;  // video/video_tracks.h
 
-// Copies the cursor, when IncludeCursor is on and the cursor is showing, into 32-bit BGRA rows
+// Copies the cursor, when it is showing, into 32-bit BGRA rows
 // `pitch` bytes apart that show the screen area `area` (screen coordinates).
 void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area);
 
