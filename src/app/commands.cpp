@@ -44,7 +44,10 @@ void OpenHelp(HWND owner) {
 // The tray's window capture: the user picks the window, which is then brought to the front.
 void CapturePickedWindow() {
   HWND window = ShowWindowPicker();
-  if (!window) return;
+  if (!window) {
+    LogMessage(L"Window selection cancelled.");
+    return;
+  }
   ActivateWindow(window, true);
   StartCapture(kCaptureTrayPickedWindow, window);
 }
@@ -70,6 +73,7 @@ void ToggleHotkeysPaused() {
 }
 
 void RunHotkey(HWND, int id) {
+  LogMessage(L"Hotkey " + std::to_wstring(id) + L" pressed.");
   switch (id) {
     case kHotkeyFullScreen:
     case kHotkeyFreeForm:

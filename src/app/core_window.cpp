@@ -112,6 +112,9 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       LogMessage(L"Language changed message received. Updating tray icon tooltip.");
       UpdateTrayIcon(window, App().normalTrayIcon, tr(L"Vistrel"));
       return 0;
+    case WM_PING:
+      LogMessage(L"Ping " + std::to_wstring(lParam) + L".");
+      return 0;
     case WM_KEYDOWN:
       OnKeyDown(wParam);
       return 0;

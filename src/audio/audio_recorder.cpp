@@ -367,6 +367,7 @@ void AudioRecorder::RecordingLoop() {
       state = state_;
     }
     if (state == kStateStopping) {
+      LogRecordedTime(kAudioLogPrefix, ElapsedTicks(), frequency_.QuadPart);
       // What was captured up to the stop is part of the recording.
       if (multiTrack_) {
         WriteDueTrackFrames(true);

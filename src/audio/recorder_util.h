@@ -5,6 +5,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "core/log.h"
 
 namespace vistrel {
 
@@ -39,6 +43,13 @@ inline std::int64_t CounterNow() {
   LARGE_INTEGER counter{};
   QueryPerformanceCounter(&counter);
   return counter.QuadPart;
+}
+
+// "<prefix>Recorded 12.345 s.": the recording time a finished file holds, pauses excluded.
+inline void LogRecordedTime(const wchar_t* prefix, std::int64_t ticks, std::int64_t frequency) {
+  wchar_t text[64];
+  std::swprintf(text, 64, L"Recorded %.3f s.", frequency > 0 ? static_cast<double>(ticks) / static_cast<double>(frequency) : 0.0);
+  LogMessage(prefix + std::wstring(text));
 }
 
 }  // namespace vistrel

@@ -267,6 +267,7 @@ void CopyBitmapToClipboard(HBITMAP bitmap) {
   EmptyClipboard();
   if (SetClipboardData(CF_BITMAP, bitmap)) {
     owned.release();  // the clipboard owns it now
+    LogMessage(L"Capture: Bitmap copied to the clipboard.");
   } else {
     LogMessage(L"Failed to set clipboard data.");
   }

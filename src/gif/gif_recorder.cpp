@@ -295,6 +295,7 @@ void GifRecorder::RecordLoop() {
     }
     WaitPumpingMessages(clock_.Advance(NowMs()));
   }
+  LogRecordedTime(kLogPrefix, clock_.Elapsed(), 1000);
   // The last frame lasts until the recording ended.
   EncodePendingFrame(clock_.FrameTime());
 }

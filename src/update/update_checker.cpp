@@ -40,7 +40,11 @@ struct Check {
 
   // A box that only a manual check shows.
   void Report(const wchar_t* title, const std::wstring& text, UINT icon) const {
-    if (!silent) MessageBoxW(owner, text.c_str(), tr(title).c_str(), MB_OK | icon);
+    if (silent) {
+      LogMessage(L"Update check: \"" + std::wstring(title) + L"\" is not shown after a silent check.");
+      return;
+    }
+    MessageBoxW(owner, text.c_str(), tr(title).c_str(), MB_OK | icon);
   }
   void Fail(const wchar_t* msgid) const { Report(N_(L"Update Error"), tr(msgid), MB_ICONERROR); }
 };

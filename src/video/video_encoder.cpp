@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "audio/audio_mix.h"
+#include "audio/recorder_util.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "video/video_recorder.h"
@@ -342,6 +343,7 @@ void VideoRecorder::FinishStreams() {
     paused = pausedSince_ != 0;
     elapsed = paused ? pausedSince_ - startTime_ - pausedTotal_ : RecordingTicks();
   }
+  LogRecordedTime(kVideoLogPrefix, elapsed, frequency_);
   if (multiTrack_) {
     FinishTrackStreams(elapsed, paused);
   } else if (const std::int64_t pts = clock_->FinalPts(elapsed); pts >= 0) {

@@ -6,6 +6,7 @@ The environment (WINEPREFIX, DISPLAY, PulseAudio) comes from scripts/wine-env.sh
 from __future__ import annotations
 
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -25,6 +26,7 @@ WM_HOTKEY = 0x0312
 WM_COMMAND = 0x0111
 WM_SHOW_SETTINGS = 0x8001
 WM_LANGUAGE_CHANGED = 0x800B
+WM_PING = 0x8014
 
 LOG_LINE = re.compile(r'^\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\] (.*)$')
 
@@ -33,6 +35,40 @@ LOG_LINE = re.compile(r'^\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\] (.*
 class LogLine:
     stamp: str
     text: str
+
+
+class LogReader:
+    """Reads the log incrementally: each call parses only what was appended since the last one, so
+    tests can poll it often. A log that was removed or replaced is read again from its start."""
+
+    def __init__(self, path: Path):
+        self.path = path
+        self._reset(None)
+
+    def _reset(self, inode) -> None:
+        self._inode = inode
+        self._offset = 0
+        self._partial = b''
+        self._lines: list[LogLine] = []
+
+    def lines(self) -> list[LogLine]:
+        try:
+            with open(self.path, 'rb') as f:
+                status = os.fstat(f.fileno())
+                if status.st_ino != self._inode or status.st_size < self._offset:
+                    self._reset(status.st_ino)
+                f.seek(self._offset)
+                data = f.read()
+        except FileNotFoundError:
+            self._reset(None)
+            return []
+        self._offset += len(data)
+        *complete, self._partial = (self._partial + data).split(b'\r\n')
+        for raw in complete:
+            m = LOG_LINE.match(raw.decode('utf-8', 'replace'))
+            if m:
+                self._lines.append(LogLine('-'.join(m.groups()[:6]), m.group(7)))
+        return list(self._lines)
 
 
 class Prefix:
@@ -136,6 +172,7 @@ class Vistrel:
         self.prefix = prefix
         self.driver = driver
         self.process: subprocess.Popen | None = None
+        self._log = LogReader(prefix.log_file)
 
     # Life cycle -----------------------------------------------------------------------------
     def start(self, wait: bool = True, env: dict | None = None) -> 'Vistrel':
@@ -190,16 +227,7 @@ class Vistrel:
 
     # Output ---------------------------------------------------------------------------------
     def log(self) -> list[LogLine]:
-        try:
-            raw = self.prefix.log_file.read_bytes()
-        except FileNotFoundError:
-            return []
-        lines = []
-        for line in raw.decode('utf-8').split('\r\n'):
-            m = LOG_LINE.match(line)
-            if m:
-                lines.append(LogLine('-'.join(m.groups()[:6]), m.group(7)))
-        return lines
+        return self._log.lines()
 
     def log_texts(self) -> list[str]:
         return [line.text for line in self.log()]
@@ -210,7 +238,7 @@ class Vistrel:
         while time.monotonic() < deadline:
             if self.log_texts().count(line) >= count:
                 return True
-            time.sleep(0.1)
+            time.sleep(0.05)
         return False
 
     def wait_log(self, text: str, timeout: float = 15) -> bool:
@@ -219,8 +247,21 @@ class Vistrel:
         while time.monotonic() < deadline:
             if any(text in t for t in self.log_texts()):
                 return True
-            time.sleep(0.1)
+            time.sleep(0.05)
         return False
+
+    def recorded(self, prefix: str) -> list[float]:
+        """The recording times, in seconds, that a recorder (by its log prefix) has reported for the
+        files it finished, oldest first."""
+        pattern = re.compile(re.escape(prefix) + r'Recorded (\d+\.\d+) s\.$')
+        return [float(m.group(1)) for m in map(pattern.match, self.log_texts()) if m]
+
+    def barrier(self, timeout: float = 15) -> None:
+        """Returns once the program has handled every message posted to it before this call (hotkeys
+        pressed and commands posted): a posted ping is handled after them, and logged."""
+        token = random.randrange(1, 2 ** 31)
+        assert self.post_core(WM_PING, 0, token)
+        assert self.wait_log_count(f'Ping {token}.', 1, timeout), 'the program did not answer a ping'
 
 
 def write_config(prefix: Prefix, sections: dict) -> None:
@@ -230,6 +271,13 @@ def write_config(prefix: Prefix, sections: dict) -> None:
     for section, values in sections.items():
         text += f'[{section}]\r\n' + ''.join(f'{k}={v}\r\n' for k, v in values.items())
     prefix.config_file.write_bytes('\ufeff'.encode('utf-16-le') + text.encode('utf-16-le'))
+
+
+def sink_inputs() -> set[str]:
+    """The playback streams the sound server has now, by index."""
+    out = subprocess.run(['pactl', 'list', 'short', 'sink-inputs'], capture_output=True, text=True,
+                         timeout=10).stdout
+    return {line.split()[0] for line in out.splitlines() if line.strip()}
 
 
 class SinkTone:
@@ -245,11 +293,12 @@ class SinkTone:
         self.process: subprocess.Popen | None = None
 
     def __enter__(self) -> 'SinkTone':
+        before = sink_inputs()
         self.process = subprocess.Popen(
             ['pacat', '--playback', f'--device={self.sink}', '--raw', '--format=s16le', '--rate=48000',
              '--channels=2'], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
         threading.Thread(target=self._feed, daemon=True).start()
-        time.sleep(0.3)
+        assert wait_until(lambda: sink_inputs() - before, 10), 'the tone reaches the sound server'
         return self
 
     def _feed(self) -> None:
@@ -356,20 +405,29 @@ class SinkStreams:
 
     def __init__(self):
         self.process: subprocess.Popen | None = None
-        self.file = tempfile.TemporaryFile(mode='w+')
+        self.file = tempfile.NamedTemporaryFile(mode='w', suffix='.events', delete=False)
+
+    def _events(self) -> str:
+        with open(self.file.name, encoding='utf-8', errors='replace') as f:
+            return f.read()
 
     def __enter__(self) -> 'SinkStreams':
         self.process = subprocess.Popen(['pactl', 'subscribe'], stdout=self.file, stderr=subprocess.DEVNULL)
-        time.sleep(0.3)
+        # Subscribed once a change of our own shows up (muting and unmuting the sink: two changes).
+        def seen() -> bool:
+            for _ in range(2):
+                subprocess.run(['pactl', 'set-sink-mute', 'vsink', 'toggle'], capture_output=True, timeout=10)
+            return "'change' on sink" in self._events()
+        assert wait_until(seen, 10, 0.1), 'pactl subscribe did not start'
         return self
 
     def __exit__(self, *exc) -> None:
         self.process.terminate()
         self.process.wait(10)
+        self.file.close()
 
     def opened(self) -> int:
-        self.file.seek(0)
-        return sum(1 for line in self.file if "'new' on sink-input" in line)
+        return sum(1 for line in self._events().splitlines() if "'new' on sink-input" in line)
 
 
 class SinkRecorder:
@@ -386,7 +444,8 @@ class SinkRecorder:
         self.process = subprocess.Popen(
             ['parec', f'--device={self.source}', '--raw', '--format=s16le', f'--rate={self.RATE}',
              '--channels=2', '--latency-msec=20'], stdout=self.file, stderr=subprocess.DEVNULL)
-        time.sleep(0.3)  # let the stream connect before anything plays
+        # The monitor delivers samples (silence too) as soon as the stream is connected.
+        assert wait_until(lambda: os.path.getsize(self.file.name) > 0, 10, 0.02), 'parec did not start'
         return self
 
     def __exit__(self, *exc) -> None:
@@ -465,17 +524,34 @@ def png_files(folder: Path) -> list[Path]:
     return sorted(folder.glob('*.png')) if folder.exists() else []
 
 
+def complete_file(path: Path) -> bool:
+    """Whether a file has been written to its end: a PNG ends with its IEND chunk, a GIF with its
+    trailer; other files count once they are not empty (their recorder has said it is done)."""
+    try:
+        size = path.stat().st_size
+        if size == 0:
+            return False
+        with open(path, 'rb') as f:
+            f.seek(max(0, size - 12))
+            tail = f.read()
+    except FileNotFoundError:
+        return False
+    suffix = path.suffix.lower()
+    if suffix == '.png':
+        return tail.endswith(b'IEND\xaeB`\x82')
+    if suffix == '.gif':
+        return tail.endswith(b';')
+    return True
+
+
 def wait_files(folder: Path, count: int = 1, pattern: str = '*.png', timeout: float = 15) -> list[Path]:
-    """Waits until `count` non-empty files match in folder; returns them sorted."""
+    """Waits until `count` complete files match in folder; returns them sorted."""
     deadline = time.monotonic() + timeout
-    files: list[Path] = []
-    while time.monotonic() < deadline:
-        files = sorted(p for p in folder.glob(pattern) if p.stat().st_size > 0) if folder.exists() else []
-        if len(files) >= count:
-            time.sleep(0.2)
+    while True:
+        files = sorted(p for p in folder.glob(pattern) if complete_file(p)) if folder.exists() else []
+        if len(files) >= count or time.monotonic() >= deadline:
             return files
-        time.sleep(0.1)
-    return files
+        time.sleep(0.05)
 
 
 def load_image(path: Path):
@@ -487,17 +563,32 @@ def load_image(path: Path):
 
 
 def clipboard_image():
-    """The clipboard's bitmap as an RGB numpy array, or None."""
+    """The clipboard's bitmap as an RGB numpy array, or None while it holds no picture. The owner
+    is asked which formats it offers first: xclip, owning text, would answer any request with it."""
     import io
 
     import numpy as np
     from PIL import Image
+    targets = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'TARGETS', '-o'],
+                             capture_output=True, timeout=10)
+    if targets.returncode != 0 or b'image/bmp' not in targets.stdout.split():
+        return None
     out = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'image/bmp', '-o'],
                          capture_output=True, timeout=10)
-    if out.returncode != 0 or not out.stdout:
+    if out.returncode != 0 or not out.stdout.startswith(b'BM'):
         return None
     with Image.open(io.BytesIO(out.stdout)) as image:
         return np.asarray(image.convert('RGB'))
+
+
+def wait_clipboard_image(timeout: float = 10):
+    """The clipboard's picture once it holds one; None when none came within the time-out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        image = clipboard_image()
+        if image is not None or time.monotonic() >= deadline:
+            return image
+        time.sleep(0.2)
 
 
 def set_clipboard_text(text: str) -> None:

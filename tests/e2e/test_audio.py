@@ -99,7 +99,10 @@ def test_microphone_recording_in_each_format(app, prefix, audio_dir, driver, aud
     assert int(stream['sample_rate']) == 48000
     assert stream['channels'] == 2
     duration = float(info['format']['duration'])
-    assert abs(duration - wall) < 0.25, (duration, wall)
+    recorded = app.recorded('AudioRecorder: ')[-1]
+    # The file holds what the recorder timed; the recorder timed what the user did.
+    assert abs(duration - recorded) < 0.1, (duration, recorded)
+    assert abs(recorded - wall) < 1.0, (recorded, wall)
     samples = decoded(files[0])
     middle = samples[len(samples) // 4: 3 * len(samples) // 4]
     assert abs(dominant_frequency(middle) - 440) < 5
@@ -117,7 +120,7 @@ def test_folder_outside_the_ansi_code_page(app, prefix, audio_dir, driver):
     record(app, driver, 2.0)
     files = wait_files(folder, 1, 'AudioRecording_*.m4a')
     assert len(files) == 1
-    assert abs(float(probe(files[0])['format']['duration']) - 2.0) < 0.5
+    assert abs(float(probe(files[0])['format']['duration']) - app.recorded('AudioRecorder: ')[-1]) < 0.1
     assert any(t.endswith(files[0].name) and 'Записи Ωμέγα 録音' in t for t in app.log_texts())
 
 
@@ -127,7 +130,9 @@ def test_pause_leaves_no_gap_and_is_heard(app, prefix, audio_dir, driver):
         expected = record(app, driver, 4.0, pause=3.0)
     files = wait_files(audio_dir, 1, '*.wav')
     duration = float(probe(files[0])['format']['duration'])
-    assert abs(duration - expected) < 0.3, (duration, expected)
+    recorded = app.recorded('AudioRecorder: ')[-1]
+    assert abs(duration - recorded) < 0.1, (duration, recorded)
+    assert abs(recorded - expected) < 1.0, (recorded, expected)
     samples = decoded(files[0])
     # No silent stretch where the pause was: every 100 ms window carries the tone.
     windows = samples[: len(samples) // 4800 * 4800].reshape(-1, 4800)
@@ -172,7 +177,7 @@ def test_system_audio_unavailable_continues_with_the_microphone(app, prefix, aud
 def test_second_start_during_the_countdown_is_refused(app, prefix, audio_dir, driver):
     start_app(app, prefix, audio_dir, AudioFormat=2)
     assert driver.keys(START_STOP)
-    time.sleep(0.5)
+    assert driver.wait_window('CountdownWindowClass')
     assert driver.keys(START_STOP)
     assert app.wait_log('AudioRecorder: [WARNING] A recording is already starting. Request ignored.')
     assert app.wait_log('Recording is now active.', timeout=20)
@@ -225,8 +230,10 @@ def test_multi_track_writes_one_stream_per_source_in_track_order(app, prefix, au
     # The unplugged endpoint falls back to the default microphone, like a single-track recording.
     assert [s['codec_name'] for s in streams] == ['aac', 'aac', 'aac']
     durations = [float(s['duration']) for s in streams]
+    recorded = app.recorded('AudioRecorder: ')[-1]
     assert max(durations) - min(durations) < 0.05, durations
-    assert abs(durations[0] - wall) < 0.3, (durations, wall)
+    assert abs(durations[0] - recorded) < 0.1, (durations, recorded)
+    assert abs(recorded - wall) < 1.0, (recorded, wall)
     microphone, monitor_stream = decoded_stream(files[0], 0), decoded_stream(files[0], 1)
     middle = slice(len(microphone) // 4, 3 * len(microphone) // 4)  # away from the start and stop sounds
     assert abs(dominant_frequency(microphone[middle]) - 440) < 5

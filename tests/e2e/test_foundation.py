@@ -1,6 +1,5 @@
 """Start-up, single instance and shutdown of the real program under Wine."""
 import re
-import time
 
 from harness import (WM_HOTKEY, WM_SHOW_SETTINGS, CORE_WINDOW_CLASS, TRAY_OWNER_CLASS, DialogWindow,
                      read_config, write_config)
@@ -49,7 +48,7 @@ def test_other_hotkey_ids_and_unknown_messages_do_not_end_the_program(app):
     app.start()
     for hotkey_id in (0, 14, 99):
         assert app.post_core(WM_HOTKEY, hotkey_id)
-    time.sleep(0.5)
+    app.barrier()
     assert app.running()
 
 
@@ -57,7 +56,7 @@ def test_closing_the_tray_owner_window_only_hides_it(app, driver):
     app.start()
     WM_CLOSE = 0x0010
     assert driver.post(TRAY_OWNER_CLASS, WM_CLOSE)
-    time.sleep(0.5)
+    app.barrier()  # the tray owner window belongs to the same thread as the core window
     assert app.running()
     assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
 

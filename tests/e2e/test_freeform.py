@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 from harness import (DriverWindow, SinkRecorder, SinkStreams, display_picture, load_image, mouse_button,
-                     mouse_click, mouse_drag, mouse_move, png_files, wait_files, write_config)
+                     mouse_click, mouse_drag, mouse_move, png_files, wait_files, wait_until, write_config)
 
 OVERLAY = 'FreeFormSelectWindowClass'
 STARTING = 'Starting enhanced freeform capture mode.'
@@ -121,11 +121,11 @@ def test_a_six_by_six_drag_captures_six_by_six_pixels_and_plays_the_sound(app, p
         open_overlay(app, driver)
         # Across the pattern's centre, so that a shift by one pixel changes the picture.
         image = drag_and_capture(app, driver, shots, (957, 537, 963, 543))
-        time.sleep(0.5)
+        # Heard, or at least its stream opened: Wine with PulseAudio drops many short sounds.
+        played = wait_until(lambda: sound.loud_seconds() > 0.1 or streams.opened() >= 1, 5)
     assert image.shape == (6, 6, 3)
     assert np.array_equal(image, pattern(957, 537, 963, 543))
-    # Heard, or at least its stream opened: Wine with PulseAudio drops many short sounds.
-    assert sound.loud_seconds() > 0.1 or streams.opened() >= 1, 'the free-form capture sound plays'
+    assert played, 'the free-form capture sound plays'
 
 
 def test_a_drag_can_start_where_the_loupe_is(app, prefix, shots, driver):
@@ -168,9 +168,9 @@ def test_the_tray_command_captures_as_free_form(app, prefix, shots, driver):
     with DriverWindow('pattern', '60'), SinkRecorder() as sound, SinkStreams() as streams:
         open_overlay(app, driver, tray=True)
         image = drag_and_capture(app, driver, shots, (600, 300, 700, 350))
-        time.sleep(0.5)
+        played = wait_until(lambda: sound.loud_seconds() > 0.1 or streams.opened() >= 1, 5)
     assert np.array_equal(image, pattern(600, 300, 700, 350))
-    assert sound.loud_seconds() > 0.1 or streams.opened() >= 1
+    assert played, 'the free-form capture sound plays'
     assert any(t.startswith(SAVED) and '\\Capture_' in t for t in app.log_texts())
 
 
@@ -202,7 +202,8 @@ def test_cancelling_writes_nothing_and_stays_silent(app, prefix, shots, driver, 
         mouse_button(driver, 'up', 'right')
         mouse_button(driver, 'up', 'left')
         assert wait_count(app, COMPLETE, 1)
-        time.sleep(1.0)  # a capture would have been saved and heard by now
+        # A capture is handed to the core window before the overlay logs that it is complete.
+        app.barrier()
     assert png_files(shots) == []
     assert sound.peak() < 0.01, 'no capture sound'
     texts = app.log_texts()
@@ -216,7 +217,7 @@ def test_a_second_request_while_the_overlay_is_open_changes_nothing(app, prefix,
     first = driver.run('wait-window', OVERLAY).stdout.strip()
     assert driver.keys('ctrl+shift+f6')
     assert app.command(CMD_CAPTURE_FREE_FORM)
-    time.sleep(0.5)
+    app.barrier()
     assert driver.run('wait-window', OVERLAY).stdout.strip() == first
     # The requests above are handled before the Escape below; one Escape closes the only overlay.
     assert driver.keys('esc')

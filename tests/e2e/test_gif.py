@@ -9,7 +9,8 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from harness import DriverWindow, display_picture, mouse_move, tooltips, wait_balloon, wait_files, write_config
+from harness import (DriverWindow, display_picture, mouse_move, tooltips, wait_balloon, wait_files, wait_until,
+                     write_config)
 
 START_STOP = 'ctrl+shift+f10'
 CMD_GIF = 40015
@@ -140,17 +141,21 @@ def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix
         assert driver.keys(START_STOP)
         assert wait_stopped(app, 2)
 
-    assert 4.6 < recorded < 5.8, recorded
+    timed = app.recorded('GIF Recorder: ')[0]
+    assert abs(timed - recorded) < 1.0, (timed, recorded)
     texts = app.log_texts()
     assert 'Generated save path: ' + prefix.windows_path(path) in texts
     assert 'GIF Recorder: Stop requested by user.' in texts
     gif = parse_gif(path)
     assert (right - left, bottom - top) == (301, 201)
     assert (gif.width, gif.height) == (300, 200), 'odd sizes are cut to even ones'
-    assert abs(len(gif.delays) - 50) <= 3, len(gif.delays)
-    assert all(d == 10 for d in gif.delays), gif.delays
+    # Each frame is shown for as long as it lasted (a tenth of a second unless the machine was
+    # slow), and together they last the recording: five seconds, and at most one frame more.
+    assert all(d is not None and d >= 10 for d in gif.delays), gif.delays
+    assert abs(sum(gif.delays) / 100 - timed) <= 0.05, (sum(gif.delays), timed)
+    assert 5.0 <= timed <= 5.0 + max(gif.delays) / 100 + 0.05, (timed, gif.delays)
+    assert len(gif.delays) >= 10, gif.delays
     assert gif.loop_count == 0 and gif.loop_first
-    assert abs(sum(gif.delays) / 100 - recorded) <= 0.3, (sum(gif.delays), recorded)
     # The window's own colour, exactly, in the first and last frames.
     for number in (0, len(gif.delays) - 1):
         assert tuple(frame(path, number)[150, 150]) == (0x33, 0x66, 0x99)
@@ -228,9 +233,9 @@ def test_counter_shows_elapsed_time_and_the_tray_shows_the_recording(app, prefix
     start(app, prefix, gifs)
     with DriverWindow('window', 'GIF counter', '300', '200', '400', '300', '808080', '60'):
         assert driver.keys(START_STOP)
-        began = wait_recording(app)
-        time.sleep(max(0.0, 3.4 - (time.monotonic() - began)))
-        text = driver.run('window-text', 'GifCounterWindowClass').stdout.strip()
+        wait_recording(app)
+        counter_text = lambda: driver.run('window-text', 'GifCounterWindowClass').stdout.strip()
+        text = wait_until(lambda: counter_text() == '00:03' and '00:03', 10)
         picture = display_picture('gif-counter-00-03.png')
         tips = tooltips(driver)
         assert driver.keys(START_STOP)
@@ -248,6 +253,6 @@ def test_counter_shows_elapsed_time_and_the_tray_shows_the_recording(app, prefix
     assert driver.wait_gone('GifCounterWindowClass', timeout_ms=5000)
     files = wait_files(gifs, 1, '*.gif')
     gif = parse_gif(files[0])
-    assert 30 <= len(gif.delays) <= 45, gif.delays
     # Frames slowed down by the screenshot above say how long they really lasted.
-    assert all(d >= 10 for d in gif.delays) and gif.delays.count(10) >= len(gif.delays) - 5, gif.delays
+    assert all(d >= 10 for d in gif.delays), gif.delays
+    assert abs(sum(gif.delays) / 100 - app.recorded('GIF Recorder: ')[-1]) <= 0.05, gif.delays

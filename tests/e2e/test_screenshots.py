@@ -1,12 +1,11 @@
 """Screenshots end to end: full screen, active window, focused control, control under the mouse."""
 import re
-import time
 
 import numpy as np
 import pytest
 
 from harness import (DriverWindow, SinkRecorder, SinkStreams, clipboard_image, load_image, png_files,
-                     set_clipboard_text, wait_balloon, wait_files, write_config)
+                     set_clipboard_text, wait_balloon, wait_clipboard_image, wait_files, write_config)
 
 STAMP = r'\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d'
 
@@ -74,16 +73,14 @@ def test_clipboard_only_writes_no_file(app, prefix, shots, driver):
     set_clipboard_text('before')
     with DriverWindow('pattern', '30'):
         assert driver.keys('ctrl+shift+f5')
-        deadline = time.monotonic() + 10
-        image = None
-        while time.monotonic() < deadline and image is None:
-            time.sleep(0.3)
-            image = clipboard_image()
-    assert image is not None and image.shape == (1080, 1920, 3)
+        image = wait_clipboard_image()
+    assert image is not None, 'no picture reached the clipboard'
+    assert image.shape == (1080, 1920, 3)
     assert tuple(image[100, 100]) == (255, 0, 0)
     assert wait_balloon(driver, 'Capture Successful', 'Copied to clipboard.')
-    time.sleep(0.5)
+    # A saved capture claims its file before the balloon is shown.
     assert png_files(shots) == []
+    assert not any(t.startswith('Capture: Generated final save path: ') for t in app.log_texts())
 
 
 def test_file_and_clipboard_and_two_captures_in_one_second_keep_both(app, prefix, shots, driver):
@@ -96,14 +93,14 @@ def test_file_and_clipboard_and_two_captures_in_one_second_keep_both(app, prefix
     if names[0][:-4] + '_2.png' != names[1]:
         # The two captures fell into different seconds: both plain names.
         assert all(re.fullmatch(f'FullScreen_{STAMP}.png', n) for n in names)
-    assert clipboard_image() is not None
+    assert wait_clipboard_image() is not None
     assert wait_balloon(driver, 'Capture Successful', 'Saved to file and copied to clipboard.')
 
 
 def test_active_window_with_menu_and_focused_edit(app, prefix, shots, driver):
     start(app, prefix, shots)
     with DriverWindow('window', 'a/b:c', '300', '200', '500', '300', '336699', '30', '--edit', '--menu') as w:
-        time.sleep(0.8)  # the menu opens
+        assert driver.run('wait-window', '#32768', '--visible').returncode == 0, 'the menu opens'
         assert driver.keys('ctrl+shift+f7')
         files = wait_files(shots)
     assert len(files) == 1
@@ -154,8 +151,9 @@ def test_mouse_mode_captures_the_control_under_the_pointer(app, prefix, shots, d
 def test_no_focused_control_writes_nothing(app, prefix, shots, driver):
     start(app, prefix, shots)
     assert driver.keys('ctrl+shift+f8')
+    # Logged when the capture gives up, before it could hand anything on.
     assert app.wait_log('GetGUIThreadInfo failed or no control has keyboard focus.')
-    time.sleep(0.5)
+    app.barrier()
     assert png_files(shots) == []
 
 
@@ -173,5 +171,5 @@ def test_picker_lists_eligible_windows_and_ok_without_selection_cancels(app, pre
         assert 'Vistrel UI Owner' not in items, 'the hidden owner window is not offered'
         assert driver.post_dialog('Select Window to Capture', 0x0111, 1)  # OK, nothing selected
         assert driver.wait_gone('#32770', timeout_ms=5000)
-    time.sleep(1.0)
+        assert app.wait_log('Window selection cancelled.')
     assert png_files(shots) == []

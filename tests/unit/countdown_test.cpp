@@ -295,9 +295,15 @@ class CountdownWindowTest : public ::testing::Test {
     ASSERT_TRUE(backdrop_);
     ShowWindow(backdrop_.get(), SW_SHOWNOACTIVATE);
     UpdateWindow(backdrop_.get());
-    const ULONGLONG settle = GetTickCount64() + 300;
-    while (GetTickCount64() < settle) {
+    // Shown once the countdown's area is one plain colour.
+    const RECT countdown = CountdownArea();
+    const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
+    for (;;) {
       PumpPending();
+      const std::vector<std::uint32_t> pixels = GrabScreen(countdown);
+      const bool plain = !pixels.empty() &&
+                         std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
+      if (plain || GetTickCount64() >= deadline) break;
       Sleep(10);
     }
   }
@@ -423,8 +429,8 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   EXPECT_FALSE(IsCountdownRunning());
   EXPECT_EQ(CountdownWindowCount(), 0);
   // The backdrop repaints what the countdown covered.
-  const ULONGLONG repaint = GetTickCount64() + 500;
-  while (GetTickCount64() < repaint) {
+  const ULONGLONG repaint = GetTickCount64() + kHangLimitMs;
+  while (CountDifferent(GrabScreen(area), before) >= kSize * kSize / 100 && GetTickCount64() < repaint) {
     PumpPending();
     Sleep(10);
   }
