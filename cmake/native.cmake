@@ -56,3 +56,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     target_link_libraries(${name} PRIVATE vistrel_portable)
   endforeach()
 endif()
+
+# The recording session's threads under ThreadSanitizer (which cannot be combined with ASan).
+add_executable(vistrel_session_tsan tests/native/recording_session_test.cpp src/recording/recording_session.cpp
+  src/core/log_format.cpp src/core/text.cpp ${VISTREL_NATIVE_SUPPORT})
+target_include_directories(vistrel_session_tsan PRIVATE src tests/native_support)
+target_compile_options(vistrel_session_tsan PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+target_link_options(vistrel_session_tsan PRIVATE -fsanitize=thread)
+target_link_libraries(vistrel_session_tsan PRIVATE gtest gtest_main)
+add_test(NAME session-tsan COMMAND vistrel_session_tsan --gtest_color=no)

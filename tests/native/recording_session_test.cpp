@@ -1,0 +1,513 @@
+// The recording session with a fake backend and a fake clock: states, requests in every state,
+// the pause clock, set-up that fails or is slow, finishing off the requesting thread, and requests
+// racing from two threads.
+#include "recording/recording_session.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vistrel {
+namespace {
+
+using namespace std::chrono_literals;
+using Phase = RecordingPhase;
+
+// Polls `condition` for up to five seconds (the session works on its own thread).
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// A door that a test opens: whoever passes it waits until then.
+class Gate {
+ public:
+  explicit Gate(bool open = true) : open_(open) {}
+  void Pass() {
+    std::unique_lock guard(lock_);
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait(guard, [this] { return open_; });
+    waiting_ = false;
+  }
+  void Open() { Set(true); }
+  void Set(bool open) {
+    std::lock_guard guard(lock_);
+    open_ = open;
+    changed_.notify_all();
+  }
+  bool Waiting() {
+    std::lock_guard guard(lock_);
+    return waiting_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool open_;
+  bool waiting_ = false;
+};
+
+// Time in milliseconds, moved only by the test.
+class FakeHost : public SessionHost {
+ public:
+  std::atomic<std::int64_t> now{0};
+  Gate countdown;
+  std::atomic<CountdownOutcome> countdownOutcome{CountdownOutcome::kFinished};
+  std::atomic<bool> countdownCancelled{false};
+
+  std::int64_t Now() const override { return now.load(); }
+  std::int64_t Frequency() const override { return 1000; }
+  CountdownOutcome RunCountdown() override {
+    countdown.Pass();
+    return countdownCancelled ? CountdownOutcome::kCancelled : countdownOutcome.load();
+  }
+  void CancelCountdown(std::thread::id) override {
+    countdownCancelled = true;
+    countdown.Open();
+  }
+  void PlaySoundSync(const std::wstring& file) override { Record(L"sound " + file); }
+  void RemoveFile(const std::wstring& path) override { Record(L"remove " + path); }
+  void OnEvent(const Event& event) override {
+    switch (event.type) {
+      case Event::Type::kStateChanged: Record(std::wstring(L"state ") + PhaseName(event.phase)); break;
+      case Event::Type::kSaved: Record(L"saved " + event.path + L" " + event.message.text); break;
+      case Event::Type::kFailed: Record(L"failed " + event.message.text); break;
+      case Event::Type::kNotice: Record(L"notice " + event.message.text); break;
+    }
+  }
+
+  std::vector<std::wstring> Calls() {
+    std::lock_guard guard(lock_);
+    return calls_;
+  }
+  bool Has(const std::wstring& call) {
+    const std::vector<std::wstring> calls = Calls();
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+  }
+  // The calls that start with `prefix`, in order.
+  std::vector<std::wstring> Only(const std::wstring& prefix) {
+    std::vector<std::wstring> matching;
+    for (const std::wstring& call : Calls()) {
+      if (call.rfind(prefix, 0) == 0) matching.push_back(call);
+    }
+    return matching;
+  }
+  void Record(const std::wstring& call) {
+    std::lock_guard guard(lock_);
+    calls_.push_back(call);
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::wstring> calls_;
+};
+
+struct BackendScript {
+  std::wstring claimed = L"C:\\out.mp4";
+  bool openResult = true;
+  Gate open;    // Open waits here
+  Gate finish;  // Finish waits here
+  std::atomic<TickResult::Action> nextAction{TickResult::Action::kContinue};
+  FinishResult::Outcome finishOutcome = FinishResult::Outcome::kSaved;
+  bool canPause = true;
+  std::atomic<std::int64_t> finishedAt{-1};  // the recording time Finish was given
+  std::atomic<bool> finishedPaused{false};
+  std::atomic<int> made{0}, opened{0}, finished{0}, aborted{0}, destroyed{0}, pauses{0}, resumes{0};
+};
+
+class FakeBackend : public RecordingBackend {
+ public:
+  explicit FakeBackend(BackendScript& script) : script_(script) {
+    ++script_.made;
+    sounds_ = SessionSounds{true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav"};
+  }
+  ~FakeBackend() override { ++script_.destroyed; }
+  const wchar_t* LogPrefix() const override { return L"Fake: "; }
+  const SessionSounds& Sounds() const override { return sounds_; }
+  bool CanPause() const override { return script_.canPause; }
+  std::wstring ClaimOutput() override { return script_.claimed; }
+  bool Open(const std::wstring&) override {
+    script_.open.Pass();
+    ++script_.opened;
+    return script_.openResult;
+  }
+  TickResult Tick(const TickInfo& info) override {
+    TickResult result;
+    result.action = script_.nextAction.exchange(TickResult::Action::kContinue);
+    result.nextDue = info.recorded + 10;
+    if (result.action == TickResult::Action::kFail) result.failure = RecordingMessage{L"Failed", L"disk full"};
+    return result;
+  }
+  void Pause() override { ++script_.pauses; }
+  void Resume() override { ++script_.resumes; }
+  FinishResult Finish(std::int64_t recorded, bool paused) override {
+    script_.finish.Pass();
+    script_.finishedAt = recorded;
+    script_.finishedPaused = paused;
+    ++script_.finished;
+    FinishResult result;
+    result.outcome = script_.finishOutcome;
+    if (result.outcome == FinishResult::Outcome::kFailed) result.failure = RecordingMessage{L"Failed", L"trailer"};
+    return result;
+  }
+  void Abort() override { ++script_.aborted; }
+  RecordingMessage SavedMessage(const std::wstring&) const override { return {L"Saved", L"ok"}; }
+  RecordingMessage StartFailedMessage() const override { return {L"Failed", L"could not start"}; }
+
+ private:
+  BackendScript& script_;
+  SessionSounds sounds_;
+};
+
+class SessionTest : public ::testing::Test {
+ protected:
+  FakeHost host;
+  BackendScript script;
+  RecordingSession session{host};
+
+  std::unique_ptr<RecordingBackend> Backend() { return std::make_unique<FakeBackend>(script); }
+  bool Reaches(Phase phase) {
+    return Eventually([&] { return session.phase() == phase; });
+  }
+  void StartRecording() {
+    ASSERT_TRUE(session.Start(Backend()));
+    ASSERT_TRUE(Reaches(Phase::kRecording));
+  }
+  void Pause() {
+    session.Pause();
+    ASSERT_TRUE(Reaches(Phase::kPaused));
+  }
+  void StopAndWait() {
+    session.Stop();
+    ASSERT_TRUE(Reaches(Phase::kIdle));
+  }
+  // Moves the clock on by one tick of the fake backend, so that the session ticks it again.
+  void Advance() { host.now += 10; }
+  // Has the backend ask for `action` at its next tick, and waits until it has.
+  void Ask(TickResult::Action action) {
+    script.nextAction = action;
+    ASSERT_TRUE(Eventually([&] {
+      Advance();
+      return script.nextAction == TickResult::Action::kContinue;
+    }));
+  }
+};
+
+TEST_F(SessionTest, StopWhilePausedKeepsOnlyTheRecordedTime) {
+  StartRecording();
+  host.now = 3200;
+  Pause();
+  host.now = 9200;  // six seconds paused, then stopped without resuming
+  StopAndWait();
+  EXPECT_EQ(script.finishedAt, 3200);
+  EXPECT_TRUE(script.finishedPaused);
+}
+
+TEST_F(SessionTest, PausesAreLeftOutOfTheRecordingTime) {
+  StartRecording();
+  host.now = 1000;
+  Pause();
+  host.now = 5000;
+  session.Resume();
+  ASSERT_TRUE(Reaches(Phase::kRecording));
+  host.now = 6500;
+  StopAndWait();
+  EXPECT_EQ(script.finishedAt, 2500);
+  EXPECT_FALSE(script.finishedPaused);
+  EXPECT_EQ(script.pauses, 1);
+  EXPECT_EQ(script.resumes, 1);
+}
+
+TEST_F(SessionTest, AFullRecordingPlaysItsSoundsAndSaysSavedOnce) {
+  StartRecording();
+  Pause();
+  session.Resume();
+  ASSERT_TRUE(Reaches(Phase::kRecording));
+  StopAndWait();
+  EXPECT_EQ(host.Only(L"sound "), (std::vector<std::wstring>{L"sound start.wav", L"sound pause.wav",
+                                                             L"sound resume.wav", L"sound stop.wav"}));
+  EXPECT_EQ(host.Only(L"state "),
+            (std::vector<std::wstring>{L"state COUNTING DOWN", L"state STARTING", L"state RECORDING",
+                                       L"state PAUSE REQUESTED", L"state PAUSED", L"state RESUME REQUESTED",
+                                       L"state RECORDING", L"state STOPPING", L"state IDLE"}));
+  EXPECT_EQ(host.Only(L"saved "), std::vector<std::wstring>{L"saved C:\\out.mp4 ok"});
+  EXPECT_EQ(session.LastSavedPath(), L"C:\\out.mp4");
+  EXPECT_EQ(script.destroyed, 1);
+}
+
+// Each request in each state: what the state becomes.
+TEST_F(SessionTest, RequestsInEveryState) {
+  struct Case {
+    Phase from;
+    const char* request;
+    Phase to;
+  };
+  const Case cases[] = {
+      {Phase::kIdle, "pause", Phase::kIdle},           {Phase::kIdle, "resume", Phase::kIdle},
+      {Phase::kIdle, "stop", Phase::kIdle},            {Phase::kCountingDown, "pause", Phase::kCountingDown},
+      {Phase::kCountingDown, "resume", Phase::kCountingDown},
+      {Phase::kCountingDown, "stop", Phase::kCountingDown},
+      {Phase::kCountingDown, "start", Phase::kCountingDown},
+      {Phase::kStarting, "pause", Phase::kStarting},   {Phase::kStarting, "resume", Phase::kStarting},
+      {Phase::kStarting, "start", Phase::kStarting},   {Phase::kRecording, "resume", Phase::kRecording},
+      {Phase::kRecording, "start", Phase::kRecording}, {Phase::kRecording, "pause", Phase::kPaused},
+      {Phase::kPaused, "pause", Phase::kPaused},       {Phase::kPaused, "start", Phase::kPaused},
+      {Phase::kPaused, "resume", Phase::kRecording},   {Phase::kRecording, "stop", Phase::kIdle},
+      {Phase::kPaused, "stop", Phase::kIdle},          {Phase::kStopping, "pause", Phase::kStopping},
+      {Phase::kStopping, "resume", Phase::kStopping},  {Phase::kStopping, "stop", Phase::kStopping},
+      {Phase::kStopping, "start", Phase::kStopping},
+  };
+  for (const Case& c : cases) {
+    const std::wstring from = PhaseName(c.from);
+    SCOPED_TRACE(std::string(from.begin(), from.end()) + " " + c.request);
+    BackendScript local;
+    FakeHost localHost;
+    struct OpenAll {
+      BackendScript& script;
+      FakeHost& host;
+      ~OpenAll() {
+        host.countdown.Open();
+        script.open.Open();
+        script.finish.Open();
+      }
+    };
+    RecordingSession s(localHost);
+    OpenAll openAtTheEnd{local, localHost};
+    local.open.Set(c.from != Phase::kStarting);
+    local.finish.Set(c.from != Phase::kStopping);
+    localHost.countdown.Set(c.from != Phase::kCountingDown);
+    if (c.from != Phase::kIdle) {
+      ASSERT_TRUE(s.Start(std::make_unique<FakeBackend>(local)));
+      const bool viaRecording = c.from == Phase::kPaused || c.from == Phase::kStopping;
+      ASSERT_TRUE(Eventually([&] { return s.phase() == (viaRecording ? Phase::kRecording : c.from); }));
+      if (c.from == Phase::kPaused) {
+        s.Pause();
+        ASSERT_TRUE(Eventually([&] { return s.phase() == Phase::kPaused; }));
+      }
+      if (c.from == Phase::kStopping) {
+        s.Stop();
+        ASSERT_TRUE(Eventually([&] { return local.finish.Waiting(); }));
+      }
+    }
+    const std::string request = c.request;
+    if (request == "pause") s.Pause();
+    if (request == "resume") s.Resume();
+    if (request == "stop") s.Stop();
+    if (request == "start") EXPECT_FALSE(s.Start(std::make_unique<FakeBackend>(local)));
+    EXPECT_TRUE(Eventually([&] { return s.phase() == c.to; })) << static_cast<int>(s.phase());
+    localHost.countdown.Open();
+    local.open.Open();
+    local.finish.Open();
+    s.Stop();
+    ASSERT_TRUE(s.Shutdown(5s));
+    EXPECT_EQ(s.phase(), Phase::kIdle);
+  }
+}
+
+TEST_F(SessionTest, ASecondStartDuringTheCountdownIsRefusedAndTheFirstGoesOn) {
+  host.countdown.Set(false);
+  ASSERT_TRUE(session.Start(Backend()));
+  ASSERT_TRUE(Eventually([&] { return host.countdown.Waiting(); }));
+  EXPECT_FALSE(session.Start(Backend()));
+  session.Toggle([&] {
+    ADD_FAILURE() << "no backend is made while a countdown runs";
+    return Backend();
+  });
+  host.countdown.Open();
+  ASSERT_TRUE(Reaches(Phase::kRecording));
+  StopAndWait();
+  EXPECT_EQ(script.opened, 1);
+  EXPECT_EQ(script.destroyed, 2);  // the refused one, and the one that recorded
+}
+
+TEST_F(SessionTest, AStopDuringSetUpEndsTheRecordingAsSoonAsItHasStarted) {
+  script.open.Set(false);
+  ASSERT_TRUE(session.Start(Backend()));
+  ASSERT_TRUE(Eventually([&] { return script.open.Waiting(); }));
+  session.Stop();  // returns at once: set-up is still running
+  EXPECT_EQ(session.phase(), Phase::kStarting);
+  script.open.Open();
+  ASSERT_TRUE(Reaches(Phase::kIdle));
+  EXPECT_EQ(script.finished, 1);
+  EXPECT_TRUE(host.Has(L"saved C:\\out.mp4 ok"));
+  EXPECT_FALSE(host.Has(L"state RECORDING"));
+}
+
+TEST_F(SessionTest, AFailedSetUpRemovesTheFileAndSaysWhy) {
+  script.openResult = false;
+  ASSERT_TRUE(session.Start(Backend()));
+  ASSERT_TRUE(Eventually([&] { return session.phase() == Phase::kIdle && script.destroyed == 1; }));
+  EXPECT_EQ(script.aborted, 1);
+  EXPECT_EQ(script.finished, 0);
+  EXPECT_EQ(host.Only(L"remove "), std::vector<std::wstring>{L"remove C:\\out.mp4"});
+  EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed could not start"});
+  EXPECT_TRUE(host.Only(L"saved ").empty());
+  EXPECT_EQ(session.LastSavedPath(), L"");
+}
+
+TEST_F(SessionTest, NoOutputFileMeansNoOpenAndNothingToRemove) {
+  script.claimed.clear();
+  ASSERT_TRUE(session.Start(Backend()));
+  ASSERT_TRUE(Eventually([&] { return session.phase() == Phase::kIdle && script.destroyed == 1; }));
+  EXPECT_EQ(script.opened, 0);
+  EXPECT_EQ(script.aborted, 1);
+  EXPECT_TRUE(host.Only(L"remove ").empty());
+  EXPECT_EQ(host.Only(L"failed ").size(), 1u);
+}
+
+TEST_F(SessionTest, RequestsNeverWaitForAFinishThatHangs) {
+  script.finish.Set(false);
+  StartRecording();
+  const auto began = std::chrono::steady_clock::now();
+  session.Stop();
+  session.Pause();
+  session.Resume();
+  EXPECT_FALSE(session.Start(Backend()));
+  session.Toggle([&] { return Backend(); });
+  EXPECT_EQ(session.phase(), Phase::kStopping);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 1s);
+  ASSERT_TRUE(Eventually([&] { return script.finish.Waiting(); }));
+  EXPECT_FALSE(host.Has(L"saved C:\\out.mp4 ok"));
+  EXPECT_FALSE(session.Shutdown(50ms));  // still finishing
+  script.finish.Open();
+  ASSERT_TRUE(Reaches(Phase::kIdle));
+  EXPECT_TRUE(host.Has(L"saved C:\\out.mp4 ok"));
+  EXPECT_TRUE(session.Shutdown(5s));
+}
+
+TEST_F(SessionTest, AutomaticPausesAreSilentAndNeverUndoTheUsersPause) {
+  StartRecording();
+  Ask(TickResult::Action::kPause);
+  ASSERT_TRUE(Reaches(Phase::kPaused));
+  Ask(TickResult::Action::kResume);  // while paused the backend is still asked, every 100 ms
+  ASSERT_TRUE(Reaches(Phase::kRecording));
+  EXPECT_EQ(host.Only(L"sound "), std::vector<std::wstring>{L"sound start.wav"});
+  Pause();  // the user's
+  Ask(TickResult::Action::kResume);
+  EXPECT_EQ(session.phase(), Phase::kPaused);
+  session.Resume();
+  ASSERT_TRUE(Reaches(Phase::kRecording));
+  StopAndWait();
+  EXPECT_EQ(script.pauses, 2);
+}
+
+TEST_F(SessionTest, ABackendThatEndsByItselfIsSavedAndOneThatFailsIsAnnounced) {
+  StartRecording();
+  Ask(TickResult::Action::kStop);
+  ASSERT_TRUE(Reaches(Phase::kIdle));
+  EXPECT_TRUE(host.Has(L"saved C:\\out.mp4 ok"));
+
+  StartRecording();
+  Ask(TickResult::Action::kFail);
+  ASSERT_TRUE(Reaches(Phase::kIdle));
+  EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed disk full"});
+  EXPECT_EQ(host.Only(L"saved ").size(), 1u);
+  EXPECT_TRUE(host.Only(L"remove ").empty());  // what is on disk is kept
+  EXPECT_EQ(script.finished, 2);
+}
+
+TEST_F(SessionTest, AnEmptyRecordingIsRemovedAndAFailedFinishIsNotCalledSaved) {
+  script.finishOutcome = FinishResult::Outcome::kDiscarded;
+  StartRecording();
+  StopAndWait();
+  EXPECT_EQ(host.Only(L"remove "), std::vector<std::wstring>{L"remove C:\\out.mp4"});
+  EXPECT_TRUE(host.Only(L"saved ").empty());
+
+  script.finishOutcome = FinishResult::Outcome::kFailed;
+  StartRecording();
+  StopAndWait();
+  EXPECT_TRUE(host.Only(L"saved ").empty());
+  EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed trailer"});
+}
+
+TEST_F(SessionTest, ABusyOrCancelledCountdownOpensNothing) {
+  host.countdownOutcome = CountdownOutcome::kBusy;
+  ASSERT_TRUE(session.Start(Backend()));
+  ASSERT_TRUE(Eventually([&] { return script.destroyed == 1; }));
+  EXPECT_EQ(session.phase(), Phase::kIdle);
+
+  host.countdownOutcome = CountdownOutcome::kFinished;
+  host.countdown.Set(false);
+  ASSERT_TRUE(session.Start(Backend()));
+  ASSERT_TRUE(Eventually([&] { return host.countdown.Waiting(); }));
+  EXPECT_TRUE(session.Shutdown(5s));  // at exit: the countdown is cancelled
+  EXPECT_EQ(script.opened, 0);
+  EXPECT_TRUE(host.Only(L"sound ").empty());
+}
+
+TEST_F(SessionTest, ShutdownFinishesARunningRecording) {
+  StartRecording();
+  EXPECT_TRUE(session.Shutdown(5s));
+  EXPECT_EQ(script.finished, 1);
+  EXPECT_FALSE(session.Start(Backend()));  // nothing starts once the program is closing
+}
+
+TEST_F(SessionTest, BackendsThatCannotPauseIgnorePauseRequests) {
+  script.canPause = false;
+  StartRecording();
+  session.Pause();
+  session.TogglePause();
+  EXPECT_EQ(session.phase(), Phase::kRecording);
+  StopAndWait();
+  EXPECT_EQ(script.pauses, 0);
+}
+
+TEST_F(SessionTest, RequestsRacingFromTwoThreadsLeaveOneConsistentLife) {
+  std::atomic<bool> go{false};
+  auto hammer = [&](int seed) {
+    while (!go) std::this_thread::yield();
+    for (int i = 0; i < 400; ++i) {
+      switch ((i * 7 + seed) % 5) {
+        case 0: session.Start(Backend()); break;
+        case 1: session.Stop(); break;
+        case 2: session.Pause(); break;
+        case 3: session.Resume(); break;
+        case 4: session.Toggle([&] { return Backend(); }); break;
+      }
+      host.now += 1;
+    }
+  };
+  std::thread first(hammer, 0);
+  std::thread second(hammer, 3);
+  go = true;
+  first.join();
+  second.join();
+  session.Stop();
+  ASSERT_TRUE(session.Shutdown(10s));
+  EXPECT_EQ(session.phase(), Phase::kIdle);
+  // Every backend made was destroyed; every one that opened was finished exactly once.
+  EXPECT_EQ(script.destroyed, script.made);
+  EXPECT_EQ(script.finished, script.opened);
+  EXPECT_EQ(script.aborted, 0);
+  const auto states = host.Only(L"state ");
+  ASSERT_FALSE(states.empty());
+  EXPECT_EQ(states.back(), L"state IDLE");
+}
+
+TEST(PauseClockTest, CountsOnlyTimeNotPaused) {
+  PauseClock clock;
+  clock.Start(100);
+  EXPECT_EQ(clock.Recorded(150), 50);
+  clock.Pause(150);
+  clock.Pause(170);  // a second pause changes nothing
+  EXPECT_EQ(clock.Recorded(400), 50);
+  clock.Resume(400);
+  clock.Resume(500);
+  EXPECT_EQ(clock.Recorded(500), 150);
+  EXPECT_EQ(clock.Recorded(50), 0);  // never negative
+}
+
+}  // namespace
+}  // namespace vistrel
