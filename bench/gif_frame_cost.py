@@ -33,7 +33,7 @@ def record(prefix: Prefix, driver: Driver, folder: Path, mode: int, seconds: int
         assert app.wait_log('Registering hotkeys from provided config.')
         with DriverWindow(*window_args):
             driver.keys('ctrl+shift+f10')
-            assert wait_count(app, 'GIF Recorder: Stopped.', 1, seconds + 60), 'the recording did not end'
+            assert wait_count(app, 'GIF Recorder: State changed to IDLE.', 1, seconds + 60), 'the recording did not end'
         line = next(t for t in app.log_texts() if COSTS.match(t))
     finally:
         app.kill()

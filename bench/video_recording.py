@@ -71,7 +71,7 @@ def record_with_vistrel(prefix: Prefix, driver: Driver, folder: Path, quality: i
         pid = vistrel_pid()
         # The log goes on from earlier runs: lines are counted.
         active = 'Recorder: All initializations successful. Recording is now active.'
-        cleaned = 'Recorder: Cleanup and state reset finished.'
+        cleaned = 'Recorder: State changed to IDLE.'
         before = app.log_texts()
         driver.keys('ctrl+alt+shift+f5')
         assert app.wait_log_count(active, before.count(active) + 1, timeout=30)

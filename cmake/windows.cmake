@@ -28,59 +28,51 @@ add_custom_target(vistrel_ffmpeg_dlls ALL
 # (FFmpeg is linked through its import libraries by full path, which -static accepts).
 set(VISTREL_STATIC_RUNTIME -static)
 
-set(VISTREL_WINDOWS_SOURCES
-  src/app/app_state.cpp
-  src/app/commands.cpp
-  src/app/countdown.cpp
-  src/app/core_window.cpp
-  src/app/tray.cpp
-  src/app/tray_owner_window.cpp
-  src/capture/freeform.cpp
-  src/audio/audio_mixer.cpp
-  src/audio/audio_recorder.cpp
-  src/audio/audio_recorder_tracks.cpp
-  src/audio/audio_source.cpp
-  src/audio/ffmpeg_util.cpp
-  src/capture/capture_output.cpp
-  src/capture/screen_capture.cpp
-  src/capture/window_capture.cpp
-  src/config/hotkeys.cpp
-  src/config/settings.cpp
-  src/core/balloon.cpp
-  src/core/log.cpp
-  src/core/sound.cpp
-  src/core/system_error.cpp
-  src/core/unique_file.cpp
-  src/gif/gif_counter_window.cpp
-  src/gif/gif_recorder.cpp
-  src/gif/gif_writer.cpp
-  src/i18n/system_language.cpp
-  src/tracks/device_list.cpp
-  src/video/video_camera.cpp
-  src/video/video_capture.cpp
-  src/video/video_encoder.cpp
-  src/video/video_recorder.cpp
-  src/video/video_tracks.cpp
-  src/tracks/track_file.cpp
-  src/ui/combo_values.cpp
-  src/ui/device_lists.cpp
-  src/ui/list_pages.cpp
-  src/ui/settings_dialog.cpp
-  src/ui/tracks_dialog.cpp
-  src/update/update_checker.cpp
-)
+# One library per folder of src/. Each sees the headers of its own folder and of the folders it
+# links, and nothing else: an include that reaches up a layer (say core/ including app/) fails to
+# compile. The edges below are the allowed ones; src/app is the top and wires everything.
+set(VISTREL_LAYERS core i18n config tracks media recording capture audio video gif ui update app)
+set(VISTREL_USES_core "")
+set(VISTREL_USES_i18n core)
+set(VISTREL_USES_config core i18n)
+set(VISTREL_USES_tracks core i18n config)
+set(VISTREL_USES_media core tracks)
+set(VISTREL_USES_recording core)
+set(VISTREL_USES_capture core i18n config resources)
+set(VISTREL_USES_audio core i18n config tracks media recording)
+set(VISTREL_USES_video core i18n config tracks media recording capture)
+set(VISTREL_USES_gif core i18n config media recording capture)
+set(VISTREL_USES_ui core i18n config tracks resources)
+set(VISTREL_USES_update core i18n resources)
+set(VISTREL_USES_app core i18n config tracks media recording capture audio video gif ui update resources)
 
-add_library(vistrel_lib STATIC ${VISTREL_PORTABLE_SOURCES} ${VISTREL_WINDOWS_SOURCES})
+# Dialog templates' identifiers and the version, for the folders that build windows from them.
 configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/generated/version.h @ONLY)
-target_include_directories(vistrel_lib PUBLIC src res ${CMAKE_BINARY_DIR}/generated)
-target_compile_definitions(vistrel_lib PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
-target_compile_options(vistrel_lib PRIVATE ${VISTREL_WARNINGS})
+add_library(vistrel_resources INTERFACE)
+target_include_directories(vistrel_resources INTERFACE res ${CMAKE_BINARY_DIR}/generated)
+
 # nlohmann/json from Debian, through a folder that holds only that library: /usr/include itself
 # must not reach the mingw-w64 compiler.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
 file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
-target_include_directories(vistrel_lib SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
-target_link_libraries(vistrel_lib PUBLIC vistrel_ffmpeg
+
+foreach(layer ${VISTREL_LAYERS})
+  file(GLOB layer_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${layer}/*.cpp)
+  list(REMOVE_ITEM layer_sources ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
+  add_library(vistrel_${layer} STATIC ${layer_sources})
+  set(layer_root ${CMAKE_BINARY_DIR}/layers/${layer})
+  file(MAKE_DIRECTORY ${layer_root})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${layer} ${layer_root}/${layer} SYMBOLIC)
+  target_include_directories(vistrel_${layer} PUBLIC ${layer_root})
+  target_compile_definitions(vistrel_${layer} PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  target_compile_options(vistrel_${layer} PRIVATE ${VISTREL_WARNINGS})
+  foreach(used ${VISTREL_USES_${layer}})
+    target_link_libraries(vistrel_${layer} PUBLIC vistrel_${used})
+  endforeach()
+endforeach()
+target_include_directories(vistrel_tracks SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
+target_link_libraries(vistrel_media PUBLIC vistrel_ffmpeg)
+target_link_libraries(vistrel_core PUBLIC
   user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm
   windowscodecs dxgi d3d11 strmiids wininet)
 
@@ -97,7 +89,7 @@ add_executable(Vistrel WIN32 src/app/main.cpp res/vistrel.rc)
 target_include_directories(Vistrel PRIVATE res ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(Vistrel PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VISTREL_WARNINGS}>)
 target_link_options(Vistrel PRIVATE -municode)
-target_link_libraries(Vistrel PRIVATE vistrel_lib ${VISTREL_STATIC_RUNTIME})
+target_link_libraries(Vistrel PRIVATE vistrel_app ${VISTREL_STATIC_RUNTIME})
 add_dependencies(Vistrel vistrel_ffmpeg_dlls vistrel_assets)
 
 # Shipped files beside the program: assets/ as it is, the sound effects drawn by a script, and
@@ -149,7 +141,7 @@ file(GLOB VISTREL_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.
 add_executable(vistrel_unit_tests ${VISTREL_UNIT_TESTS})
 target_compile_options(vistrel_unit_tests PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel_unit_tests PRIVATE -municode)
-target_link_libraries(vistrel_unit_tests PRIVATE vistrel_lib gtest ${VISTREL_STATIC_RUNTIME})
+target_link_libraries(vistrel_unit_tests PRIVATE vistrel_app gtest ${VISTREL_STATIC_RUNTIME})
 # The settings test reads the dialog templates from Vistrel.exe's resources.
 add_dependencies(vistrel_unit_tests vistrel_ffmpeg_dlls vistrel_assets Vistrel)
 add_test(NAME unit COMMAND vistrel_unit_tests --gtest_color=no WORKING_DIRECTORY ${VISTREL_OUT})

@@ -16,10 +16,8 @@ struct AppState {
   HINSTANCE instance = nullptr;
   std::atomic<HWND> coreWindow{nullptr};
   HWND trayOwner = nullptr;
-  HWND settingsDialog = nullptr;
   HICON normalTrayIcon = nullptr;
   HICON recordingTrayIcon = nullptr;
-  bool hotkeysPaused = false;
   HWND foregroundBeforeMenu = nullptr;
 };
 

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/maker.h"
+#include "app/hotkey_service.h"
+#include "core/maker.h"
 #include "app/messages.h"
 #include "app/tray.h"
-#include "audio/audio_recorder.h"
-#include "video/video_recorder.h"
+#include "app/recorders.h"
 #include "capture/capture_output.h"
 #include "capture/window_capture.h"
 #include "config/hotkeys.h"
@@ -18,7 +18,6 @@
 #include "ui/settings_dialog.h"
 #include "ui/tracks_dialog.h"
 #include "update/update_checker.h"
-#include "gif/gif_recorder.h"
 #include "version.h"
 
 namespace vistrel {
@@ -59,17 +58,15 @@ void Exit() {
 
 }  // namespace
 
-void ToggleHotkeysPaused() {
-  AppState& app = App();
-  app.hotkeysPaused = !app.hotkeysPaused;
-  HWND core = app.coreWindow.load();
-  if (app.hotkeysPaused) {
-    UnregisterAllHotkeys(core);
-    LogMessage(L"Hotkeys paused.");
-  } else {
-    RegisterHotkeys(core);
-    LogMessage(L"Hotkeys resumed.");
-  }
+void OpenSettings() {
+  SettingsDialogHost host;
+  host.owner = App().coreWindow.load();
+  host.languageChanged = [] {
+    if (HWND core = App().coreWindow.load()) PostMessageW(core, WM_LANGUAGE_CHANGED, 0, 0);
+  };
+  host.suspendHotkeys = [] { return Hotkeys().Suspend(); };
+  host.restoreHotkeys = [](const AppConfig& config) { Hotkeys().Restore(config); };
+  ShowSettingsDialog(host);
 }
 
 void RunHotkey(HWND, int id) {
@@ -83,30 +80,22 @@ void RunHotkey(HWND, int id) {
       StartCapture(static_cast<std::uint32_t>(id), nullptr);
       break;
     case kHotkeyVideoStartStop:
-      TheVideoRecorder().ToggleRecording(App().coreWindow.load());
+      ToggleRecorder(Recorder::kVideo);
       break;
     case kHotkeyVideoPauseResume:
-      if (TheVideoRecorder().GetRecorderState() == kStatePaused) {
-        TheVideoRecorder().RequestResume(false);
-      } else if (TheVideoRecorder().GetRecorderState() == kStateRecording) {
-        TheVideoRecorder().RequestPause(false);
-      }
+      TogglePauseRecorder(Recorder::kVideo);
       break;
     case kHotkeyAudioStartStop:
-      TheAudioRecorder().Toggle(App().coreWindow.load());
+      ToggleRecorder(Recorder::kAudio);
       break;
     case kHotkeyAudioPauseResume:
-      if (TheAudioRecorder().GetState() == kStatePaused) {
-        TheAudioRecorder().Resume();
-      } else if (TheAudioRecorder().GetState() == kStateRecording) {
-        TheAudioRecorder().Pause();
-      }
+      TogglePauseRecorder(Recorder::kAudio);
       break;
     case kHotkeyGifStartStop:
-      TheGifRecorder().Toggle(App().coreWindow.load());
+      ToggleRecorder(Recorder::kGif);
       break;
     case kHotkeyOpenConfig:
-      ShowSettingsDialog();
+      OpenSettings();
       break;
     case kHotkeyOpenTracks:
       ShowTracksDialog(App().instance, App().coreWindow.load());
@@ -129,10 +118,10 @@ void RunTrayCommand(HWND trayOwner, int command) {
       CapturePickedWindow();
       break;
     case kCmdConfigure:
-      ShowSettingsDialog();
+      OpenSettings();
       break;
     case kCmdPauseHotkeys:
-      ToggleHotkeysPaused();
+      Hotkeys().TogglePaused();
       break;
     case kCmdWebsite:
       OpenAddress(maker::kWebsite);
@@ -141,33 +130,18 @@ void RunTrayCommand(HWND trayOwner, int command) {
       Exit();
       break;
     case kCmdVideoRecording:
-      TheVideoRecorder().ToggleRecording(App().coreWindow.load());
+      ToggleRecorder(Recorder::kVideo);
       break;
     case kCmdAudioRecording:
-      TheAudioRecorder().Toggle(App().coreWindow.load());
+      ToggleRecorder(Recorder::kAudio);
       break;
     case kCmdPauseResume:
-      // The menu asks for a pause from any active state other than paused.
-      if (TheVideoRecorder().GetRecorderState() != kStateIdle) {
-        if (TheVideoRecorder().GetRecorderState() == kStatePaused) {
-          TheVideoRecorder().RequestResume(false);
-        } else {
-          TheVideoRecorder().RequestPause(false);
-        }
-      } else if (TheAudioRecorder().GetState() != kStateIdle) {
-        if (TheAudioRecorder().GetState() == kStatePaused) {
-          TheAudioRecorder().Resume();
-        } else {
-          TheAudioRecorder().Pause();
-        }
-      }
+      // The menu's recording sub-menu is the video's while one runs, else the audio's.
+      TogglePauseRecorder(IsRecordingOrStopping(SessionOf(Recorder::kVideo).phase()) ? Recorder::kVideo
+                                                                                      : Recorder::kAudio);
       break;
     case kCmdStopRecording:
-      if (TheVideoRecorder().GetRecorderState() != kStateIdle) {
-        TheVideoRecorder().StopRecording();
-      } else if (TheAudioRecorder().GetState() != kStateIdle) {
-        TheAudioRecorder().Stop();
-      }
+      SessionOf(IsRecordingOrStopping(SessionOf(Recorder::kVideo).phase()) ? Recorder::kVideo : Recorder::kAudio).Stop();
       break;
     case kCmdAbout:
       ShowAbout(trayOwner);
@@ -179,7 +153,7 @@ void RunTrayCommand(HWND trayOwner, int command) {
       CheckForUpdatesAsync(trayOwner, false);
       break;
     case kCmdGifRecording:
-      TheGifRecorder().Toggle(App().coreWindow.load());
+      ToggleRecorder(Recorder::kGif);
       break;
     case kCmdTelegram: OpenAddress(maker::kTelegram); break;
     case kCmdFacebook: OpenAddress(maker::kFacebook); break;

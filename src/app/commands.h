@@ -11,7 +11,7 @@ void RunTrayCommand(HWND trayOwner, int command);
 // Runs the action of a global hotkey (WM_HOTKEY on the core window).
 void RunHotkey(HWND coreWindow, int id);
 
-// Flips the hotkeys-paused flag and registers or removes the hotkeys accordingly.
-void ToggleHotkeysPaused();
+// Opens the settings dialog (or brings it to the front).
+void OpenSettings();
 
 }  // namespace vistrel

@@ -1,17 +1,20 @@
 // The message-only core window: hotkeys, tray callbacks and everything worker threads post back.
 #include <windows.h>
 
+#include <chrono>
+
 #include "app/app_state.h"
+#include "app/hotkey_service.h"
 #include "app/commands.h"
 #include "app/messages.h"
 #include "app/tray.h"
-#include "capture/capture_output.h"
+#include "core/balloon.h"
 #include "config/hotkeys.h"
 #include "config/settings.h"
 #include "core/log.h"
 #include "core/sound.h"
 #include "i18n/tr.h"
-#include "video/video_recorder.h"
+#include "app/recorders.h"
 #include "ui/settings_dialog.h"
 #include "update/update_checker.h"
 
@@ -30,16 +33,26 @@ void OnCreate(HWND window) {
   app.normalTrayIcon = LoadTrayIcon(101);
   app.recordingTrayIcon = LoadTrayIcon(103);
   AddTrayIcon(window, app.normalTrayIcon, WM_TRAY_CALLBACK);
-  if (!app.hotkeysPaused) RegisterHotkeys(window);
+  SetBalloonWindow(window);
+  Hotkeys().Attach(window);
+  Hotkeys().RegisterLive();
   if (LiveConfig().AutoCheckUpdates) CheckForUpdatesAsync(window, true);
 }
 
+// Exit waits this long for recordings to be finished; what is on disk stays whatever happens.
+constexpr std::chrono::seconds kFinishAtExit{60};
+
 void OnDestroy(HWND window) {
   AppState& app = App();
+  if (!ShutdownRecorders(kFinishAtExit)) {
+    LogMessage(L"[WARNING] A recording was still being finished when the program had to exit.");
+  }
   // The first-run settings dialog has no owner, so it does not go with this window by itself.
-  if (app.settingsDialog) DestroyWindow(app.settingsDialog);
+  if (HWND settings = SettingsDialogWindow()) DestroyWindow(settings);
+  SetBalloonWindow(nullptr);
   RemoveTrayIcon(window);
-  UnregisterAllHotkeys(window);
+  Hotkeys().UnregisterAll();
+  Hotkeys().Attach(nullptr);
   if (app.trayOwner) {
     DestroyWindow(app.trayOwner);
     app.trayOwner = nullptr;
@@ -47,15 +60,6 @@ void OnDestroy(HWND window) {
   LogMessage(L"Application exiting.");
   PlaySoundSync(LiveConfig().Sounds.exit_app);
   PostQuitMessage(0);
-}
-
-void OnRecordingState(HWND window) {
-  const AppState& app = App();
-  if (AnyRecordingActive()) {
-    UpdateTrayIcon(window, app.recordingTrayIcon, L"Vistrel (Recording)");
-  } else {
-    UpdateTrayIcon(window, app.normalTrayIcon, L"Vistrel");
-  }
 }
 
 void OnTrayCallback(LPARAM lParam) {
@@ -69,7 +73,7 @@ void OnTrayCallback(LPARAM lParam) {
       if (owner) ShowTrayMenu(owner);
       break;
     case NIN_BALLOONUSERCLICK:
-      TheVideoRecorder().OpenLastVideoLocation();
+      OpenVideoLocation();
       break;
     default:
       break;
@@ -96,14 +100,8 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_HOTKEY:
       RunHotkey(window, static_cast<int>(wParam));
       break;
-    case WM_CAPTURE_READY:
-      ProcessCapture(window, reinterpret_cast<HBITMAP>(wParam), static_cast<std::uint32_t>(lParam));
-      return 0;
-    case WM_RECORDING_STATE:
-      OnRecordingState(window);
-      return 0;
     case WM_SHOW_SETTINGS:
-      ShowSettingsDialog();
+      OpenSettings();
       return 0;
     case WM_TRAY_CALLBACK:
       OnTrayCallback(lParam);

@@ -4,14 +4,17 @@
 
 #include "app/app_state.h"
 #include "app/messages.h"
+#include "app/commands.h"
 #include "capture/screen_capture.h"
+#include "capture/window_capture.h"
 #include "config/settings.h"
 #include "core/handles.h"
 #include "core/log.h"
 #include "core/sound.h"
 #include "core/text.h"
+#include "core/ui_task.h"
 #include "i18n/translator.h"
-#include "tracks/track_config.h"
+#include "tracks/track_store.h"
 #include "ui/settings_dialog.h"
 
 namespace vistrel {
@@ -60,7 +63,7 @@ bool RegisterWindowClasses(HINSTANCE instance) {
 int RunMessageLoop() {
   MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    HWND dialog = App().settingsDialog;
+    HWND dialog = SettingsDialogWindow();
     if (dialog && IsDialogMessageW(dialog, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -79,7 +82,7 @@ int Run(HINSTANCE instance) {
   }
 
   InitCommonControlsForApp();
-  InitLogging();
+  InitLogging(GetConfigPath());
   LogMessage(L"Application starting up.");
   LogMessage(L"setting up translation system...");
   Translator::init(WideToUtf8(ProgramFolder() + L"\\languages"), "LC_MESSAGES", "messages");
@@ -91,10 +94,11 @@ int Run(HINSTANCE instance) {
   }
 
   LoadConfig();
-  MultiTrackConfig::Instance().Load();
+  TrackStore::Instance().Load();
   // First run: the settings dialog opens before the windows exist, so it has no owner.
-  if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) ShowSettingsDialog();
+  if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) OpenSettings();
 
+  InitUiTasks();
   RegisterWindowClasses(instance);
   HWND core = CreateWindowExW(0, kCoreWindowClass, L"Vistrel Main", 0, 0, 0, 0, 0, HWND_MESSAGE,
                               nullptr, instance, nullptr);
@@ -109,10 +113,13 @@ int Run(HINSTANCE instance) {
     ShowError(L"Failed to create tray owner window.");
     return 1;
   }
+  SetPickerOwner(app.trayOwner);
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 
-  return RunMessageLoop();
+  const int code = RunMessageLoop();
+  ShutdownUiTasks();
+  return code;
 }
 
 }  // namespace

@@ -12,8 +12,6 @@ inline constexpr UINT WM_LANGUAGE_CHANGED = WM_APP + 11;
 // Logs "Ping <lParam>." once every message posted before it has been handled: lets a caller
 // (support, the end-to-end tests) know that its earlier requests have been acted on.
 inline constexpr UINT WM_PING = WM_APP + 20;
-inline constexpr UINT WM_CAPTURE_READY = WM_USER + 2;
-inline constexpr UINT WM_RECORDING_STATE = WM_USER + 3;
 
 // Hotkey identifiers (WM_HOTKEY wParam).
 enum HotkeyId : int {

@@ -3,11 +3,10 @@
 #include <shellapi.h>
 
 #include "app/app_state.h"
+#include "app/hotkey_service.h"
 #include "app/messages.h"
-#include "audio/audio_recorder.h"
-#include "video/video_recorder.h"
+#include "app/recorders.h"
 #include "core/balloon.h"
-#include "gif/gif_recorder.h"
 #include "i18n/tr.h"
 
 namespace vistrel {
@@ -89,16 +88,22 @@ void RemoveTrayIcon(HWND owner) {
 
 TrayMenuState CurrentTrayMenuState() {
   TrayMenuState state;
-  state.videoState = static_cast<int>(TheVideoRecorder().GetRecorderState());
-  state.audioState = static_cast<int>(TheAudioRecorder().GetState());
-  state.gifActive = TheGifRecorder().IsRecording() != 0;
-  state.hotkeysPaused = App().hotkeysPaused;
+  state.videoState = LegacyState(SessionOf(Recorder::kVideo).phase());
+  state.audioState = LegacyState(SessionOf(Recorder::kAudio).phase());
+  state.gifActive = IsRecordingOrStopping(SessionOf(Recorder::kGif).phase());
+  state.hotkeysPaused = Hotkeys().paused();
   return state;
 }
 
-bool AnyRecordingActive() {
-  const TrayMenuState state = CurrentTrayMenuState();
-  return state.videoState != 0 || state.gifActive;
+void RefreshTrayIcon() {
+  const AppState& app = App();
+  HWND core = app.coreWindow.load();
+  if (!core) return;
+  if (AnyRecordingShownInTray()) {
+    UpdateTrayIcon(core, app.recordingTrayIcon, L"Vistrel (Recording)");
+  } else {
+    UpdateTrayIcon(core, app.normalTrayIcon, L"Vistrel");
+  }
 }
 
 UniqueMenu BuildTrayMenu(const TrayMenuState& state) {

@@ -30,7 +30,7 @@ UniqueMenu BuildTrayMenu(const TrayMenuState& state);
 // Builds the menu, tracks it at the cursor on the tray owner window and destroys it.
 void ShowTrayMenu(HWND trayOwner);
 
-// True while a recording of any kind runs (the tray icon shows it).
-bool AnyRecordingActive();
+// The icon and tooltip that say whether a video or GIF recording runs.
+void RefreshTrayIcon();
 
 }  // namespace vistrel

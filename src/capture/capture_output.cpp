@@ -10,8 +10,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/messages.h"
 #include "capture/capture_naming.h"
 #include "capture/freeform.h"
 #include "capture/screen_capture.h"
@@ -23,6 +21,7 @@
 #include "core/log.h"
 #include "core/sound.h"
 #include "core/system_error.h"
+#include "core/ui_task.h"
 #include "core/unique_file.h"
 #include "i18n/tr.h"
 
@@ -69,14 +68,16 @@ HBITMAP CaptureByType(std::uint32_t type, HWND target) {
   }
 }
 
+// Hands a picture to the UI thread for its outputs.
+void Deliver(UniqueBitmap bitmap, std::uint32_t type) {
+  PostUiTask([bitmap = std::move(bitmap), type]() mutable { ProcessCapture(std::move(bitmap), type); });
+}
+
 unsigned __stdcall CaptureWorker(void* param) {
   std::unique_ptr<CaptureRequest> request(static_cast<CaptureRequest*>(param));
   Sleep(300);
-  HBITMAP bitmap = CaptureByType(request->type, request->target);
-  if (bitmap && !PostMessageW(App().coreWindow.load(), WM_CAPTURE_READY,
-                              reinterpret_cast<WPARAM>(bitmap), request->type)) {
-    DeleteObject(bitmap);
-  }
+  UniqueBitmap bitmap(CaptureByType(request->type, request->target));
+  if (bitmap) Deliver(std::move(bitmap), request->type);
   return 0;
 }
 
@@ -170,18 +171,19 @@ void StartSave(ComPtr<IStream> stream, std::uint32_t type) {
 
 void StartCapture(std::uint32_t type, HWND target) {
   if (type == kCaptureFreeForm || type == kCaptureTrayFreeForm) {
-    StartFreeformCapture(App().instance, App().coreWindow.load());
+    StartFreeformCapture(GetModuleHandleW(nullptr),
+                         [](UniqueBitmap picture) { Deliver(std::move(picture), kCaptureFreeForm); });
     return;
   }
   StartDetachedThread(std::make_unique<CaptureRequest>(CaptureRequest{type, target}), CaptureWorker);
 }
 
-void ProcessCapture(HWND coreWindow, HBITMAP bitmap, std::uint32_t type) {
-  if (!bitmap) {
+void ProcessCapture(UniqueBitmap owned, std::uint32_t type) {
+  if (!owned) {
     LogMessage(L"ProcessCapture received a NULL bitmap.");
     return;
   }
-  UniqueBitmap owned(bitmap);
+  HBITMAP bitmap = static_cast<HBITMAP>(owned.get());
   const AppConfig config = ConfigSnapshot();
   if (config.PlayCaptureSound) PlaySoundAsync(CaptureSound(config.Sounds, type));
   const bool save = config.OutputMode == 1 || config.OutputMode == 2;
@@ -195,7 +197,7 @@ void ProcessCapture(HWND coreWindow, HBITMAP bitmap, std::uint32_t type) {
     }
   }
   if (clip) CopyBitmapToClipboard(static_cast<HBITMAP>(owned.release()));
-  ShowCaptureNotification(coreWindow, type);
+  ShowCaptureNotification(type);
 }
 
 HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out) {
@@ -274,8 +276,7 @@ void CopyBitmapToClipboard(HBITMAP bitmap) {
   CloseClipboard();
 }
 
-void ShowCaptureNotification(HWND coreWindow, std::uint32_t) {
-  if (!coreWindow) return;
+void ShowCaptureNotification(std::uint32_t) {
   std::wstring body;
   switch (ConfigSnapshot().OutputMode) {
     case 0: body = tr(L"Copied to clipboard."); break;
@@ -283,8 +284,7 @@ void ShowCaptureNotification(HWND coreWindow, std::uint32_t) {
     case 2: body = tr(L"Saved to file and copied to clipboard."); break;
     default: break;
   }
-  NOTIFYICONDATAW data = MakeBalloonData(coreWindow, tr(L"Capture Successful"), body);
-  Shell_NotifyIconW(NIM_MODIFY, &data);
+  ShowBalloon(tr(L"Capture Successful"), body);
 }
 
 void ShowCaptureFlash(const RECT& rect) {

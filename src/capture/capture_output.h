@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/handles.h"
+
 namespace vistrel {
 
 // Screenshot request codes, shared with the hotkey and tray command identifiers.
@@ -26,9 +28,9 @@ enum CaptureType : std::uint32_t {
 // 300 ms. `target` is the picked window of type 40003.
 void StartCapture(std::uint32_t type, HWND target);
 
-// Plays the capture sound, saves the PNG and/or fills the clipboard, shows the balloon. Takes
-// ownership of the bitmap. Runs on the core window's thread (WM_CAPTURE_READY).
-void ProcessCapture(HWND coreWindow, HBITMAP bitmap, std::uint32_t type);
+// Plays the capture sound, saves the PNG and/or fills the clipboard, shows the balloon. Runs on
+// the UI thread.
+void ProcessCapture(UniqueBitmap bitmap, std::uint32_t type);
 
 HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out);
 bool SaveStreamToFile(const std::wstring& path, IStream* stream);
@@ -43,7 +45,7 @@ std::wstring MakeTimestamp();
 // Hands the bitmap to the clipboard (or frees it when that fails).
 void CopyBitmapToClipboard(HBITMAP bitmap);
 
-void ShowCaptureNotification(HWND coreWindow, std::uint32_t type);
+void ShowCaptureNotification(std::uint32_t type);
 
 // A white blink over the captured area, about 180 ms; returns when it is over.
 void ShowCaptureFlash(const RECT& rect);

@@ -10,7 +10,6 @@
 #include <string>
 #include <utility>
 
-#include "app/messages.h"
 #include "capture/capture_output.h"
 #include "capture/freeform_layout.h"
 #include "capture/screen_capture.h"
@@ -29,7 +28,7 @@ struct FreeformState {
   // An overlay still open when the program ends is a cancel, not a capture.
   ~FreeformState() { cancelled = true; }
 
-  HWND receiver = nullptr;
+  FreeformDelivery deliver;
   UniqueBitmap snapshot;
   UniqueWindow loupe;
   POINT start{};
@@ -385,10 +384,7 @@ void Finish(HWND window) {
   s.snapshot.reset();
   s.loupe.reset();
   s.dragging = false;
-  if (capture && PostMessageW(s.receiver, WM_CAPTURE_READY, reinterpret_cast<WPARAM>(capture.get()),
-                              kCaptureFreeForm)) {
-    capture.release();  // the receiver owns it now
-  }
+  if (capture && s.deliver) s.deliver(std::move(capture));
   s.overlay.release();  // being destroyed right now
   LogMessage(L"Freeform capture complete.");
 }
@@ -426,11 +422,11 @@ LRESULT CALLBACK OverlayProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 }  // namespace
 
-void StartFreeformCapture(HINSTANCE instance, HWND receiver) {
+void StartFreeformCapture(HINSTANCE instance, FreeformDelivery deliver) {
   FreeformState& s = State();
   if (s.overlay) return;
   LogMessage(L"Starting enhanced freeform capture mode.");
-  s.receiver = receiver;
+  s.deliver = std::move(deliver);
   s.start = s.end = POINT{};
   s.dragging = false;
   s.cancelled = false;

@@ -3,12 +3,18 @@
 
 #include <windows.h>
 
+#include <functional>
+
+#include "core/handles.h"
+
 namespace vistrel {
 
+// Takes the picture of a finished selection (on the UI thread, while the overlay closes).
+using FreeformDelivery = std::function<void(UniqueBitmap picture)>;
+
 // Opens the selection overlay (a second request while it is open is ignored). The selected
-// rectangle arrives later as WM_CAPTURE_READY with capture type 2 at `receiver`; a cancelled
-// selection posts nothing. Runs on the core window's thread.
-void StartFreeformCapture(HINSTANCE instance, HWND receiver);
+// rectangle is handed to `deliver`; a cancelled selection delivers nothing. Runs on the UI thread.
+void StartFreeformCapture(HINSTANCE instance, FreeformDelivery deliver);
 
 // True while the overlay is open.
 bool FreeformCaptureActive();

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include <atomic>
 #include "capture/capture_output.h"
 #include "capture/screen_capture.h"
 #include "core/handles.h"
@@ -184,10 +184,18 @@ HBITMAP CaptureWindowRect(HWND window) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<HWND> g_pickerOwner{nullptr};
+
+}  // namespace
+
+void SetPickerOwner(HWND owner) { g_pickerOwner.store(owner); }
+
 HWND ShowWindowPicker() {
   LogMessage(L"Showing window selection dialog.");
-  const INT_PTR chosen = DialogBoxParamW(App().instance, MAKEINTRESOURCEW(IDD_WINDOW_PICKER),
-                                         App().trayOwner, PickerProc, 0);
+  const INT_PTR chosen = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WINDOW_PICKER),
+                                         g_pickerOwner.load(), PickerProc, 0);
   return chosen > 0 ? reinterpret_cast<HWND>(chosen) : nullptr;
 }
 

@@ -6,6 +6,9 @@
 
 namespace vistrel {
 
+// The window that owns the picker (the program's hidden tray owner window).
+void SetPickerOwner(HWND owner);
+
 // Lists the open top-level windows by title; the chosen window, or null.
 HWND ShowWindowPicker();
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/sound.h"
+
 namespace vistrel {
 
 // Modifier mask bits as the system hotkey call takes them.
@@ -40,6 +42,12 @@ struct SoundEffects {
 };
 
 SoundEffects DefaultSoundEffects();
+
+// The start, stop, pause and resume sounds of a recorder (without pauses: start and stop only).
+inline RecordingSounds RecordingSoundsOf(const SoundEffects& sounds, bool enabled, bool pauses) {
+  return {enabled, sounds.RecordingStart, sounds.RecordingStop, pauses ? sounds.RecordingPause : std::wstring(),
+          pauses ? sounds.RecordingResume : std::wstring()};
+}
 
 // Field names follow the INI keys. Keys that repeat in several sections carry their section's
 // prefix (VideoStartStop, VideoAudioSource, ...); the capture-sound switch "PlaySound" is

@@ -1,6 +1,6 @@
 #include "core/balloon.h"
 
-#include "app/app_state.h"
+#include <atomic>
 
 namespace vistrel {
 
@@ -16,8 +16,18 @@ NOTIFYICONDATAW MakeBalloonData(HWND coreWindow, const std::wstring& title, cons
   return data;
 }
 
+namespace {
+
+std::atomic<HWND> g_iconWindow{nullptr};
+
+}  // namespace
+
+void SetBalloonWindow(HWND window) { g_iconWindow.store(window); }
+
 void ShowBalloon(const std::wstring& title, const std::wstring& text) {
-  NOTIFYICONDATAW data = MakeBalloonData(App().coreWindow.load(), title, text);
+  HWND window = g_iconWindow.load();
+  if (!window) return;
+  NOTIFYICONDATAW data = MakeBalloonData(window, title, text);
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 

@@ -17,7 +17,10 @@ void CopyNotifyField(wchar_t (&field)[N], const std::wstring& text);
 // characters.
 NOTIFYICONDATAW MakeBalloonData(HWND coreWindow, const std::wstring& title, const std::wstring& text);
 
-// Shows a balloon. Callable from any thread; callers pass translated texts.
+// The window whose tray icon carries the balloons (null: none are shown).
+void SetBalloonWindow(HWND window);
+
+// Shows a balloon on that icon. Callable from any thread; callers pass translated texts.
 void ShowBalloon(const std::wstring& title, const std::wstring& text);
 
 }  // namespace vistrel

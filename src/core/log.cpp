@@ -5,7 +5,6 @@
 #include <mutex>
 #include <string>
 
-#include "config/settings.h"
 #include "core/handles.h"
 #include "core/log_format.h"
 
@@ -31,7 +30,7 @@ std::wstring TempFolder() {
 
 void UseLogFile(const std::wstring& path) { g_logPath = path; }
 
-void InitLogging() { UseLogFile(LogPathFor(GetConfigPath(), TempFolder())); }
+void InitLogging(const std::wstring& configPath) { UseLogFile(LogPathFor(configPath, TempFolder())); }
 
 std::wstring LogFilePath() { return g_logPath; }
 

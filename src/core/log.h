@@ -5,8 +5,9 @@
 
 namespace vistrel {
 
-// Decides the log file once. Until it has run, LogMessage writes nothing.
-void InitLogging();
+// Decides the log file once: beside `configPath`, or in the temporary folder without one. Until
+// it has run, LogMessage writes nothing.
+void InitLogging(const std::wstring& configPath);
 
 // Directs the log to the given file (empty: logging off). InitLogging calls it with the path beside
 // config.ini; tests call it with a file of their own.

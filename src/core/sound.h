@@ -5,6 +5,16 @@
 
 namespace vistrel {
 
+// The sounds of a recording's events, played to their end (empty: silence), and whether they play
+// at all.
+struct RecordingSounds {
+  bool enabled = false;
+  std::wstring start;
+  std::wstring stop;
+  std::wstring pause;
+  std::wstring resume;
+};
+
 // The file a sound setting plays, or empty for silence.
 std::wstring ResolveSoundPath(const std::wstring& value);
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "audio/ffmpeg_util.h"
-#include "audio/recorder_util.h"
+#include "media/ffmpeg_util.h"
+#include "media/media_clock.h"
 #include "core/handles.h"
 #include "core/log.h"
 #include "gif/gif_blocks.h"

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "i18n/msgid.h"
 #include "i18n/text_format.h"
 #include "i18n/translator.h"
 

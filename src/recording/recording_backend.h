@@ -5,23 +5,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
+
+#include "core/sound.h"
 
 namespace vistrel {
 
-// The sound files of a recording's events; played to their end by the session, empty for none.
-struct SessionSounds {
-  bool enabled = false;
-  std::wstring start;
-  std::wstring stop;
-  std::wstring pause;
-  std::wstring resume;
-};
-
-// A balloon's title and text, translated.
+// What the user is told: a balloon's title and text as msgids, translated where they are shown;
+// a "%s" in the text takes `detail` (the file's path, or why a recording failed).
 struct RecordingMessage {
   std::wstring title;
   std::wstring text;
+  std::wstring detail;
 };
 
 // What one tick asks of the session.
@@ -39,8 +36,9 @@ struct TickResult {
 };
 
 struct TickInfo {
-  std::int64_t recorded = 0;  // recording time now, in clock ticks (pauses excluded)
-  bool paused = false;        // true: nothing is recorded, the backend may only watch
+  std::int64_t recorded = 0;   // recording time now, in clock ticks (pauses excluded)
+  std::int64_t frequency = 1;  // clock ticks per second
+  bool paused = false;         // true: nothing is recorded, the backend may only watch
 };
 
 struct FinishResult {
@@ -51,16 +49,25 @@ struct FinishResult {
   };
   Outcome outcome = Outcome::kSaved;
   RecordingMessage failure;
+
+  static FinishResult Failed(RecordingMessage why) { return {Outcome::kFailed, std::move(why)}; }
 };
 
 class RecordingBackend {
  public:
-  virtual ~RecordingBackend() = default;
+  // What the session needs to know of a backend, fixed when it is made.
+  struct Facts {
+    const wchar_t* prefix = L"";    // of its log lines: "Recorder: ", "AudioRecorder: ", ...
+    RecordingSounds sounds;
+    bool canPause = false;
+    RecordingMessage saved;         // its detail becomes the file's path
+    RecordingMessage startFailed;
+  };
 
-  // Constant facts, readable from any thread.
-  virtual const wchar_t* LogPrefix() const = 0;  // "Recorder: ", "AudioRecorder: ", "GIF Recorder: "
-  virtual const SessionSounds& Sounds() const = 0;
-  virtual bool CanPause() const = 0;
+  explicit RecordingBackend(Facts facts) : facts_(std::move(facts)) {}
+  virtual ~RecordingBackend() = default;
+  // Readable from any thread.
+  const Facts& facts() const { return facts_; }
 
   // On the recording thread, in this order: ClaimOutput; Open (after a successful claim); then,
   // after a successful Open, Tick, Pause and Resume as the session decides and Finish once; after a
@@ -69,20 +76,23 @@ class RecordingBackend {
   // The output file created empty (its folder made when missing); empty when none could be made
   // (logged).
   virtual std::wstring ClaimOutput() = 0;
-  // Opens sources, encoders and the file; false when the recording cannot start (logged).
-  virtual bool Open(const std::wstring& path) = 0;
+  // Tells the user something while recording goes on (a changed capture method, a lost device).
+  using Notify = std::function<void(const RecordingMessage&)>;
+  // Opens sources, encoders and the file and starts capture; false when the recording cannot
+  // start (logged). `notify` stays usable until the backend is destroyed.
+  virtual bool Open(const std::wstring& path, const Notify& notify) = 0;
   virtual TickResult Tick(const TickInfo& info) = 0;
   // Stops capture; Resume starts it again (the session plays the sounds in between).
   virtual void Pause() = 0;
   virtual void Resume() = 0;
-  // Writes what is due up to `recorded` (the final recording time) and closes the file.
-  virtual FinishResult Finish(std::int64_t recorded, bool paused) = 0;
+  // Writes what is due up to the final recording time and closes the file; `end.paused` when the
+  // recording was stopped while paused (capture is stopped then).
+  virtual FinishResult Finish(const TickInfo& end) = 0;
   // Releases what a failed start left open; the session removes the file.
   virtual void Abort() = 0;
 
-  // The balloons for a saved file and a start that failed.
-  virtual RecordingMessage SavedMessage(const std::wstring& path) const = 0;
-  virtual RecordingMessage StartFailedMessage() const = 0;
+ private:
+  Facts facts_;
 };
 
 }  // namespace vistrel

@@ -14,6 +14,18 @@ namespace {
 // While paused the backend is still given a look this often (a window recorder watches the focus).
 constexpr std::chrono::milliseconds kPausedTickInterval{100};
 
+// A message for the log: the English text with its detail in place of "%s".
+std::wstring Describe(const RecordingMessage& message) {
+  std::wstring text = message.text;
+  const std::size_t at = text.find(L"%s");
+  if (at != std::wstring::npos) {
+    text.replace(at, 2, message.detail);
+  } else if (!message.detail.empty()) {
+    text += L" (" + message.detail + L")";
+  }
+  return text;
+}
+
 }  // namespace
 
 const wchar_t* PhaseName(RecordingPhase phase) {
@@ -72,7 +84,7 @@ bool RecordingSession::Start(std::unique_ptr<RecordingBackend> backend) {
   if (!backend) return false;
   std::lock_guard guard(lock_);
   const RecordingPhase phase = phase_.load();
-  const std::wstring prefix = backend->LogPrefix();
+  const std::wstring prefix = backend->facts().prefix;
   if (phase == RecordingPhase::kCountingDown || phase == RecordingPhase::kStarting) {
     LogMessage(prefix + L"[WARNING] A recording is already starting. Request ignored.");
     return false;
@@ -85,7 +97,7 @@ bool RecordingSession::Start(std::unique_ptr<RecordingBackend> backend) {
   // The thread of the last recording has done everything but return.
   if (thread_.joinable()) thread_.join();
   prefix_ = prefix;
-  canPause_ = backend->CanPause();
+  canPause_ = backend->facts().canPause;
   backend_ = std::move(backend);
   stopRequested_ = automatic_ = pausedByUser_ = false;
   finished_ = false;
@@ -100,7 +112,6 @@ bool RecordingSession::Start(std::unique_ptr<RecordingBackend> backend) {
     finishedSignal_.notify_all();
     return false;
   }
-  threadId_ = thread_.get_id();
   return true;
 }
 
@@ -171,27 +182,35 @@ std::wstring RecordingSession::LastSavedPath() const {
   return lastSaved_;
 }
 
-bool RecordingSession::Shutdown(std::chrono::milliseconds limit) {
-  std::unique_lock guard(lock_);
+std::wstring RecordingSession::OutputPath() const {
+  std::lock_guard guard(lock_);
+  return current_.empty() ? lastSaved_ : current_;
+}
+
+void RecordingSession::BeginShutdown() {
+  std::lock_guard guard(lock_);
   shuttingDown_ = true;
   switch (phase_.load()) {
     case RecordingPhase::kIdle:
+    case RecordingPhase::kStopping:
       break;
     case RecordingPhase::kCountingDown:
       // Should the countdown end before it hears of the cancel, the recording stops at once.
       stopRequested_ = true;
-      host_.CancelCountdown(threadId_);
+      host_.CancelCountdown();
       break;
     case RecordingPhase::kStarting:
       stopRequested_ = true;
-      break;
-    case RecordingPhase::kStopping:
       break;
     default:
       Log(L"Stop requested.");
       SetPhaseLocked(RecordingPhase::kStopping);
       break;
   }
+}
+
+bool RecordingSession::WaitFinished(std::chrono::milliseconds limit) {
+  std::unique_lock guard(lock_);
   const bool done = limit == std::chrono::milliseconds::max()
                         ? (finishedSignal_.wait(guard, [this] { return finished_; }), true)
                         : finishedSignal_.wait_for(guard, limit, [this] { return finished_; });
@@ -225,22 +244,35 @@ void RecordingSession::Run() {
   }
   if (record) {
     SetPhase(RecordingPhase::kStarting);
-    PlaySound(backend->Sounds().enabled ? backend->Sounds().start : std::wstring());
+    const RecordingSounds& sounds = backend->facts().sounds;
+    PlaySound(sounds.enabled ? sounds.start : std::wstring());
     const std::wstring path = backend->ClaimOutput();
-    if (!path.empty() && backend->Open(path)) {
+    {
+      std::lock_guard guard(lock_);
+      current_ = path;
+    }
+    const RecordingBackend::Notify notify = [this](const RecordingMessage& message) {
+      SessionHost::Event event;
+      event.type = SessionHost::Event::Type::kNotice;
+      event.message = message;
+      Log(L"Notice: " + Describe(message));
+      Emit(event);
+    };
+    if (!path.empty() && backend->Open(path, notify)) {
       RunRecording(*backend, path);
     } else {
       backend->Abort();
       if (!path.empty()) host_.RemoveFile(path);
       SessionHost::Event event;
       event.type = SessionHost::Event::Type::kFailed;
-      event.message = backend->StartFailedMessage();
-      Log(L"Failed: " + event.message.text);
+      event.message = backend->facts().startFailed;
+      Log(L"Failed: " + Describe(event.message));
       Emit(event);
     }
   }
   backend.reset();  // released on this thread, where its sources were opened
   std::lock_guard guard(lock_);
+  current_.clear();
   finished_ = true;
   SetPhaseLocked(RecordingPhase::kIdle);
   finishedSignal_.notify_all();
@@ -265,7 +297,7 @@ void RecordingSession::RunRecording(RecordingBackend& backend, const std::wstrin
       WaitForNextTick(phase, nextDue);
       continue;
     }
-    const TickResult result = backend.Tick(TickInfo{recorded, paused});
+    const TickResult result = backend.Tick(TickInfo{recorded, host_.Frequency(), paused});
     std::unique_lock guard(lock_);
     const RecordingPhase now = phase_.load();
     switch (result.action) {
@@ -304,7 +336,7 @@ void RecordingSession::RunRecording(RecordingBackend& backend, const std::wstrin
 }
 
 bool RecordingSession::ApplyPauseRequest(RecordingBackend& backend, RecordingPhase phase) {
-  const SessionSounds& sounds = backend.Sounds();
+  const RecordingSounds& sounds = backend.facts().sounds;
   bool automatic = false;
   {
     std::lock_guard guard(lock_);
@@ -348,21 +380,22 @@ void RecordingSession::Finish(RecordingBackend& backend, const std::wstring& pat
   std::swprintf(seconds, 64, L"Recorded %.3f s.",
                 static_cast<double>(recorded) / static_cast<double>(std::max<std::int64_t>(host_.Frequency(), 1)));
   Log(seconds);
-  const FinishResult result = backend.Finish(recorded, paused);
-  const SessionSounds& sounds = backend.Sounds();
+  const FinishResult result = backend.Finish(TickInfo{recorded, host_.Frequency(), paused});
+  const RecordingSounds& sounds = backend.facts().sounds;
   if (sounds.enabled) PlaySound(sounds.stop);
   SessionHost::Event event;
   event.path = path;
   if (failure || result.outcome == FinishResult::Outcome::kFailed) {
     event.type = SessionHost::Event::Type::kFailed;
     event.message = failure ? *failure : result.failure;
-    Log(L"Failed: " + event.message.text);
+    Log(L"Failed: " + Describe(event.message));
   } else if (result.outcome == FinishResult::Outcome::kDiscarded) {
     host_.RemoveFile(path);
     return;
   } else {
     event.type = SessionHost::Event::Type::kSaved;
-    event.message = backend.SavedMessage(path);
+    event.message = backend.facts().saved;
+    event.message.detail = path;
     Log(L"Saved: " + path);
     std::lock_guard guard(lock_);
     lastSaved_ = path;

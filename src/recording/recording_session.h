@@ -65,7 +65,7 @@ class SessionHost {
   // Runs the countdown on the calling (recording) thread; CancelCountdown, from another thread,
   // makes a running one return kCancelled.
   virtual CountdownOutcome RunCountdown() = 0;
-  virtual void CancelCountdown(std::thread::id countingThread) = 0;
+  virtual void CancelCountdown() = 0;
   virtual void PlaySoundSync(const std::wstring& file) = 0;
   virtual void RemoveFile(const std::wstring& path) = 0;
 
@@ -105,10 +105,17 @@ class RecordingSession {
   RecordingPhase phase() const { return phase_.load(); }
   // The last file saved (kept after the recording, for "show me the file").
   std::wstring LastSavedPath() const;
+  // The file being recorded, or else the last one saved.
+  std::wstring OutputPath() const;
 
-  // At exit: stops the recording (cancelling a countdown) and waits up to `limit` for it to be
-  // finished. True when nothing is left running.
-  bool Shutdown(std::chrono::milliseconds limit);
+  // At exit: stops the recording (cancelling a countdown); nothing starts any more. Then
+  // WaitFinished waits up to `limit` for it to be finished: true when nothing is left running.
+  void BeginShutdown();
+  bool WaitFinished(std::chrono::milliseconds limit);
+  bool Shutdown(std::chrono::milliseconds limit) {
+    BeginShutdown();
+    return WaitFinished(limit);
+  }
 
  private:
   void Run();
@@ -137,9 +144,9 @@ class RecordingSession {
   bool pausedByUser_ = false;
   bool shuttingDown_ = false;
   std::wstring lastSaved_;
+  std::wstring current_;  // the file of the recording under way
   PauseClock clock_;  // the recording thread's
   std::thread thread_;
-  std::thread::id threadId_;
   bool finished_ = true;  // the recording thread has done all it will do
   std::condition_variable finishedSignal_;
 };

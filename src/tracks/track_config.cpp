@@ -186,11 +186,6 @@ std::wstring MultiTrackFilePathFor(const std::wstring& configPath) {
   return folder + kMultiTrackFileName;
 }
 
-MultiTrackConfig& MultiTrackConfig::Instance() {
-  static MultiTrackConfig instance;
-  return instance;
-}
-
 bool MultiTrackConfig::LoadJson(std::string_view json) {
   const Json root = Json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
   // Each switch is stored as soon as it is read, so one read before a fault keeps its new value.

@@ -54,11 +54,6 @@ std::wstring MultiTrackFilePathFor(const std::wstring& configPath);
 
 class MultiTrackConfig {
  public:
-  // The process-wide configuration, created on first call with both switches off and no tracks.
-  // It takes no lock: callers that walk Tracks() while another thread may Load copy what they
-  // need first.
-  static MultiTrackConfig& Instance();
-
   // multy_tracs.json beside config.ini (track_file.cpp). Load falls back to the default track
   // silently when the file is missing or unusable and never writes the file; Save fails silently.
   void Load();
@@ -83,9 +78,8 @@ class MultiTrackConfig {
 
   bool IsMultiTrackEnabled() const { return multiTrackEnabled_; }
   bool UseSameSourcesInSingleMode() const { return useSameSourcesInSingleMode_; }
-  // Set a switch and Save at once (track_file.cpp).
-  void SetMultiTrackEnabled(bool enabled);
-  void SetUseSameSourcesInSingleMode(bool use);
+  void SetMultiTrackEnabled(bool enabled) { multiTrackEnabled_ = enabled; }
+  void SetUseSameSourcesInSingleMode(bool use) { useSameSourcesInSingleMode_ = use; }
 
   // In file order, which is the recording order. Whoever changes the list calls Save.
   std::vector<TrackConfig>& Tracks() { return tracks_; }

@@ -56,14 +56,4 @@ void MultiTrackConfig::Load() { LoadFile(GetMultiTrackConfigPath()); }
 
 void MultiTrackConfig::Save() const { SaveFile(GetMultiTrackConfigPath()); }
 
-void MultiTrackConfig::SetMultiTrackEnabled(bool enabled) {
-  multiTrackEnabled_ = enabled;
-  Save();
-}
-
-void MultiTrackConfig::SetUseSameSourcesInSingleMode(bool use) {
-  useSameSourcesInSingleMode_ = use;
-  Save();
-}
-
 }  // namespace vistrel

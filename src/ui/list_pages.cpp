@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "config/hotkeys.h"
 #include "core/log.h"
 #include "core/sound.h"
@@ -104,7 +103,7 @@ void ChangeSelectedHotkey(HWND page) {
   // While the capture control waits for the combination, no hotkey may take it away.
   const bool unregistered = UnregisterHotkeysUnlessPaused();
   if (unregistered) LogMessage(L"Hotkeys temporarily unregistered for setting new one.");
-  const INT_PTR result = DialogBoxParamW(App().instance, MAKEINTRESOURCEW(IDD_CHANGE_HOTKEY), page,
+  const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CHANGE_HOTKEY), page,
                                          ChangeHotkeyProc, row);
   if (result == IDOK) SetListText(list, row, 1, HotkeyToText(*FeatureBinding(row)));
   if (unregistered) {

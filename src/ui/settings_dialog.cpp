@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/messages.h"
 #include "config/hotkeys.h"
 #include "config/settings.h"
 #include "core/handles.h"
@@ -42,6 +40,8 @@ class ComSession {
 };
 
 struct DialogState {
+  SettingsDialogHost host;
+  HWND window = nullptr;
   int currentPage = 0;
   std::array<HWND, kSettingsPageCount> pages{};
   AppConfig working;
@@ -98,8 +98,7 @@ void ActivateLanguageQuietly(const std::wstring& setting) {
 }
 
 void PostLanguageChanged() {
-  HWND core = App().coreWindow.load();
-  if (core) PostMessageW(core, WM_LANGUAGE_CHANGED, 0, 0);
+  if (State().host.languageChanged) State().host.languageChanged();
 }
 
 // --- Option lists ---------------------------------------------------------------------------
@@ -257,7 +256,7 @@ void OnLanguageSelected(HWND combo) {
   State().working.Language = *value;
   ActivateLanguageQuietly(*value);
   State().languageChanged = true;
-  ApplySettingsDialogTexts(App().settingsDialog);
+  ApplySettingsDialogTexts(State().window);
   PostLanguageChanged();
 }
 
@@ -345,7 +344,7 @@ void CreatePages(HWND dialog) {
   }
   for (int i = 0; i < kSettingsPageCount; ++i) {
     State().pages[static_cast<size_t>(i)] = CreateDialogParamW(
-        App().instance, MAKEINTRESOURCEW(kSettingsPages[static_cast<size_t>(i)].templateId), dialog,
+        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kSettingsPages[static_cast<size_t>(i)].templateId), dialog,
         PageProcedure(i), 0);
   }
 }
@@ -370,7 +369,7 @@ void OpenFirstTime() {
 
 BOOL OnInitDialog(HWND dialog) {
   DialogState& state = State();
-  App().settingsDialog = dialog;
+  state.window = dialog;
   state.working = LiveConfig();
   state.languageChanged = false;
   OpenFirstTime();
@@ -415,7 +414,7 @@ void OnDestroy() {
   DialogState& state = State();
   ForgetComboValues(Control(kPageGeneral, IDC_LANGUAGE));
   state.pages = {};
-  App().settingsDialog = nullptr;
+  state.window = nullptr;
   state.com.reset();
 }
 
@@ -476,32 +475,32 @@ void SetTreeLabels(HWND tree) {
 AppConfig& SettingsWorkingCopy() { return State().working; }
 
 bool UnregisterHotkeysUnlessPaused() {
-  HWND core = App().coreWindow.load();
-  if (!core || App().hotkeysPaused) return false;
-  UnregisterAllHotkeys(core);
-  return true;
+  const SettingsDialogHost& host = State().host;
+  return host.suspendHotkeys && host.suspendHotkeys();
 }
 
 void RegisterHotkeysUnlessPaused(const AppConfig& config) {
-  HWND core = App().coreWindow.load();
-  if (core && !App().hotkeysPaused) RegisterAllHotkeys(core, config);
+  const SettingsDialogHost& host = State().host;
+  if (host.restoreHotkeys) host.restoreHotkeys(config);
 }
 
-void ShowSettingsDialog() {
-  AppState& app = App();
-  if (app.settingsDialog) {
-    SetForegroundWindow(app.settingsDialog);
-    SetActiveWindow(app.settingsDialog);
+HWND SettingsDialogWindow() { return State().window; }
+
+void ShowSettingsDialog(const SettingsDialogHost& host) {
+  DialogState& state = State();
+  if (state.window) {
+    SetForegroundWindow(state.window);
+    SetActiveWindow(state.window);
     return;
   }
-  State().com.emplace();
-  State().currentPage = 0;
-  HWND dialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_SETTINGS), app.coreWindow.load(),
+  state.host = host;
+  state.com.emplace();
+  state.currentPage = 0;
+  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS), host.owner,
                                    SettingsDialogProc, 0);
   if (!dialog) {
-    HWND core = app.coreWindow.load();
-    if (core && !app.hotkeysPaused) RegisterHotkeys(core);
-    State().com.reset();
+    RegisterHotkeysUnlessPaused(LiveConfig());
+    state.com.reset();
     return;
   }
   ShowWindow(dialog, SW_SHOW);

@@ -4,10 +4,27 @@
 
 #include <windows.h>
 
+#include <functional>
+
+#include "config/app_config.h"
+
 namespace vistrel {
 
+// What the dialog asks of the program around it; every call is on the UI thread.
+struct SettingsDialogHost {
+  HWND owner = nullptr;                   // null at the first start, before the program's windows
+  std::function<void()> languageChanged;  // the interface language changed (the tray follows)
+  // While a new combination is being caught: removes the registered hotkeys unless the user has
+  // paused them, and says whether it did; restoreHotkeys registers a record's unless paused.
+  std::function<bool()> suspendHotkeys;
+  std::function<void(const AppConfig&)> restoreHotkeys;
+};
+
 // Opens the dialog, or brings the open one to the front.
-void ShowSettingsDialog();
+void ShowSettingsDialog(const SettingsDialogHost& host);
+
+// The open dialog, for the message loop's dialog filter; null when none is open.
+HWND SettingsDialogWindow();
 
 // Sets every translated text of the open dialog and refills its option lists (at opening and
 // after a language change).

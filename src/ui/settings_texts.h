@@ -11,11 +11,9 @@
 #include <string_view>
 
 #include "config/app_config.h"
+#include "i18n/msgid.h"
 
 namespace vistrel {
-
-// Marks a msgid for extraction without translating it (translation happens where it is shown).
-constexpr const wchar_t* N_(const wchar_t* msgid) { return msgid; }
 
 struct ControlText {
   int id;

@@ -10,6 +10,7 @@
 #include "resource.h"
 #include "tracks/device_list.h"
 #include "tracks/track_config.h"
+#include "tracks/track_store.h"
 #include "ui/combo_values.h"
 #include "ui/track_dialog_texts.h"
 
@@ -168,7 +169,8 @@ void AddColumn(HWND list, int index, const wchar_t* msgid, int width) {
 void FillTrackList(HWND dialog) {
   HWND list = TrackList(dialog);
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-  const std::vector<TrackConfig>& tracks = MultiTrackConfig::Instance().Tracks();
+  const MultiTrackConfig config = TrackStore::Instance().Snapshot();
+  const std::vector<TrackConfig>& tracks = config.Tracks();
   for (size_t i = 0; i < tracks.size(); ++i) {
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM;
@@ -193,8 +195,7 @@ void UpdateControls(HWND dialog) {
   Enable(dialog, IDC_SAME_SOURCES, state.sameSourcesEnabled);
 }
 
-// The configuration index of the selected row, or -1. The list may be stale when a recorder has
-// reloaded the file under the dialog, so the index is checked against the list.
+// The configuration index of the selected row, or -1.
 int SelectedTrack(HWND dialog) {
   HWND list = TrackList(dialog);
   const auto row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
@@ -204,46 +205,44 @@ int SelectedTrack(HWND dialog) {
   item.iItem = row;
   if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return -1;
   const auto index = static_cast<size_t>(item.lParam);
-  return index < MultiTrackConfig::Instance().Tracks().size() ? static_cast<int>(index) : -1;
+  return index < TrackStore::Instance().Snapshot().Tracks().size() ? static_cast<int>(index) : -1;
 }
 
 void AddTrack(HWND dialog) {
   TrackConfig track;  // a new track: no name, no guid, Mixed, full volumes
   if (!RunEditor(dialog, track)) return;
-  MultiTrackConfig& config = MultiTrackConfig::Instance();
-  config.Tracks().push_back(track);
-  config.Save();
+  TrackStore::Instance().Edit([&](MultiTrackConfig& config) { config.Tracks().push_back(track); });
   FillTrackList(dialog);
 }
 
 void EditTrack(HWND dialog) {
   const int index = SelectedTrack(dialog);
   if (index < 0) return;
-  MultiTrackConfig& config = MultiTrackConfig::Instance();
-  // The editor works on a copy, so that a recorder reloading the file meanwhile cannot pull the
-  // track out from under it; the result goes back to the same place.
-  TrackConfig track = config.Tracks()[static_cast<size_t>(index)];
+  // The editor works on a copy; the result goes back to the same place.
+  TrackConfig track = TrackStore::Instance().Snapshot().Tracks()[static_cast<size_t>(index)];
   if (!RunEditor(dialog, track)) return;
-  if (static_cast<size_t>(index) < config.Tracks().size()) config.Tracks()[static_cast<size_t>(index)] = track;
-  config.Save();
+  TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+    if (static_cast<size_t>(index) < config.Tracks().size()) config.Tracks()[static_cast<size_t>(index)] = track;
+  });
   FillTrackList(dialog);
 }
 
 void DeleteTrack(HWND dialog) {
   const int index = SelectedTrack(dialog);
   if (index < 0) return;
-  MultiTrackConfig& config = MultiTrackConfig::Instance();
-  std::vector<TrackConfig>& tracks = config.Tracks();
-  const std::wstring guid = tracks[static_cast<size_t>(index)].guid;
-  std::erase_if(tracks, [&](const TrackConfig& track) { return track.guid == guid; });
-  config.Save();
+  TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+    std::vector<TrackConfig>& tracks = config.Tracks();
+    if (static_cast<size_t>(index) >= tracks.size()) return;
+    const std::wstring guid = tracks[static_cast<size_t>(index)].guid;
+    std::erase_if(tracks, [&](const TrackConfig& track) { return track.guid == guid; });
+  });
   FillTrackList(dialog);
 }
 
 BOOL InitTracksDialog(HWND dialog) {
   g_tracksDialog = dialog;
   SetTexts(dialog, IDD_TRACKS, kTracksCaption);
-  const MultiTrackConfig& config = MultiTrackConfig::Instance();
+  const MultiTrackConfig config = TrackStore::Instance().Snapshot();
   CheckDlgButton(dialog, IDC_MULTI_TRACK_ENABLED, config.IsMultiTrackEnabled() ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, IDC_SAME_SOURCES, config.UseSameSourcesInSingleMode() ? BST_CHECKED : BST_UNCHECKED);
   HWND list = TrackList(dialog);
@@ -263,11 +262,15 @@ INT_PTR CALLBACK TracksDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       if (HIWORD(wParam) != BN_CLICKED) return FALSE;
       switch (LOWORD(wParam)) {
         case IDC_MULTI_TRACK_ENABLED:
-          MultiTrackConfig::Instance().SetMultiTrackEnabled(Checked(dialog, IDC_MULTI_TRACK_ENABLED));
+          TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+            config.SetMultiTrackEnabled(Checked(dialog, IDC_MULTI_TRACK_ENABLED));
+          });
           UpdateControls(dialog);
           return TRUE;
         case IDC_SAME_SOURCES:
-          MultiTrackConfig::Instance().SetUseSameSourcesInSingleMode(Checked(dialog, IDC_SAME_SOURCES));
+          TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+            config.SetUseSameSourcesInSingleMode(Checked(dialog, IDC_SAME_SOURCES));
+          });
           UpdateControls(dialog);
           return TRUE;
         case IDC_ADD_TRACK:

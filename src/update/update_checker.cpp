@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/maker.h"
+#include "core/maker.h"
 #include "core/handles.h"
 #include "core/log.h"
 #include "i18n/tr.h"
@@ -24,9 +24,6 @@ struct InternetHandleTraits {
   static void Close(Handle h) { InternetCloseHandle(h); }
 };
 using UniqueInternet = UniqueHandle<InternetHandleTraits>;
-
-// Marks a msgid for extraction; it is translated where it is shown.
-constexpr const wchar_t* N_(const wchar_t* msgid) { return msgid; }
 
 // Long enough for a slow server, short enough that a dead network does not keep a thread forever.
 constexpr DWORD kTimeoutMs = 15000;

@@ -28,6 +28,9 @@ WM_SHOW_SETTINGS = 0x8001
 WM_LANGUAGE_CHANGED = 0x800B
 WM_PING = 0x8014
 
+# The recorders' log prefixes.
+VIDEO, AUDIO, GIF = 'Recorder: ', 'AudioRecorder: ', 'GIF Recorder: '
+
 LOG_LINE = re.compile(r'^\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\] (.*)$')
 
 
@@ -249,6 +252,25 @@ class Vistrel:
                 return True
             time.sleep(0.05)
         return False
+
+    def mark(self) -> int:
+        """The log's length now: lines from here on are what an action that follows caused."""
+        return len(self.log())
+
+    def wait_line(self, line: str, since: int = 0, timeout: float = 15) -> bool:
+        """Waits until the log holds exactly `line` at or after index `since`."""
+        deadline = time.monotonic() + timeout
+        while True:
+            if line in self.log_texts()[since:]:
+                return True
+            if time.monotonic() >= deadline:
+                return False
+            time.sleep(0.05)
+
+    def wait_state(self, prefix: str, state: str, since: int = 0, timeout: float = 30) -> bool:
+        """Waits until a recorder (by its log prefix) has entered `state` ("RECORDING", "PAUSED",
+        "IDLE", ...) at or after log index `since`."""
+        return self.wait_line(f'{prefix}State changed to {state}.', since, timeout)
 
     def recorded(self, prefix: str) -> list[float]:
         """The recording times, in seconds, that a recorder (by its log prefix) has reported for the

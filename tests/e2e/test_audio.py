@@ -8,7 +8,7 @@ import wave
 import numpy as np
 import pytest
 
-from harness import BIN, SinkRecorder, SinkTone, wait_balloon, wait_files, write_config
+from harness import AUDIO, BIN, SinkRecorder, SinkTone, wait_balloon, wait_files, write_config
 
 START_STOP = 'ctrl+alt+shift+f7'
 PAUSE_RESUME = 'ctrl+alt+shift+f8'
@@ -40,30 +40,39 @@ def sound_seconds(name):
         return w.getnframes() / w.getframerate()
 
 
-def record(app, driver, seconds, pause=None):
+def press(app, driver, keys, state, timeout=30):
+    """Presses a hotkey and waits for the audio recorder to enter `state` because of it."""
+    since = app.mark()
+    assert driver.keys(keys)
+    assert app.wait_state(AUDIO, state, since, timeout), f'{keys}: no {state}'
+
+
+def record(app, driver, seconds, pause=None, stop_paused=False):
     """Starts a recording, keeps it running for `seconds` of recording time (plus an optional
-    pause of `pause` seconds in the middle) and stops it. Returns the recording time the file
-    should have: the wall time, less the pause from its key press to the end of the resume sound
-    (capture restarts after the sound, so that it is not recorded)."""
-    assert driver.keys(START_STOP)
-    assert app.wait_log('Recording is now active.', timeout=20)
+    pause of `pause` seconds in the middle, or at the end with `stop_paused`) and stops it.
+    Returns the recording time the file should have: the wall time, less the pause from its key
+    press to the end of the resume sound (capture restarts after the sound, so that it is not
+    recorded)."""
+    press(app, driver, START_STOP, 'RECORDING')
     began = time.monotonic()
     paused = 0.0
     if pause:
-        time.sleep(seconds / 2)
+        time.sleep(seconds if stop_paused else seconds / 2)
         pressed = time.monotonic()
-        assert driver.keys(PAUSE_RESUME)
-        assert app.wait_log('AudioRecorder: Now paused.')
+        press(app, driver, PAUSE_RESUME, 'PAUSED')
         time.sleep(max(0.0, pause - (time.monotonic() - pressed)))
-        assert driver.keys(PAUSE_RESUME)
-        paused = time.monotonic() - pressed + sound_seconds('rec_resume.wav')
-        assert app.wait_log('AudioRecorder: Now recording.')
-        time.sleep(seconds / 2)
+        if stop_paused:
+            paused = time.monotonic() - pressed
+        else:
+            press(app, driver, PAUSE_RESUME, 'RECORDING')
+            paused = time.monotonic() - pressed + sound_seconds('rec_resume.wav')
+            time.sleep(seconds / 2)
     else:
         time.sleep(seconds)
+    since = app.mark()
     assert driver.keys(START_STOP)
     ended = time.monotonic()
-    assert app.wait_log('AudioRecorder: Cleanup finished.', timeout=20)
+    assert app.wait_state(AUDIO, 'IDLE', since)
     return ended - began - paused
 
 
@@ -99,7 +108,7 @@ def test_microphone_recording_in_each_format(app, prefix, audio_dir, driver, aud
     assert int(stream['sample_rate']) == 48000
     assert stream['channels'] == 2
     duration = float(info['format']['duration'])
-    recorded = app.recorded('AudioRecorder: ')[-1]
+    recorded = app.recorded(AUDIO)[-1]
     # The file holds what the recorder timed; the recorder timed what the user did.
     assert abs(duration - recorded) < 0.1, (duration, recorded)
     assert abs(recorded - wall) < 1.0, (recorded, wall)
@@ -120,7 +129,7 @@ def test_folder_outside_the_ansi_code_page(app, prefix, audio_dir, driver):
     record(app, driver, 2.0)
     files = wait_files(folder, 1, 'AudioRecording_*.m4a')
     assert len(files) == 1
-    assert abs(float(probe(files[0])['format']['duration']) - app.recorded('AudioRecorder: ')[-1]) < 0.1
+    assert abs(float(probe(files[0])['format']['duration']) - app.recorded(AUDIO)[-1]) < 0.1
     assert any(t.endswith(files[0].name) and 'Записи Ωμέγα 録音' in t for t in app.log_texts())
 
 
@@ -128,9 +137,21 @@ def test_pause_leaves_no_gap_and_is_heard(app, prefix, audio_dir, driver):
     start_app(app, prefix, audio_dir, AudioFormat=2)
     with SinkRecorder() as sounds:
         expected = record(app, driver, 4.0, pause=3.0)
-    files = wait_files(audio_dir, 1, '*.wav')
+    check_no_gap(app, audio_dir, expected)
+    assert sounds.loud_seconds() > 1.0, 'start, pause, resume and stop sounds'
+
+
+def test_a_stop_while_paused_leaves_the_pause_out(app, prefix, audio_dir, driver):
+    start_app(app, prefix, audio_dir, AudioFormat=1)
+    expected = record(app, driver, 3.0, pause=4.0, stop_paused=True)
+    check_no_gap(app, audio_dir, expected, '*.m4a')
+
+
+def check_no_gap(app, audio_dir, expected, pattern='*.wav'):
+    """The file holds the recorded time only, and the tone all the way through."""
+    files = wait_files(audio_dir, 1, pattern)
     duration = float(probe(files[0])['format']['duration'])
-    recorded = app.recorded('AudioRecorder: ')[-1]
+    recorded = app.recorded(AUDIO)[-1]
     assert abs(duration - recorded) < 0.1, (duration, recorded)
     assert abs(recorded - expected) < 1.0, (recorded, expected)
     samples = decoded(files[0])
@@ -138,7 +159,6 @@ def test_pause_leaves_no_gap_and_is_heard(app, prefix, audio_dir, driver):
     windows = samples[: len(samples) // 4800 * 4800].reshape(-1, 4800)
     rms = np.sqrt((windows ** 2).mean(axis=1))
     assert (rms[1:-1] > 0.05).all(), rms
-    assert sounds.loud_seconds() > 1.0, 'start, pause, resume and stop sounds'
 
 
 def test_unknown_format_fails_before_any_file(app, prefix, audio_dir, driver):
@@ -146,7 +166,7 @@ def test_unknown_format_fails_before_any_file(app, prefix, audio_dir, driver):
     assert driver.keys(START_STOP)
     assert app.wait_log('InitAudioEncoder: Could not find a suitable encoder for the selected format.', timeout=20)
     assert wait_balloon(driver, 'Audio Recording Failed', 'Could not start the audio recorder.')
-    assert app.wait_log('AudioRecorder: Cleanup finished.')
+    assert app.wait_state(AUDIO, 'IDLE')
     assert not audio_dir.exists() or list(audio_dir.iterdir()) == []
 
 
@@ -180,9 +200,8 @@ def test_second_start_during_the_countdown_is_refused(app, prefix, audio_dir, dr
     assert driver.wait_window('CountdownWindowClass')
     assert driver.keys(START_STOP)
     assert app.wait_log('AudioRecorder: [WARNING] A recording is already starting. Request ignored.')
-    assert app.wait_log('Recording is now active.', timeout=20)
-    assert driver.keys(START_STOP)
-    assert app.wait_log('AudioRecorder: Cleanup finished.', timeout=20)
+    assert app.wait_state(AUDIO, 'RECORDING', timeout=20)
+    press(app, driver, START_STOP, 'IDLE')
     assert len(wait_files(audio_dir, 1, '*.wav')) == 1
     assert app.log_texts().count('AudioRecorder: Standard mode is enabled.') == 1
 
@@ -224,13 +243,13 @@ def test_multi_track_writes_one_stream_per_source_in_track_order(app, prefix, au
     files = wait_files(audio_dir, 1, 'Mixed_AudioRecording_*.m4a')
     assert len(files) == 1
     texts = app.log_texts()
-    if 'AudioRecorder: [ERROR] Failed to initialize audio output source for track: Speakers' not in texts:
+    if 'AudioRecorder: [ERROR] Failed to initialize audio output stream for track: Speakers' not in texts:
         pytest.skip('this system records loopback endpoints')  # then the file has more streams
     streams = probe(files[0])['streams']
     # The unplugged endpoint falls back to the default microphone, like a single-track recording.
     assert [s['codec_name'] for s in streams] == ['aac', 'aac', 'aac']
     durations = [float(s['duration']) for s in streams]
-    recorded = app.recorded('AudioRecorder: ')[-1]
+    recorded = app.recorded(AUDIO)[-1]
     assert max(durations) - min(durations) < 0.05, durations
     assert abs(durations[0] - recorded) < 0.1, (durations, recorded)
     assert abs(recorded - wall) < 1.0, (recorded, wall)

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from harness import (DriverWindow, display_picture, mouse_move, tooltips, wait_balloon, wait_files, wait_until,
+from harness import (GIF, DriverWindow, display_picture, mouse_move, tooltips, wait_balloon, wait_files, wait_until,
                      write_config)
 
 START_STOP = 'ctrl+shift+f10'
@@ -98,6 +98,13 @@ def start(app, prefix, gifs, **options):
     assert app.wait_log('Registering hotkeys from provided config.')
 
 
+def lasting(delays) -> bool:
+    """Every frame is shown at least a tenth of a second, as long as it lasted, except the last,
+    which lasts until the recording ended."""
+    return bool(delays) and all(d is not None and d >= 10 for d in delays[:-1]) and \
+        delays[-1] is not None and delays[-1] >= 1
+
+
 def wait_recording(app, count=1, timeout=20):
     """Waits for the `count`th record loop in the log to begin (after the countdown); returns the
     moment it was seen."""
@@ -116,7 +123,7 @@ def wait_count(app, line, count, timeout):
 
 
 def wait_stopped(app, count=1, timeout=30):
-    return wait_count(app, 'GIF Recorder: Stopped.', count, timeout)
+    return wait_count(app, 'GIF Recorder: State changed to IDLE.', count, timeout)
 
 
 def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix, gifs, driver):
@@ -141,17 +148,17 @@ def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix
         assert driver.keys(START_STOP)
         assert wait_stopped(app, 2)
 
-    timed = app.recorded('GIF Recorder: ')[0]
+    timed = app.recorded(GIF)[0]
     assert abs(timed - recorded) < 1.0, (timed, recorded)
     texts = app.log_texts()
-    assert 'Generated save path: ' + prefix.windows_path(path) in texts
-    assert 'GIF Recorder: Stop requested by user.' in texts
+    assert 'GIF Recorder: Generated final GIF path: ' + prefix.windows_path(path) in texts
+    assert 'GIF Recorder: Stop requested.' in texts
     gif = parse_gif(path)
     assert (right - left, bottom - top) == (301, 201)
     assert (gif.width, gif.height) == (300, 200), 'odd sizes are cut to even ones'
     # Each frame is shown for as long as it lasted (a tenth of a second unless the machine was
     # slow), and together they last the recording: five seconds, and at most one frame more.
-    assert all(d is not None and d >= 10 for d in gif.delays), gif.delays
+    assert lasting(gif.delays), gif.delays
     assert abs(sum(gif.delays) / 100 - timed) <= 0.05, (sum(gif.delays), timed)
     assert 5.0 <= timed <= 5.0 + max(gif.delays) / 100 + 0.05, (timed, gif.delays)
     assert len(gif.delays) >= 10, gif.delays
@@ -180,7 +187,7 @@ def test_switching_windows_ends_a_window_recording_with_a_valid_gif(app, prefix,
     gif = parse_gif(files[0])
     assert (gif.width, gif.height) == (400, 300)
     assert len(gif.delays) >= 10
-    assert all(d is not None and d >= 10 for d in gif.delays), gif.delays
+    assert lasting(gif.delays), gif.delays
     assert gif.loop_count == 0
     assert tuple(frame(files[0], len(gif.delays) // 2)[200, 200]) == (0xCC, 0x33, 0x00)
     assert wait_balloon(driver, 'GIF Recording Saved', f'GIF saved to: {prefix.windows_path(files[0])}')
@@ -190,7 +197,7 @@ def record_screen(app, prefix, gifs, driver, include_cursor, tmp_path):
     """A two-second screen recording, started from the tray, with the pointer (an arrow) over a red
     window. Returns the GIF, moved to tmp_path. The log goes on from earlier runs, so the recording
     is known by the number of its lines."""
-    number = app.log_texts().count('GIF Recorder: Stopped.') + 1
+    number = app.log_texts().count('GIF Recorder: State changed to IDLE.') + 1
     start(app, prefix, gifs, GifOptions={'GifMode': 2, 'GifDuration': 2},
           General={'IncludeCursor': include_cursor}, Devices={'ScreenID': '\\\\.\\DISPLAY9'})
     with DriverWindow('window', 'GIF red', '400', '200', '400', '300', 'ff0000', '60'):
@@ -215,7 +222,7 @@ def test_screen_mode_falls_back_to_the_primary_monitor_and_honours_include_curso
     for path in (with_cursor, without_cursor):
         gif = parse_gif(path)
         assert (gif.width, gif.height) == (1920, 1080)
-        assert gif.delays and all(d is not None and d >= 10 for d in gif.delays), gif.delays
+        assert lasting(gif.delays), gif.delays
         # Slow frames are marked with their real length: together they cover the two seconds.
         assert 200 <= sum(gif.delays) <= 200 + max(gif.delays), gif.delays
         assert gif.loop_count == 0
@@ -245,7 +252,7 @@ def test_counter_shows_elapsed_time_and_the_tray_shows_the_recording(app, prefix
     assert (counter.sum(axis=2) == 0).sum() > 200, 'black text cells'
     assert (counter.min(axis=2) == 255).sum() > 30, 'white figures'
     assert 'Vistrel (Recording)' in tips, tips
-    assert 'GIF Recorder: Stop requested by user.' in app.log_texts()
+    assert 'GIF Recorder: Stop requested.' in app.log_texts()
     deadline = time.monotonic() + 10
     while 'Vistrel' not in tooltips(driver) and time.monotonic() < deadline:
         time.sleep(0.3)
@@ -254,5 +261,5 @@ def test_counter_shows_elapsed_time_and_the_tray_shows_the_recording(app, prefix
     files = wait_files(gifs, 1, '*.gif')
     gif = parse_gif(files[0])
     # Frames slowed down by the screenshot above say how long they really lasted.
-    assert all(d >= 10 for d in gif.delays), gif.delays
-    assert abs(sum(gif.delays) / 100 - app.recorded('GIF Recorder: ')[-1]) <= 0.05, gif.delays
+    assert lasting(gif.delays), gif.delays
+    assert abs(sum(gif.delays) / 100 - app.recorded(GIF)[-1]) <= 0.05, gif.delays

@@ -7,8 +7,6 @@ import pytest
 
 from harness import (BIN, WM_LANGUAGE_CHANGED, SinkRecorder, tooltips, wait_until, write_config)
 
-WM_RECORDING_STATE = 0x0403
-
 WM_COMMAND_PAUSE_HOTKEYS = 40005
 CMD_EXIT = 40007
 
@@ -42,7 +40,7 @@ def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
         ('ctrl+alt+shift+f7', 'AudioRecorder: Standard mode is enabled.',
          lambda _: app.wait_log('AudioRecorder: No audio sources available or selected. Cannot record.', 20)),
         ('ctrl+shift+f10', 'GIF Recorder: Initialization successful. Starting record loop.',
-         lambda _: app.wait_log('GIF Recorder: Stopped.', 20)),
+         lambda before: app.wait_state('GIF Recorder: ', 'IDLE', before, 20)),
         ('ctrl+alt+shift+f10', None, cancel_settings),
         ('ctrl+alt+shift+f11', None, close_tracks),
     ]
@@ -66,10 +64,10 @@ def test_every_default_hotkey_reaches_its_action(app, prefix, driver):
 
 def stop_video(app, driver):
     """Stops the video recording that the video hotkey starts, once it runs."""
-    def stop(_):
-        return (app.wait_log('Recorder: All initializations successful. Recording is now active.', 20)
+    def stop(before):
+        return (app.wait_state('Recorder: ', 'RECORDING', before, 20)
                 and driver.keys('ctrl+alt+shift+f5')
-                and app.wait_log('Recorder: Cleanup and state reset finished.', 20))
+                and app.wait_state('Recorder: ', 'IDLE', before, 20))
     return stop
 
 
@@ -251,15 +249,19 @@ def wait_tooltip(driver, text, timeout=10.0):
     return False
 
 
-def test_tray_tooltip_follows_the_language(app, prefix, driver):
-    write_config(prefix, config())
+def test_tray_tooltip_follows_the_language_and_the_recordings(app, prefix, driver):
+    write_config(prefix, config(GifOptions={'GifMode': 0, 'GifDuration': 1, 'PlayGifEventSounds': 0}))
     app.start(env={'LC_ALL': 'ar_EG.UTF-8', 'LANG': 'ar_EG.UTF-8'})
     assert app.wait_log('Translator active language is now: ')
     assert active_language(app).endswith('(code: ar)')
     arabic = 'فيستريل'
     assert wait_tooltip(driver, arabic), tooltips(driver)
-    # A recording-state change names the program untranslated ...
-    assert app.post_core(WM_RECORDING_STATE)
+    # A recording shows in the tooltip; its end names the program untranslated ...
+    since = app.mark()
+    assert driver.keys('ctrl+shift+f10')
+    assert app.wait_state('GIF Recorder: ', 'RECORDING', since)
+    assert wait_tooltip(driver, 'Vistrel (Recording)'), tooltips(driver)
+    assert app.wait_state('GIF Recorder: ', 'IDLE', since)
     assert wait_tooltip(driver, 'Vistrel'), tooltips(driver)
     assert arabic not in tooltips(driver)
     # ... and a language change restores the translated name.

@@ -6,8 +6,8 @@ import time
 import numpy as np
 import pytest
 
-from harness import (DriverWindow, SinkRecorder, mouse_move, tooltips, wait_balloon, wait_files, wait_until,
-                     write_config)
+from harness import (VIDEO, DriverWindow, SinkRecorder, mouse_move, tooltips, wait_balloon, wait_files,
+                     wait_until, write_config)
 
 START_STOP = 'ctrl+alt+shift+f5'
 PAUSE_RESUME = 'ctrl+alt+shift+f6'
@@ -73,32 +73,29 @@ def atom_order(path):
     return names
 
 
-ACTIVE = 'Recorder: All initializations successful. Recording is now active.'
-CLEANED = 'Recorder: Cleanup and state reset finished.'
+def press(app, driver, keys, state, timeout=30):
+    """Presses a hotkey and waits for the video recorder to enter `state` because of it."""
+    since = app.mark()
+    assert driver.keys(keys)
+    assert app.wait_state(VIDEO, state, since, timeout), f'{keys}: no {state}'
 
 
 def begin(app, driver):
-    # The log may go on from earlier recordings, so lines are counted.
-    active = app.log_texts().count(ACTIVE)
-    assert driver.keys(START_STOP)
-    assert app.wait_log_count(ACTIVE, active + 1, timeout=30)
+    press(app, driver, START_STOP, 'RECORDING')
     return time.monotonic()
 
 
 def end(app, driver, began, paused=0.0):
-    cleaned = app.log_texts().count(CLEANED)
+    since = app.mark()
     assert driver.keys(START_STOP)
     ended = time.monotonic()
-    assert app.wait_log_count(CLEANED, cleaned + 1, timeout=60)
+    assert app.wait_state(VIDEO, 'IDLE', since, timeout=60)
     return ended - began - paused
 
 
 def test_full_screen_with_microphone(app, prefix, video_dir, driver):
     start_app(app, prefix, video_dir)
-    assert driver.keys(START_STOP)
-    assert app.wait_log('Recorder: Countdown finished. Proceeding with recording initialization.', timeout=15)
-    assert app.wait_log('Recorder: All initializations successful. Recording is now active.', timeout=30)
-    began = time.monotonic()
+    began = begin(app, driver)
     # Wine has no desktop duplication: the recorder says so and records with GDI.
     assert wait_balloon(driver, 'Recording Mode Changed', 'DXGI capture failed. Switched to GDI mode.')
     assert wait_until(lambda: 'Vistrel (Recording)' in tooltips(driver)), tooltips(driver)
@@ -114,7 +111,7 @@ def test_full_screen_with_microphone(app, prefix, video_dir, driver):
     assert (video['codec_name'], video['pix_fmt'], video['width'], video['height']) == ('h264', 'yuv420p', 1920, 1080)
     assert (audio['codec_name'], int(audio['sample_rate']), audio['channels']) == ('aac', 48000, 2)
     durations = float(video['duration']), float(audio['duration'])
-    recorded = app.recorded('Recorder: ')[-1]
+    recorded = app.recorded(VIDEO)[-1]
     assert abs(durations[0] - recorded) < 0.1 and abs(durations[1] - recorded) < 0.1, (durations, recorded)
     assert abs(recorded - wall) < 1.0, (recorded, wall)
     order = atom_order(files[0])
@@ -124,8 +121,9 @@ def test_full_screen_with_microphone(app, prefix, video_dir, driver):
     times = frame_times(files[0])
     assert times == sorted(times) and len(set(times)) == len(times)
     texts = app.log_texts()
-    assert texts.index('Recorder: Countdown finished. Proceeding with recording initialization.') < \
-        texts.index('Recorder: All initializations successful. Recording is now active.')
+    assert texts.index('Recorder: State changed to COUNTING DOWN.') < \
+        texts.index('Recorder: Countdown finished. Proceeding with recording initialization.') < \
+        texts.index('Recorder: State changed to RECORDING.')
 
 
 def test_pause_leaves_no_frames_for_its_time(app, prefix, video_dir, driver):
@@ -133,18 +131,16 @@ def test_pause_leaves_no_frames_for_its_time(app, prefix, video_dir, driver):
     began = begin(app, driver)
     time.sleep(2)
     pressed = time.monotonic()
-    assert driver.keys(PAUSE_RESUME)
-    assert app.wait_log('Recorder: State changed to PAUSED.')
+    press(app, driver, PAUSE_RESUME, 'PAUSED')
     time.sleep(max(0.0, 3 - (time.monotonic() - pressed)))
-    assert driver.keys(PAUSE_RESUME)
-    assert app.wait_log('Recorder: State changed to RECORDING.')
+    press(app, driver, PAUSE_RESUME, 'RECORDING')
     paused = time.monotonic() - pressed
     time.sleep(2)
     recorded = end(app, driver, began, paused)
     files = wait_files(video_dir, 1, 'Recording_*.mp4')
     streams = probe(files[0])['streams']
     video, audio = float(streams[0]['duration']), float(streams[1]['duration'])
-    timed = app.recorded('Recorder: ')[-1]
+    timed = app.recorded(VIDEO)[-1]
     assert abs(video - timed) < 0.1 and abs(audio - timed) < 0.1, (video, audio, timed)
     # The pause and resume sounds play while capture is stopped, so their time is not recorded.
     assert abs(timed - recorded) < 1.0, (timed, recorded)
@@ -164,35 +160,37 @@ def frame_at(path, seconds):
 def test_window_mode_follows_the_target_application(app, prefix, video_dir, driver):
     start_app(app, prefix, video_dir, VideoMode=1, AudioSource=0)
     with DriverWindow('window', 'Recorded window', '200', '150', '401', '301', '20C040', '60') as target:
-        began = begin(app, driver)
+        begin(app, driver)
         time.sleep(1.5)
         # Another application in front: an automatic pause, without the pause sound.
         with SinkRecorder() as sounds:
+            since = app.mark()
             with DriverWindow('window', 'Another application', '900', '500', '200', '200', 'C02020', '60'):
-                assert app.wait_log('Recorder: State changed to PAUSED.')
+                assert app.wait_state(VIDEO, 'PAUSED', since)
                 time.sleep(1)
+                since = app.mark()
                 assert driver.run('activate', 'Recorded window').returncode == 0
-                assert app.wait_log('Recorder: State changed to RECORDING.')
+                assert app.wait_state(VIDEO, 'RECORDING', since)
             # A resume sound would have been played to its end before that line was logged; this
             # leaves time for it to come through the monitor.
             time.sleep(0.5)
         assert sounds.loud_seconds() == 0.0
         # A pause by the user survives a trip to another application and back.
-        assert driver.keys(PAUSE_RESUME)
-        assert app.wait_log_count('Recorder: State changed to PAUSED.', 2)
+        press(app, driver, PAUSE_RESUME, 'PAUSED')
+        since = app.mark()
         with DriverWindow('window', 'Another application', '900', '500', '200', '200', 'C02020', '60'):
             # The recorder looks at the foreground ten times a second while paused: each second
             # below is ten chances for a wrong automatic resume.
             time.sleep(1)
             assert driver.run('activate', 'Recorded window').returncode == 0
             time.sleep(1)
-        assert app.log_texts().count('Recorder: State changed to RECORDING.') == 1
-        assert driver.keys(PAUSE_RESUME)
-        assert app.wait_log_count('Recorder: State changed to RECORDING.', 2)
+        assert 'Recorder: State changed to RECORDING.' not in app.log_texts()[since:]
+        press(app, driver, PAUSE_RESUME, 'RECORDING')
         time.sleep(1.5)
+        since = app.mark()
     # The recorded application has closed: the recorder stops and saves by itself.
-    assert app.wait_log('Recorder: Target process has exited. Stopping recording.', timeout=10)
-    assert app.wait_log('Recorder: Cleanup and state reset finished.', timeout=30)
+    assert app.wait_line('Recorder: Target process has exited. Stopping recording.', since, timeout=10)
+    assert app.wait_state(VIDEO, 'IDLE', since, timeout=30)
     texts = app.log_texts()
     assert wait_balloon(driver, 'Recording Finished', 'The video has been saved.')
     files = wait_files(video_dir, 1, 'Recorded window_*.mp4')
@@ -203,8 +201,8 @@ def test_window_mode_follows_the_target_application(app, prefix, video_dir, driv
     middle = picture[100:200, 100:300].reshape(-1, 3).mean(axis=0)
     assert np.abs(middle - [0x20, 0xC0, 0x40]).max() < 24, middle
     assert 'Recorder: Requesting pause.' in texts
-    assert texts.index('Recorder: Target process has exited. Stopping recording.') < \
-        texts.index('Recorder: Cleanup and state reset finished.')
+    assert texts[since:].index('Recorder: Target process has exited. Stopping recording.') < \
+        texts[since:].index('Recorder: State changed to IDLE.')
 
 
 def record_pointer(app, prefix, video_dir, driver, include_cursor, tmp_path):
@@ -294,7 +292,7 @@ def test_multi_track_writes_a_stream_per_source(app, prefix, video_dir, driver):
     assert {(s['codec_name']) for s in streams} == {'h264', 'aac'}
     assert all((s['width'], s['height']) == (852, 480) for s in streams if s['codec_type'] == 'video')
     durations = [float(s['duration']) for s in streams]
-    recorded = app.recorded('Recorder: ')[-1]
+    recorded = app.recorded(VIDEO)[-1]
     assert all(abs(d - recorded) < 0.1 for d in durations), (durations, recorded)
     assert abs(recorded - wall) < 1.0, (recorded, wall)
     # Without desktop duplication the screen is copied on every tick, not frozen on its first picture.
@@ -314,14 +312,15 @@ def test_multi_track_window_mode_ends_with_the_window(app, prefix, video_dir, dr
     with DriverWindow('window', 'Recorded window', '200', '150', '320', '240', '2040C0', '60'):
         begin(app, driver)
         time.sleep(2)
-    assert app.wait_log('Recorder: Target window closed during multi-track recording. Stopping.', timeout=10)
-    assert app.wait_log(CLEANED, timeout=30)
+        since = app.mark()
+    assert app.wait_line('Recorder: Target window closed during multi-track recording. Stopping.', since, timeout=10)
+    assert app.wait_state(VIDEO, 'IDLE', since, timeout=30)
     assert wait_balloon(driver, 'Recording Finished', 'The video has been saved.')
     files = wait_files(video_dir, 1, 'Recorded window_MultiTrack_*.mp4')
     assert len(files) == 1
     video = probe(files[0])['streams'][0]
     assert (video['width'], video['height']) == (320, 240)
-    assert abs(float(video['duration']) - app.recorded('Recorder: ')[-1]) < 0.1
+    assert abs(float(video['duration']) - app.recorded(VIDEO)[-1]) < 0.1
     middle = frame_at(files[0], 1.0)[60:180, 80:240].reshape(-1, 3).mean(axis=0)
     assert np.abs(middle - [0x20, 0x40, 0xC0]).max() < 24, middle
 
@@ -333,5 +332,5 @@ def test_multi_track_without_a_video_stream_does_not_start(app, prefix, video_di
     assert app.wait_log('Recorder: [FATAL] No video tracks could be successfully initialized. Aborting recording.',
                         timeout=30)
     assert wait_balloon(driver, 'Recording Failed', 'Could not start multi-track recording. Check logs.')
-    assert app.wait_log('Recorder: Cleanup and state reset finished.')
+    assert app.wait_state(VIDEO, 'IDLE')
     assert not video_dir.exists() or list(video_dir.iterdir()) == []

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "audio/audio_mix.h"
+#include "media/audio_mix.h"
 
 namespace vistrel {
 namespace {

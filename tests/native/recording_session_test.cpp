@@ -73,7 +73,7 @@ class FakeHost : public SessionHost {
     countdown.Pass();
     return countdownCancelled ? CountdownOutcome::kCancelled : countdownOutcome.load();
   }
-  void CancelCountdown(std::thread::id) override {
+  void CancelCountdown() override {
     countdownCancelled = true;
     countdown.Open();
   }
@@ -82,7 +82,7 @@ class FakeHost : public SessionHost {
   void OnEvent(const Event& event) override {
     switch (event.type) {
       case Event::Type::kStateChanged: Record(std::wstring(L"state ") + PhaseName(event.phase)); break;
-      case Event::Type::kSaved: Record(L"saved " + event.path + L" " + event.message.text); break;
+      case Event::Type::kSaved: Record(L"saved " + event.message.detail + L" " + event.message.text); break;
       case Event::Type::kFailed: Record(L"failed " + event.message.text); break;
       case Event::Type::kNotice: Record(L"notice " + event.message.text); break;
     }
@@ -116,6 +116,7 @@ class FakeHost : public SessionHost {
 
 struct BackendScript {
   std::wstring claimed = L"C:\\out.mp4";
+  std::wstring notice;  // told while opening
   bool openResult = true;
   Gate open;    // Open waits here
   Gate finish;  // Finish waits here
@@ -127,18 +128,20 @@ struct BackendScript {
   std::atomic<int> made{0}, opened{0}, finished{0}, aborted{0}, destroyed{0}, pauses{0}, resumes{0};
 };
 
+RecordingBackend::Facts FakeFacts(bool canPause) {
+  return {L"Fake: ", RecordingSounds{true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav"}, canPause,
+          RecordingMessage{L"Saved", L"ok"}, RecordingMessage{L"Failed", L"could not start"}};
+}
+
 class FakeBackend : public RecordingBackend {
  public:
-  explicit FakeBackend(BackendScript& script) : script_(script) {
+  explicit FakeBackend(BackendScript& script) : RecordingBackend(FakeFacts(script.canPause)), script_(script) {
     ++script_.made;
-    sounds_ = SessionSounds{true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav"};
   }
   ~FakeBackend() override { ++script_.destroyed; }
-  const wchar_t* LogPrefix() const override { return L"Fake: "; }
-  const SessionSounds& Sounds() const override { return sounds_; }
-  bool CanPause() const override { return script_.canPause; }
   std::wstring ClaimOutput() override { return script_.claimed; }
-  bool Open(const std::wstring&) override {
+  bool Open(const std::wstring&, const Notify& notify) override {
+    if (!script_.notice.empty()) notify(RecordingMessage{L"Note", script_.notice});
     script_.open.Pass();
     ++script_.opened;
     return script_.openResult;
@@ -152,10 +155,10 @@ class FakeBackend : public RecordingBackend {
   }
   void Pause() override { ++script_.pauses; }
   void Resume() override { ++script_.resumes; }
-  FinishResult Finish(std::int64_t recorded, bool paused) override {
+  FinishResult Finish(const TickInfo& end) override {
     script_.finish.Pass();
-    script_.finishedAt = recorded;
-    script_.finishedPaused = paused;
+    script_.finishedAt = end.recorded;
+    script_.finishedPaused = end.paused;
     ++script_.finished;
     FinishResult result;
     result.outcome = script_.finishOutcome;
@@ -163,12 +166,9 @@ class FakeBackend : public RecordingBackend {
     return result;
   }
   void Abort() override { ++script_.aborted; }
-  RecordingMessage SavedMessage(const std::wstring&) const override { return {L"Saved", L"ok"}; }
-  RecordingMessage StartFailedMessage() const override { return {L"Failed", L"could not start"}; }
 
  private:
   BackendScript& script_;
-  SessionSounds sounds_;
 };
 
 class SessionTest : public ::testing::Test {
@@ -347,12 +347,14 @@ TEST_F(SessionTest, AStopDuringSetUpEndsTheRecordingAsSoonAsItHasStarted) {
 
 TEST_F(SessionTest, AFailedSetUpRemovesTheFileAndSaysWhy) {
   script.openResult = false;
+  script.notice = L"switched to GDI";
   ASSERT_TRUE(session.Start(Backend()));
   ASSERT_TRUE(Eventually([&] { return session.phase() == Phase::kIdle && script.destroyed == 1; }));
   EXPECT_EQ(script.aborted, 1);
   EXPECT_EQ(script.finished, 0);
   EXPECT_EQ(host.Only(L"remove "), std::vector<std::wstring>{L"remove C:\\out.mp4"});
   EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed could not start"});
+  EXPECT_EQ(host.Only(L"notice "), std::vector<std::wstring>{L"notice switched to GDI"});
   EXPECT_TRUE(host.Only(L"saved ").empty());
   EXPECT_EQ(session.LastSavedPath(), L"");
 }

@@ -273,12 +273,5 @@ TEST(TrackFilePath, BesideConfigIni) {
   EXPECT_EQ(MultiTrackFilePathFor(L""), L"");
 }
 
-TEST(TrackInstance, OneObjectStartingEmpty) {
-  MultiTrackConfig& instance = MultiTrackConfig::Instance();
-  EXPECT_EQ(&instance, &MultiTrackConfig::Instance());
-  EXPECT_EQ(instance, MultiTrackConfig());
-  EXPECT_TRUE(instance.Tracks().empty());
-}
-
 }  // namespace
 }  // namespace vistrel

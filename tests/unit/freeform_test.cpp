@@ -68,34 +68,19 @@ TEST(FreeformLayout, NearTheBottomBothGoAboveWithTheLabelOnTop) {
 
 // The overlay -----------------------------------------------------------------------------------
 
+// What the overlay delivered.
 struct Received {
-  UINT count = 0;
-  WPARAM wParam = 0;
-  LPARAM lParam = 0;
+  int count = 0;
+  UniqueBitmap picture;
 };
-
 Received g_received;
 
-LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CAPTURE_READY) {
-    ++g_received.count;
-    g_received.wParam = wParam;
-    g_received.lParam = lParam;
-    return 0;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Handles this thread's messages for a while.
-void Pump(DWORD milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
-  while (GetTickCount64() < deadline) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+// Handles this thread's pending messages.
+void PumpPending() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
   }
 }
 
@@ -118,31 +103,27 @@ class FreeformOverlay : public ::testing::Test {
     UseLogFile(folder_ / L"log.txt");
     Gdiplus::GdiplusStartupInput input;
     ASSERT_EQ(Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr), Gdiplus::Ok);
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ReceiverProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"FreeformTestReceiver";
-    RegisterClassW(&wc);
-    receiver_.reset(CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    wc.hInstance, nullptr));
-    ASSERT_TRUE(receiver_);
     g_received = {};
   }
 
   void TearDown() override {
     if (HWND overlay = Overlay()) DestroyWindow(overlay);
-    Pump(50);
-    if (g_received.wParam) DeleteObject(reinterpret_cast<HGDIOBJ>(g_received.wParam));
-    receiver_.reset();
+    PumpPending();
+    g_received = {};
     Gdiplus::GdiplusShutdown(gdiplus_);
     UseLogFile(L"");
   }
 
+  static void Deliver(UniqueBitmap picture) {
+    ++g_received.count;
+    g_received.picture = std::move(picture);
+  }
+
   void Start() {
-    StartFreeformCapture(GetModuleHandleW(nullptr), receiver_.get());
+    StartFreeformCapture(GetModuleHandleW(nullptr), Deliver);
     ASSERT_TRUE(FreeformCaptureActive());
     ASSERT_NE(Overlay(), nullptr);
-    Pump(100);
+    PumpPending();
   }
 
   static HWND Overlay() { return FindWindowW(L"FreeFormSelectWindowClass", nullptr); }
@@ -162,19 +143,16 @@ class FreeformOverlay : public ::testing::Test {
 
   TempFolder folder_;
   ULONG_PTR gdiplus_ = 0;
-  UniqueWindow receiver_;
 };
 
-TEST_F(FreeformOverlay, ASixBySixDragPostsASixBySixBitmapAsTypeTwo) {
+TEST_F(FreeformOverlay, ASixBySixDragDeliversASixBySixBitmap) {
   Start();
   Drag(Overlay(), {300, 200}, {294, 194});
   EXPECT_FALSE(FreeformCaptureActive());
   EXPECT_EQ(Overlay(), nullptr);
-  Pump(200);
-  ASSERT_EQ(g_received.count, 1u);
-  EXPECT_EQ(g_received.lParam, 2);
+  ASSERT_EQ(g_received.count, 1);
   BITMAP info{};
-  ASSERT_NE(GetObjectW(reinterpret_cast<HGDIOBJ>(g_received.wParam), sizeof info, &info), 0);
+  ASSERT_NE(GetObjectW(g_received.picture.get(), sizeof info, &info), 0);
   EXPECT_EQ(info.bmWidth, 6);
   EXPECT_EQ(info.bmHeight, 6);
   EXPECT_EQ(LogCount("Freeform capture complete."), 1u);
@@ -199,8 +177,7 @@ TEST_F(FreeformOverlay, SmallDragsEscapeAndTheRightButtonCancel) {
     EXPECT_FALSE(FreeformCaptureActive()) << finished;
     EXPECT_EQ(LogCount("Freeform capture complete."), ++finished);
   }
-  Pump(200);
-  EXPECT_EQ(g_received.count, 0u);
+  EXPECT_EQ(g_received.count, 0);
   EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), finished);
 }
 
@@ -216,7 +193,7 @@ TEST_F(FreeformOverlay, OtherKeysAndAStrayButtonUpAreIgnored) {
 TEST_F(FreeformOverlay, ASecondStartWhileOpenIsIgnored) {
   Start();
   const HWND first = Overlay();
-  StartFreeformCapture(GetModuleHandleW(nullptr), receiver_.get());
+  StartFreeformCapture(GetModuleHandleW(nullptr), Deliver);
   EXPECT_EQ(Overlay(), first);
   EXPECT_EQ(OverlayCount(), 1);
   EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 1u);

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/recorder_util.h"
+#include "media/com_apartment.h"
 #include "gif/gif_blocks.h"
 #include "gif/gif_writer.h"
 #include "temp_folder.h"

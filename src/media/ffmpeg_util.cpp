@@ -1,8 +1,8 @@
-#include "audio/ffmpeg_util.h"
+#include "media/ffmpeg_util.h"
 
 #include <cstdio>
 
-#include "audio/audio_mix.h"
+#include "media/audio_mix.h"
 #include "core/log.h"
 #include "core/system_error.h"
 #include "core/text.h"

@@ -1,4 +1,4 @@
-#include "audio/audio_mix.h"
+#include "media/audio_mix.h"
 
 namespace vistrel {
 

@@ -1,17 +1,14 @@
-// Cameras as video sources of a multi-track recording: a DirectShow capture graph ending in a
-// Sample Grabber whose callback keeps the newest sample for the recording thread.
-// DirectShow first: see video_tracks.h.
-#include "video/video_tracks.h"
+// DirectShow first: see camera_source.h.
+#include "video/camera_source.h"
 
 #include <dvdmedia.h>
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
-#include "audio/ffmpeg_util.h"
 #include "core/log.h"
-#include "video/video_recorder.h"
+#include "media/ffmpeg_util.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
 
 using Microsoft::WRL::ComPtr;
 
@@ -35,8 +32,10 @@ void FreeMediaType(AM_MEDIA_TYPE& type) {
   type.pUnk = nullptr;
 }
 
+constexpr wchar_t kPrefix[] = L"Recorder: ";
+
 HRESULT Fail(const wchar_t* what, HRESULT hr) {
-  LogHresultError(kVideoLogPrefix, what, hr);
+  LogHresultError(kPrefix, what, hr);
   return hr;
 }
 
@@ -50,7 +49,7 @@ ComPtr<IMoniker> FindCamera(const std::wstring& devicePath, HRESULT& hr) {
   ComPtr<IEnumMoniker> monikers;
   hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
   if (hr != S_OK || !monikers) {
-    LogHresultError(kVideoLogPrefix, L"InitCameraTrack: CreateClassEnumerator failed or no cameras found", hr);
+    LogHresultError(kPrefix, L"InitCameraTrack: CreateClassEnumerator failed or no cameras found", hr);
     if (hr == S_FALSE || SUCCEEDED(hr)) hr = E_FAIL;
     return nullptr;
   }
@@ -92,72 +91,94 @@ STDMETHODIMP_(ULONG) SampleGrabberCallback::Release() {
 }
 
 void SampleGrabberCallback::Detach() {
-  std::lock_guard guard(runtimeLock_);
-  runtime_ = nullptr;
+  std::lock_guard guard(sourceLock_);
+  source_ = nullptr;
 }
 
 STDMETHODIMP SampleGrabberCallback::SampleCB(double, IMediaSample* sample) {
-  std::lock_guard guard(runtimeLock_);
-  if (!sample || !runtime_) return E_POINTER;
+  std::lock_guard guard(sourceLock_);
+  if (!sample || !source_) return E_POINTER;
   const long length = sample->GetActualDataLength();
   BYTE* data = nullptr;
-  if (SUCCEEDED(sample->GetPointer(&data)) && data && length > 0) {
-    std::lock_guard frame(runtime_->frameLock);
-    runtime_->frameBytes.assign(data, data + length);
-    runtime_->newFrame = true;
-  }
+  if (SUCCEEDED(sample->GetPointer(&data)) && data && length > 0) source_->Deliver(data, length);
   return S_OK;
 }
 
 STDMETHODIMP SampleGrabberCallback::BufferCB(double, BYTE*, long) { return E_NOTIMPL; }
 
-bool TakeCameraFrame(TrackRuntime& runtime) {
-  if (!runtime.newFrame.load()) return false;
-  std::lock_guard frame(runtime.frameLock);
-  runtime.newFrame = false;
-  const int bytesPerPixel = runtime.sourcePixelFormat == AV_PIX_FMT_YUYV422 ? 2 : 3;
-  const int stride = runtime.sourceWidth * bytesPerPixel;
-  // A sample shorter than a whole picture (a changed or compressed format) is not read.
-  if (!runtime.scaler || stride <= 0 || runtime.sourceHeight <= 0 ||
-      runtime.frameBytes.size() < static_cast<size_t>(stride) * runtime.sourceHeight ||
-      av_frame_make_writable(runtime.frame.get()) < 0) {
-    return false;
-  }
-  const std::uint8_t* planes[] = {runtime.frameBytes.data()};
-  int strides[] = {stride};
-  if (runtime.bottomUp) {
-    // Bottom-up rows: start at the last row and step backwards.
-    planes[0] = runtime.frameBytes.data() + static_cast<size_t>(stride) * (runtime.sourceHeight - 1);
-    strides[0] = -stride;
-  }
-  return sws_scale(runtime.scaler.get(), planes, strides, 0, runtime.sourceHeight, runtime.frame->data,
-                   runtime.frame->linesize) > 0;
+void CameraSource::Deliver(const std::uint8_t* data, long length) {
+  std::lock_guard frame(frameLock_);
+  frameBytes_.assign(data, data + length);
+  newFrame_ = true;
 }
 
-HRESULT InitCameraTrack(TrackRuntime& runtime) {
+void CameraSource::SetFormat(int width, int height, int pixelFormat, bool bottomUp) {
+  width_ = width;
+  height_ = height;
+  pixelFormat_ = pixelFormat;
+  bottomUp_ = bottomUp;
+}
+
+bool CameraSource::Take(VideoEncoderStream& stream) {
+  if (!newFrame_.load()) return false;
+  std::lock_guard frame(frameLock_);
+  newFrame_ = false;
+  const int bytesPerPixel = pixelFormat_ == AV_PIX_FMT_YUYV422 ? 2 : 3;
+  const int stride = width_ * bytesPerPixel;
+  // A sample shorter than a whole picture (a changed or compressed format) is not read.
+  if (stride <= 0 || height_ <= 0 || frameBytes_.size() < static_cast<size_t>(stride) * height_) return false;
+  // Bottom-up rows: start at the last row and step backwards.
+  const std::uint8_t* first = bottomUp_ ? frameBytes_.data() + static_cast<size_t>(stride) * (height_ - 1)
+                                        : frameBytes_.data();
+  return stream.Scale(first, bottomUp_ ? -stride : stride, width_, height_, pixelFormat_);
+}
+
+void CameraSource::Run() {
+  if (control_) control_->Run();
+}
+
+void CameraSource::Pause() {
+  if (control_) control_->Pause();
+}
+
+void CameraSource::Close() {
+  if (control_) control_->Stop();
+  if (grabber_) grabber_->SetCallback(nullptr, 0);
+  control_.Reset();
+  grabber_.Reset();
+  builder_.Reset();
+  graph_.Reset();
+  if (callback_) {
+    callback_->Detach();
+    callback_->Release();
+    callback_ = nullptr;
+  }
+}
+
+HRESULT CameraSource::Open(const std::wstring& devicePath, const std::wstring& name) {
   HRESULT hr = S_OK;
-  ComPtr<IMoniker> moniker = FindCamera(runtime.config.video_source_id, hr);
+  ComPtr<IMoniker> moniker = FindCamera(devicePath, hr);
   if (!moniker) return FAILED(hr) ? hr : E_FAIL;
-  if (FAILED(hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&runtime.graph)))) {
+  if (FAILED(hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_)))) {
     return Fail(L"InitCameraTrack: CoCreateInstance(FilterGraph)", hr);
   }
   if (FAILED(hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_PPV_ARGS(&runtime.builder)))) {
+                                   IID_PPV_ARGS(&builder_)))) {
     return Fail(L"InitCameraTrack: CoCreateInstance(CaptureGraphBuilder2)", hr);
   }
-  if (FAILED(hr = runtime.builder->SetFiltergraph(runtime.graph.Get()))) {
+  if (FAILED(hr = builder_->SetFiltergraph(graph_.Get()))) {
     return Fail(L"InitCameraTrack: SetFiltergraph", hr);
   }
   ComPtr<IBaseFilter> source;
   hr = moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&source));
-  if (SUCCEEDED(hr)) hr = runtime.graph->AddFilter(source.Get(), L"Source Filter");
+  if (SUCCEEDED(hr)) hr = graph_->AddFilter(source.Get(), L"Source Filter");
   if (FAILED(hr)) return Fail(L"InitCameraTrack: AddSourceFilterForMoniker", hr);
   ComPtr<IBaseFilter> grabberFilter;
   if (FAILED(hr = CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabberFilter)))) {
     return Fail(L"InitCameraTrack: CoCreateInstance(SampleGrabber)", hr);
   }
-  if (FAILED(hr = grabberFilter.As(&runtime.grabber))) return Fail(L"InitCameraTrack: QueryInterface(ISampleGrabber)", hr);
-  if (FAILED(hr = runtime.graph->AddFilter(grabberFilter.Get(), L"Sample Grabber"))) {
+  if (FAILED(hr = grabberFilter.As(&grabber_))) return Fail(L"InitCameraTrack: QueryInterface(ISampleGrabber)", hr);
+  if (FAILED(hr = graph_->AddFilter(grabberFilter.Get(), L"Sample Grabber"))) {
     return Fail(L"InitCameraTrack: AddFilter(Grabber)", hr);
   }
   // Uncompressed pictures first, so that compressed samples never reach the scaler; then whatever
@@ -166,14 +187,14 @@ HRESULT InitCameraTrack(TrackRuntime& runtime) {
     AM_MEDIA_TYPE wanted{};
     wanted.majortype = MEDIATYPE_Video;
     if (subtype) wanted.subtype = *subtype;
-    runtime.grabber->SetMediaType(&wanted);
-    hr = runtime.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(), nullptr,
+    grabber_->SetMediaType(&wanted);
+    hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(), nullptr,
                                        grabberFilter.Get());
     if (SUCCEEDED(hr)) break;
   }
   if (FAILED(hr)) return Fail(L"InitCameraTrack: RenderStream failed", hr);
   AM_MEDIA_TYPE connected{};
-  if (FAILED(hr = runtime.grabber->GetConnectedMediaType(&connected))) {
+  if (FAILED(hr = grabber_->GetConnectedMediaType(&connected))) {
     return Fail(L"InitCameraTrack: GetConnectedMediaType failed", hr);
   }
   const BITMAPINFOHEADER* header = nullptr;
@@ -187,26 +208,24 @@ HRESULT InitCameraTrack(TrackRuntime& runtime) {
     FreeMediaType(connected);
     return E_FAIL;
   }
-  runtime.sourceWidth = header->biWidth;
-  runtime.sourceHeight = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+  const int height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
   const std::wstring subtypeText = GuidText(connected.subtype);
   if (connected.subtype == MEDIASUBTYPE_YUY2) {
-    runtime.sourcePixelFormat = AV_PIX_FMT_YUYV422;
+    SetFormat(header->biWidth, height, AV_PIX_FMT_YUYV422, false);
   } else {
     if (connected.subtype != MEDIASUBTYPE_RGB24) {
       LogMessage(L" -> [WARNING] Camera connected with an unsupported format, attempting BGR24 fallback: " + subtypeText);
     }
-    runtime.sourcePixelFormat = AV_PIX_FMT_BGR24;
     // Uncompressed RGB with a positive height starts with the bottom row.
-    runtime.bottomUp = connected.subtype == MEDIASUBTYPE_RGB24 && header->biHeight > 0;
+    SetFormat(header->biWidth, height, AV_PIX_FMT_BGR24, connected.subtype == MEDIASUBTYPE_RGB24 && header->biHeight > 0);
   }
   LogMessage(L" -> Camera connected with format: " + subtypeText);
   FreeMediaType(connected);
-  runtime.callback = new SampleGrabberCallback(&runtime);  // COM object: it deletes itself on its last Release
-  runtime.grabber->SetCallback(runtime.callback, 0);
-  if (FAILED(hr = runtime.graph.As(&runtime.control))) return Fail(L"InitCameraTrack: QueryInterface(IMediaControl)", hr);
-  LogMessage(L" -> Camera Initialized successfully: " + runtime.config.name + L", " +
-             std::to_wstring(runtime.sourceWidth) + L"x" + std::to_wstring(runtime.sourceHeight));
+  callback_ = new SampleGrabberCallback(this);  // COM object: it deletes itself on its last Release
+  grabber_->SetCallback(callback_, 0);
+  if (FAILED(hr = graph_.As(&control_))) return Fail(L"InitCameraTrack: QueryInterface(IMediaControl)", hr);
+  LogMessage(L" -> Camera Initialized successfully: " + name + L", " + std::to_wstring(width_) + L"x" +
+             std::to_wstring(height_));
   return S_OK;
 }
 

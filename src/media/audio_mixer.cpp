@@ -1,8 +1,8 @@
-#include "audio/audio_mixer.h"
+#include "media/audio_mixer.h"
 
 #include <algorithm>
 
-#include "audio/ffmpeg_util.h"
+#include "media/ffmpeg_util.h"
 #include "core/log.h"
 
 namespace vistrel {
@@ -93,38 +93,40 @@ void AudioMixer::Release() {
   endpointVolume_.Reset();
 }
 
-std::int64_t WriteDueTrackAudio(AVFrame* frame, AudioSource& source, std::mutex& fifoLock, BacklogBound& backlog,
-                                std::int64_t& samplesWritten, std::int64_t due, bool finishing, int volumePercent,
-                                const std::function<void(AVFrame*)>& encode) {
-  const int frameSamples = frame->nb_samples;
-  const auto gain = static_cast<float>(volumePercent) / 100.0f;
-  while (samplesWritten + frameSamples <= due || (finishing && samplesWritten < due)) {
-    const bool partial = samplesWritten + frameSamples > due;
-    const int wanted = partial ? static_cast<int>(due - samplesWritten) : frameSamples;
-    if (av_frame_make_writable(frame) < 0) break;
-    av_samples_set_silence(frame->data, 0, frameSamples, kMixChannels, AV_SAMPLE_FMT_FLTP);
-    {
-      std::lock_guard guard(fifoLock);
-      AVAudioFifo* samples = source.fifo.get();
-      const int available = av_audio_fifo_size(samples);
-      const int take = partial ? std::min(wanted, available) : (available >= frameSamples ? frameSamples : 0);
-      if (take > 0) av_audio_fifo_read(samples, reinterpret_cast<void**>(frame->data), take);
+void AddSettingsSources(AudioMixer& mixer, const wchar_t* prefix, const SettingsSources& sources) {
+  const std::wstring who = prefix;
+  if (sources.microphone) {
+    auto mic = std::make_unique<AudioSource>();
+    if (SUCCEEDED(InitAudioDevice(prefix, true, sources.microphoneId, *mic, nullptr))) {
+      mixer.Add(std::move(mic), 1.0f, false);
+    } else {
+      LogMessage(who + L"Mic init failed. Continuing without it.");
     }
-    if (volumePercent != 100) {
-      for (int channel = 0; channel < kMixChannels; ++channel) {
-        ScaleSamples(reinterpret_cast<float*>(frame->data[channel]), frameSamples, gain);
-      }
-    }
-    frame->pts = samplesWritten;
-    encode(frame);
-    samplesWritten += frameSamples;
   }
-  if (finishing) return 0;
-  std::lock_guard guard(fifoLock);
-  AVAudioFifo* samples = source.fifo.get();
-  const std::int64_t excess = backlog.Excess(av_audio_fifo_size(samples), samplesWritten);
-  if (excess > 0) av_audio_fifo_drain(samples, static_cast<int>(excess));
-  return excess;
+  if (sources.system) {
+    auto system = std::make_unique<AudioSource>();
+    if (SUCCEEDED(InitAudioDevice(prefix, false, sources.systemId, *system, mixer.endpointVolume()))) {
+      mixer.Add(std::move(system), sources.systemGain, sources.systemFollowsVolume);
+    } else {
+      LogMessage(who + L"System audio init failed. Continuing without it.");
+    }
+  }
+}
+
+void AddTrackSources(AudioMixer& mixer, const wchar_t* prefix, const std::vector<TrackConfig>& tracks) {
+  for (const TrackConfig& track : tracks) {
+    for (const bool input : {true, false}) {
+      if (input ? !TrackRecordsAudioInput(track) : !TrackRecordsAudioOutput(track)) continue;
+      auto source = std::make_unique<AudioSource>();
+      if (FAILED(InitAudioDevice(prefix, input, input ? track.audio_input_id : track.audio_output_id, *source,
+                                 nullptr))) {
+        LogMessage(L"InitSingleAudioSource: [ERROR] Could not initialize audio source for track " + track.name);
+        continue;
+      }
+      const int volume = input ? track.input_volume : track.output_volume;
+      mixer.Add(std::move(source), static_cast<float>(volume) / 100.0f, false);
+    }
+  }
 }
 
 }  // namespace vistrel

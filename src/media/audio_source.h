@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "audio/ffmpeg_util.h"
+#include "media/ffmpeg_util.h"
 #include "core/handles.h"
 
 namespace vistrel {

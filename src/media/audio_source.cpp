@@ -1,9 +1,9 @@
-#include "audio/audio_source.h"
+#include "media/audio_source.h"
 
 #include <ks.h>
 #include <ksmedia.h>
 
-#include "audio/audio_mix.h"
+#include "media/audio_mix.h"
 #include "core/log.h"
 
 extern "C" {

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_mix.h"
-#include "audio/audio_source.h"
+#include "media/audio_mix.h"
+#include "media/audio_source.h"
+#include "tracks/track_config.h"
 
 struct AVFrame;
 
@@ -65,13 +66,22 @@ class AudioMixer {
   Microsoft::WRL::ComPtr<IAudioEndpointVolume> endpointVolume_;
 };
 
-// One source written to a stream of its own (multi-track recordings): every frame due by `due`
-// samples, at `volumePercent`, silence where the source lags (its samples are used later); at the
-// stop (`finishing`) also the last, partial frame padded with silence. `encode` gets each frame.
-// Then, while recording, a standing backlog beyond what is due is dropped; the samples dropped
-// are returned. The FIFO is only touched under `fifoLock`.
-std::int64_t WriteDueTrackAudio(AVFrame* frame, AudioSource& source, std::mutex& fifoLock, BacklogBound& backlog,
-                                std::int64_t& samplesWritten, std::int64_t due, bool finishing, int volumePercent,
-                                const std::function<void(AVFrame*)>& encode);
+// The sources a recording takes from the settings: the microphone and/or the system audio.
+struct SettingsSources {
+  bool microphone = false;
+  bool system = false;
+  std::wstring microphoneId;
+  std::wstring systemId;
+  float systemGain = 1.0f;
+  bool systemFollowsVolume = false;  // also scaled by the endpoint's master volume
+};
+
+// Opens the sources of the settings into the mixer; one that cannot be opened is logged and left
+// out ("<prefix>Mic init failed. Continuing without it.").
+void AddSettingsSources(AudioMixer& mixer, const wchar_t* prefix, const SettingsSources& sources);
+
+// Opens the microphones and outputs of the configured tracks into the mixer, each at its track's
+// volume; one that cannot be opened is logged and left out.
+void AddTrackSources(AudioMixer& mixer, const wchar_t* prefix, const std::vector<TrackConfig>& tracks);
 
 }  // namespace vistrel

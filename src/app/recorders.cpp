@@ -1,0 +1,214 @@
+#include "app/recorders.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/countdown.h"
+#include "app/tray.h"
+#include "audio/audio_backend.h"
+#include "capture/window_capture.h"
+#include "config/app_config.h"
+#include "core/balloon.h"
+#include "core/log.h"
+#include "core/sound.h"
+#include "core/ui_task.h"
+#include "gif/gif_backend.h"
+#include "i18n/tr.h"
+#include "media/media_clock.h"
+#include "video/video_backend.h"
+
+namespace vistrel {
+namespace {
+
+// What the sessions need of the program: the performance counter, the countdown window, sounds,
+// the file system and the tray.
+class AppSessionHost final : public SessionHost {
+ public:
+  std::int64_t Now() const override { return CounterNow(); }
+  std::int64_t Frequency() const override { return CounterFrequency(); }
+
+  CountdownOutcome RunCountdown() override {
+    // A message queue first, so that a cancel posted from now on reaches the countdown's loop.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    countingThread_ = GetCurrentThreadId();
+    const CountdownResult result = vistrel::RunCountdown(GetModuleHandleW(nullptr));
+    countingThread_ = 0;
+    switch (result) {
+      case CountdownResult::kFinished: return CountdownOutcome::kFinished;
+      case CountdownResult::kNotShown: return CountdownOutcome::kNotShown;
+      case CountdownResult::kBusy: return CountdownOutcome::kBusy;
+      case CountdownResult::kInterrupted: return CountdownOutcome::kCancelled;
+    }
+    return CountdownOutcome::kCancelled;
+  }
+
+  void CancelCountdown() override {
+    if (const DWORD thread = countingThread_.load()) PostThreadMessageW(thread, WM_QUIT, 0, 0);
+  }
+
+  void PlaySoundSync(const std::wstring& file) override { vistrel::PlaySoundSync(file); }
+  void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
+
+  void OnEvent(const Event& event) override {
+    switch (event.type) {
+      case Event::Type::kStateChanged:
+        PostUiTask([] { RefreshTrayIcon(); });
+        break;
+      case Event::Type::kSaved:
+      case Event::Type::kFailed:
+      case Event::Type::kNotice:
+        if (!event.message.title.empty()) ShowBalloon(tr(event.message.title), tr(event.message.text, event.message.detail));
+        break;
+    }
+  }
+
+ private:
+  std::atomic<DWORD> countingThread_{0};
+};
+
+struct Sessions {
+  AppSessionHost videoHost;
+  AppSessionHost audioHost;
+  AppSessionHost gifHost;
+  RecordingSession video{videoHost};
+  RecordingSession audio{audioHost};
+  RecordingSession gif{gifHost};
+};
+
+Sessions& TheSessions() {
+  // Never destroyed: ShutdownRecorders ends the recordings at exit, and a session still finishing
+  // past its time must not be torn down under its thread.
+  static Sessions* sessions = new Sessions;
+  return *sessions;
+}
+
+// The multi-track configuration as its file says now.
+MultiTrackConfig ReadTracks() {
+  MultiTrackConfig tracks;
+  tracks.Load();
+  return tracks;
+}
+
+std::vector<HWND> OwnWindows() {
+  const AppState& app = App();
+  return {app.coreWindow.load(), app.trayOwner};
+}
+
+// Window mode records the foreground window, or one the user picks when that cannot be recorded.
+std::unique_ptr<RecordingBackend> MakeVideo() {
+  VideoPlan plan{ConfigSnapshot(), ReadTracks(), nullptr, OwnWindows()};
+  if (plan.config.VideoMode == 1) {
+    plan.target = GetForegroundWindow();
+    if (!IsValidTargetWindow(plan.target, plan.ownWindows)) {
+      LogMessage(L"Foreground window is not a valid target. Opening selection dialog.");
+      plan.target = ShowWindowPicker();
+      if (!plan.target) {
+        LogMessage(L"Window selection cancelled by user. Aborting start.");
+        return nullptr;
+      }
+    }
+  }
+  return MakeVideoBackend(std::move(plan));
+}
+
+// The window the user works in. A tray menu command can arrive while the hidden owner of the
+// menu still has the foreground; the window it hands the foreground back to is the one meant.
+HWND ForegroundTarget() {
+  HWND window = GetForegroundWindow();
+  const AppState& app = App();
+  if (window && window == app.trayOwner && app.foregroundBeforeMenu) window = app.foregroundBeforeMenu;
+  return window;
+}
+
+std::unique_ptr<RecordingBackend> MakeGif() {
+  AppConfig config = ConfigSnapshot();
+  HWND target = nullptr;
+  if (config.GifMode == 1) {
+    target = ForegroundTarget();
+    if (!target || !IsWindow(target) || !IsWindowVisible(target)) {
+      LogMessage(L"GIF Recorder: Invalid target window for capture. Aborting start.");
+      return nullptr;
+    }
+  }
+  return MakeGifBackend(std::move(config), target);
+}
+
+std::unique_ptr<RecordingBackend> MakeBackend(Recorder recorder) {
+  switch (recorder) {
+    case Recorder::kVideo: return MakeVideo();
+    case Recorder::kAudio: return MakeAudioBackend(ConfigSnapshot(), ReadTracks());
+    case Recorder::kGif: return MakeGif();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+RecordingSession& SessionOf(Recorder recorder) {
+  Sessions& sessions = TheSessions();
+  switch (recorder) {
+    case Recorder::kVideo: return sessions.video;
+    case Recorder::kAudio: return sessions.audio;
+    case Recorder::kGif: return sessions.gif;
+  }
+  return sessions.video;
+}
+
+void ToggleRecorder(Recorder recorder) {
+  SessionOf(recorder).Toggle([recorder] { return MakeBackend(recorder); });
+}
+
+void TogglePauseRecorder(Recorder recorder) { SessionOf(recorder).TogglePause(); }
+
+int LegacyState(RecordingPhase phase) {
+  switch (phase) {
+    case RecordingPhase::kIdle:
+    case RecordingPhase::kCountingDown:
+    case RecordingPhase::kStarting:
+      return 0;
+    case RecordingPhase::kRecording: return 1;
+    case RecordingPhase::kPauseRequested: return 2;
+    case RecordingPhase::kPaused: return 3;
+    case RecordingPhase::kResumeRequested: return 4;
+    case RecordingPhase::kStopping: return 5;
+  }
+  return 0;
+}
+
+bool AnyRecordingShownInTray() {
+  return LegacyState(SessionOf(Recorder::kVideo).phase()) != 0 ||
+         IsRecordingOrStopping(SessionOf(Recorder::kGif).phase());
+}
+
+bool ShutdownRecorders(std::chrono::milliseconds limit) {
+  constexpr Recorder kAll[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
+  // Every recording is asked to end first, so that they finish side by side.
+  for (Recorder recorder : kAll) SessionOf(recorder).BeginShutdown();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool done = true;
+  for (Recorder recorder : kAll) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!SessionOf(recorder).WaitFinished(std::max(left, std::chrono::milliseconds(0)))) done = false;
+  }
+  return done;
+}
+
+void OpenVideoLocation() {
+  const std::wstring path = SessionOf(Recorder::kVideo).OutputPath();
+  if (path.empty()) {
+    LogMessage(L"Recorder: No last video path to open.");
+    return;
+  }
+  LogMessage(L"Recorder: Opening video location.");
+  // Explorer's "explore" verb takes folders only; /select opens the folder with the video chosen.
+  const std::wstring parameters = L"/select,\"" + path + L"\"";
+  ShellExecuteW(nullptr, L"open", L"explorer.exe", parameters.c_str(), nullptr, SW_SHOW);
+}
+
+}  // namespace vistrel

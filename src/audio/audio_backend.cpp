@@ -1,0 +1,148 @@
+#include "audio/audio_backend.h"
+
+#include <optional>
+
+#include "core/log.h"
+#include "i18n/tr.h"
+#include "media/audio_mix.h"
+#include "media/com_apartment.h"
+#include "media/muxed_file.h"
+#include "media/output_file.h"
+#include "media/recording_audio.h"
+
+namespace vistrel {
+namespace {
+
+// How often the sources are drained and the due frames written.
+constexpr std::int64_t kWritesPerSecond = 100;
+
+class AudioBackend final : public RecordingBackend {
+ public:
+  AudioBackend(AppConfig config, MultiTrackConfig tracks)
+      : RecordingBackend({kAudioLogPrefix, RecordingSoundsOf(config.Sounds, config.PlayAudioEventSounds != 0, true), true,
+                          {N_(L"Audio Recording Stopped"), N_(L"Audio saved to: %s")},
+                          {N_(L"Audio Recording Failed"), N_(L"Could not start the audio recorder.")}}),
+        config_(std::move(config)),
+        tracks_(std::move(tracks)) {
+    multiTrack_ = tracks_.IsMultiTrackEnabled();
+    trackSources_ = !multiTrack_ && tracks_.UseSameSourcesInSingleMode() && !tracks_.Tracks().empty();
+    if (trackSources_) {
+      LogMessage(L"AudioRecorder: Single-track mode will use sources defined in multi-track configuration.");
+    }
+    LogMessage(multiTrack_ ? L"AudioRecorder: Multi-track mode is enabled." : L"AudioRecorder: Standard mode is enabled.");
+  }
+
+  std::wstring ClaimOutput() override {
+    const AudioOutputFormat format = AudioOutputFormatOf(config_.AudioFormat);
+    if (!multiTrack_ && !format.encoder) LogMessage(L"AudioRecorder: [WARN] Unknown audio format, defaulting to .mp3");
+    const OutputPlace place{kAudioLogPrefix, L"audio", L"Music", &FOLDERID_Music, config_.AudioPath};
+    return ClaimRecordingFile(place, multiTrack_ || trackSources_ ? L"Mixed_AudioRecording" : L"AudioRecording",
+                              multiTrack_ ? L"m4a" : format.extension);
+  }
+
+  bool Open(const std::wstring& path, const Notify&) override {
+    com_.emplace();
+    if (FAILED(com_->result())) {
+      LogHresultError(kAudioLogPrefix, L"CoInitializeEx in recording thread", com_->result());
+      return false;
+    }
+    LogMessage(multiTrack_ ? L"AudioRecorder: Initializing Multi-Track recording..." : L"AudioRecorder: Initializing FFmpeg...");
+    if (!(multiTrack_ ? OpenTracks(path) : OpenMix(path))) {
+      LogMessage(multiTrack_ ? L"AudioRecorder: [FATAL] Multi-track initialization failed."
+                             : L"AudioRecorder: [FATAL] Single-track initialization failed.");
+      return false;
+    }
+    audio_.StartCapture();  // with the recording clock
+    return true;
+  }
+
+  TickResult Tick(const TickInfo& info) override {
+    TickResult result;
+    if (info.paused) return result;
+    audio_.WriteDue(file_, DueSamples(info.recorded, info.frequency), false);
+    result.nextDue = info.recorded + info.frequency / kWritesPerSecond;
+    return result;
+  }
+
+  void Pause() override { audio_.StopCapture(); }
+  void Resume() override { audio_.StartCapture(); }
+
+  FinishResult Finish(const TickInfo& end) override {
+    // What was captured up to the stop is part of the recording.
+    audio_.WriteDue(file_, DueSamples(end.recorded, end.frequency), true, end.paused);
+    audio_.StopCapture();
+    LogMessage(L"AudioRecorder: Flushing encoder and writing file trailer.");
+    audio_.Flush(file_);
+    if (FAILED(file_.Close())) {
+      return FinishResult::Failed({N_(L"Audio Recording Failed"), N_(L"The audio file could not be completed.")});
+    }
+    return {};
+  }
+
+  void Abort() override {
+    audio_.Release();
+    file_.Discard();
+  }
+
+ private:
+  bool OpenMix(const std::wstring& path) {
+    AudioMixer& mixer = audio_.mixer();
+    if (trackSources_) {
+      LogMessage(L"AudioRecorder: Initializing audio devices from multi-track config for single-track mode.");
+      AddTrackSources(mixer, kAudioLogPrefix, tracks_.Tracks());
+    } else {
+      SettingsSources sources;
+      sources.microphone = config_.AudioSource == 1 || config_.AudioSource == 3;
+      sources.system = config_.AudioSource == 2 || config_.AudioSource == 3;
+      sources.microphoneId = config_.MicrophoneID;
+      sources.systemId = config_.SystemAudioID;
+      sources.systemGain = SystemAudioGain(config_.SystemAudioRecVolume, -1.0f);
+      sources.systemFollowsVolume = true;
+      AddSettingsSources(mixer, kAudioLogPrefix, sources);
+    }
+    if (mixer.empty()) {
+      LogMessage(L"AudioRecorder: No audio sources available or selected. Cannot record.");
+      return false;
+    }
+    const AudioOutputFormat format = AudioOutputFormatOf(config_.AudioFormat);
+    if (!format.encoder) {
+      LogMessage(L"InitAudioEncoder: Could not find a suitable encoder for the selected format.");
+      return false;
+    }
+    return SUCCEEDED(file_.Create(format.muxer, path)) &&
+           SUCCEEDED(audio_.mix().Open(file_, AudioEncoding{format.encoder, AudioBitRate(config_.AudioQuality)},
+                                       L"InitAudioEncoder")) &&
+           SUCCEEDED(mixer.PrepareInputs(kAudioLogPrefix, trackSources_)) && SUCCEEDED(file_.Open(nullptr));
+  }
+
+  bool OpenTracks(const std::wstring& path) {
+    if (FAILED(file_.Create("mp4", path))) return false;
+    if (tracks_.Tracks().empty()) {
+      LogMessage(L"AudioRecorder: [ERROR] Multi-track is enabled, but no tracks are configured.");
+      return false;
+    }
+    for (const TrackConfig& track : tracks_.Tracks()) audio_.AddTrackStreams(track, file_, AudioBitRate(config_.AudioQuality));
+    if (!audio_.hasTracks()) {
+      LogMessage(L"AudioRecorder: [FATAL] No audio tracks could be successfully initialized.");
+      return false;
+    }
+    return SUCCEEDED(file_.Open(nullptr));
+  }
+
+  const AppConfig config_;
+  const MultiTrackConfig tracks_;
+  bool multiTrack_ = false;
+  bool trackSources_ = false;
+  // COM on the recording thread, which opens the sources; released after everything below.
+  std::optional<ComApartment> com_;
+  MuxedFile file_{kAudioLogPrefix};
+  RecordingAudio audio_{kAudioLogPrefix};
+};
+
+}  // namespace
+
+std::unique_ptr<RecordingBackend> MakeAudioBackend(AppConfig config, MultiTrackConfig tracks) {
+  return std::make_unique<AudioBackend>(std::move(config), std::move(tracks));
+}
+
+}  // namespace vistrel

@@ -1,0 +1,47 @@
+#include "media/output_file.h"
+
+#include "core/file_names.h"
+#include "core/handles.h"
+#include "core/log.h"
+#include "core/system_error.h"
+#include "core/unique_file.h"
+
+namespace vistrel {
+
+std::wstring ClaimRecordingFile(const OutputPlace& place, const std::wstring& base, const std::wstring& extension) {
+  const std::wstring prefix = place.prefix;
+  std::wstring folder = place.configured;
+  if (folder.empty()) {
+    LogMessage(prefix + L"Configured " + place.kind + L" path is empty. Falling back to default " + place.knownName +
+               L" folder.");
+    CoTaskMem<wchar_t> known;
+    if (FAILED(SHGetKnownFolderPath(*place.known, 0, nullptr, known.put())) || !known.get()) {
+      LogMessage(prefix + L"[ERROR] Failed to get user's " + place.knownName + L" directory path.");
+      return {};
+    }
+    folder = std::wstring(known.get()) + L"\\Vistrel";
+  } else {
+    LogMessage(prefix + L"Using configured " + place.kind + L" path: " + folder);
+  }
+  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    const DWORD error = GetLastError();
+    LogMessage(prefix + L"[ERROR] Failed to create directory '" + folder + L"'. Error: " + SystemErrorText(error));
+    return {};
+  }
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  const std::wstring name =
+      base + L"_" + FormatFileTimestamp({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}) +
+      L"." + extension;
+  // Claimed atomically: two recordings in the same second get two files.
+  const std::wstring path = ClaimNewFile(folder + L"\\" + name);
+  if (path.empty()) {
+    LogMessage(prefix + L"[ERROR] Could not create a file in '" + folder + L"'.");
+  } else {
+    LogMessage(prefix + L"Generated final " + place.kind + L" path: " + path);
+  }
+  return path;
+}
+
+}  // namespace vistrel

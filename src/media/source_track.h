@@ -1,0 +1,62 @@
+// One audio source written to a stream of its own (multi-track recordings): the WASAPI source, a
+// thread that drains it into its FIFO while capturing, and its AAC stream in the output file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "media/audio_mix.h"
+#include "media/audio_source.h"
+#include "media/audio_stream.h"
+#include "media/muxed_file.h"
+
+namespace vistrel {
+
+class SourceTrack {
+ public:
+  // `name` is the track's, for the log; `volumePercent` scales what is written.
+  SourceTrack(std::wstring name, bool microphone, int volumePercent);
+  SourceTrack(const SourceTrack&) = delete;
+  SourceTrack& operator=(const SourceTrack&) = delete;
+  // Stops the thread and the source.
+  ~SourceTrack();
+
+  // Opens the endpoint (falling back to the default), its converter and FIFO, and its stream in
+  // `file`. The file's header must not have been written yet.
+  HRESULT Open(const wchar_t* prefix, const std::wstring& deviceId, MuxedFile& file, int bitRate);
+  const std::wstring& name() const { return name_; }
+  bool microphone() const { return microphone_; }
+
+  // Starts the thread that drains the source whenever it captures.
+  void StartThread();
+  // Capture on and off (pause); a restart forgets what was captured before it.
+  void Start();
+  void Stop();
+
+  // Writes the frames due by `due` samples: silence where the source lags (its samples are used
+  // later); when `finishing`, first what the source still holds, and the last partial frame.
+  // Returns the samples of a standing backlog dropped (see BacklogBound).
+  std::int64_t WriteDue(MuxedFile& file, std::int64_t due, bool finishing);
+  void Flush(MuxedFile& file);
+
+ private:
+  void Drain();
+
+  const std::wstring name_;
+  const bool microphone_;
+  const float gain_;
+  const wchar_t* prefix_ = L"";
+  AudioSource source_;
+  AudioEncoderStream stream_;
+  BacklogBound backlog_;
+  std::mutex fifoLock_;  // the thread writes the FIFO, the recording thread reads it
+  std::thread thread_;
+  std::atomic<bool> capturing_{false};
+  std::atomic<bool> quit_{false};
+};
+
+}  // namespace vistrel

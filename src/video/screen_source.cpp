@@ -1,0 +1,352 @@
+#include "video/screen_source.h"
+
+#include <cstring>
+
+#include "core/log.h"
+#include "i18n/tr.h"
+#include "media/ffmpeg_util.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace vistrel {
+namespace {
+
+// Access to the desktop that may come back (a secure desktop, a mode change, a lock screen):
+// duplication is tried again while GDI stands in.
+bool MayComeBack(HRESULT hr) {
+  return hr == E_ACCESSDENIED || hr == DXGI_ERROR_ACCESS_LOST || hr == DXGI_ERROR_NOT_CURRENTLY_AVAILABLE ||
+         hr == DXGI_ERROR_SESSION_DISCONNECTED;
+}
+
+RECT PrimaryScreenRect() { return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+
+// The output named `screenId`, or the first output of the first adapter.
+ComPtr<IDXGIOutput> FindOutput(const wchar_t* prefix, IDXGIFactory1* factory, const std::wstring& screenId) {
+  const std::wstring who = prefix;
+  if (screenId != L"Default") {
+    LogMessage(who + L"Searching for selected screen with ID: " + screenId);
+    ComPtr<IDXGIAdapter1> adapter;
+    for (UINT a = 0; factory->EnumAdapters1(a, adapter.ReleaseAndGetAddressOf()) != DXGI_ERROR_NOT_FOUND; ++a) {
+      ComPtr<IDXGIOutput> candidate;
+      for (UINT o = 0; adapter->EnumOutputs(o, candidate.ReleaseAndGetAddressOf()) != DXGI_ERROR_NOT_FOUND; ++o) {
+        DXGI_OUTPUT_DESC desc{};
+        if (candidate && SUCCEEDED(candidate->GetDesc(&desc)) && screenId == desc.DeviceName) {
+          LogMessage(who + L"Found matching screen.");
+          return candidate;
+        }
+      }
+    }
+    LogMessage(who + L"[WARNING] Selected screen not found. Falling back to default screen.");
+  } else {
+    LogMessage(who + L"Using default (primary) screen.");
+  }
+  ComPtr<IDXGIAdapter1> adapter;
+  ComPtr<IDXGIOutput> output;
+  HRESULT hr = factory->EnumAdapters1(0, &adapter);
+  if (SUCCEEDED(hr)) hr = adapter->EnumOutputs(0, &output);
+  if (FAILED(hr)) LogHresultError(prefix, L"Failed to get default screen", hr);
+  return output;
+}
+
+}  // namespace
+
+void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
+  if (!pixels) return;
+  CURSORINFO cursor{};
+  cursor.cbSize = sizeof cursor;
+  if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING)) return;
+  HCURSOR shape = cursor.hCursor;
+  ICONINFO icon{};
+  if (!GetIconInfo(shape, &icon)) {
+    // The picture of another process's cursor cannot always be read (under Wine never): the
+    // standard arrow stands in for it.
+    shape = LoadCursorW(nullptr, IDC_ARROW);
+    if (!GetIconInfo(shape, &icon)) return;
+  }
+  UniqueBitmap color(icon.hbmColor);
+  UniqueBitmap mask(icon.hbmMask);
+  BITMAP colorInfo{};
+  // A cursor without a colour bitmap (monochrome) is not drawn.
+  if (!color || !GetObjectW(color.get(), sizeof colorInfo, &colorInfo)) return;
+  const int width = colorInfo.bmWidth;
+  const int height = colorInfo.bmHeight;
+  if (width < 1 || height <= 0) return;
+  const int left = cursor.ptScreenPos.x - static_cast<int>(icon.xHotspot);
+  const int top = cursor.ptScreenPos.y - static_cast<int>(icon.yHotspot);
+
+  ScreenDC screen;
+  UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
+  if (!memory) return;
+  const BITMAPINFO info = TopDownBitmapInfo(width, height);
+  void* bits = nullptr;
+  UniqueBitmap section(CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!section || !bits) return;
+  SelectedObject selected(memory.get(), section.get());
+  std::memset(bits, 0, static_cast<size_t>(width) * height * 4);
+  DrawIconEx(memory.get(), 0, 0, shape, width, height, 0, nullptr, DI_NORMAL);
+  GdiFlush();
+  const int areaWidth = area.right - area.left;
+  const int areaHeight = area.bottom - area.top;
+  const auto* cursorPixels = static_cast<const std::uint8_t*>(bits);
+  for (int y = 0; y < height; ++y) {
+    const int dy = top + y - area.top;
+    if (dy < 0 || dy >= areaHeight) continue;
+    for (int x = 0; x < width; ++x) {
+      const int dx = left + x - area.left;
+      if (dx < 0 || dx >= areaWidth) continue;
+      const std::uint8_t* source = cursorPixels + (static_cast<size_t>(y) * width + x) * 4;
+      if (source[3] == 0) continue;
+      std::uint8_t* target = pixels + static_cast<size_t>(dy) * pitch + static_cast<size_t>(dx) * 4;
+      target[0] = source[0];
+      target[1] = source[1];
+      target[2] = source[2];
+    }
+  }
+}
+
+ScreenSource::ScreenSource(const wchar_t* prefix, bool includeCursor, Notify notify)
+    : prefix_(prefix), includeCursor_(includeCursor), notify_(std::move(notify)) {}
+
+HRESULT ScreenSource::OpenScreen(const std::wstring& screenId) {
+  screenId_ = screenId;
+  window_ = false;
+  const HRESULT hr = OpenDuplication(screenId);
+  if (SUCCEEDED(hr)) return hr;
+  // Whatever the reason (unsupported, a remote session, too many duplications, a secure desktop),
+  // GDI can still record the screen.
+  LogMessage(std::wstring(prefix_) +
+             L"[WARNING] DXGI Desktop Duplication is not supported. Falling back to slower GDI capture method.");
+  if (notify_) notify_({N_(L"Recording Mode Changed"), N_(L"DXGI capture failed. Switched to GDI mode.")});
+  lost_ = MayComeBack(hr);
+  lastRecovery_ = GetTickCount64();
+  if (area_.right <= area_.left || area_.bottom <= area_.top) area_ = PrimaryScreenRect();
+  LogMessage(std::wstring(prefix_) + L"Initializing GDI for full desktop capture.");
+  const HRESULT gdi = OpenGdi(area_);
+  if (SUCCEEDED(gdi)) LogMessage(std::wstring(prefix_) + L"GDI desktop capture initialization successful.");
+  return gdi;
+}
+
+HRESULT ScreenSource::OpenDuplication(const std::wstring& screenId) {
+  const std::wstring who = prefix_;
+  LogMessage(who + L"Initializing DXGI for desktop duplication...");
+  ComPtr<IDXGIFactory1> factory;
+  HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(&factory));
+  if (FAILED(hr)) {
+    LogHresultError(prefix_, L"CreateDXGIFactory1", hr);
+    return hr;
+  }
+  ComPtr<IDXGIOutput> output = FindOutput(prefix_, factory.Get(), screenId);
+  if (!output) return E_FAIL;
+  DXGI_OUTPUT_DESC desc{};
+  output->GetDesc(&desc);
+  area_ = desc.DesktopCoordinates;
+  const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0};
+  hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
+                         ARRAYSIZE(levels), D3D11_SDK_VERSION, &device_, nullptr, &context_);
+  if (FAILED(hr)) {
+    LogHresultError(prefix_, L"D3D11CreateDevice", hr);
+    return hr;
+  }
+  D3D11_TEXTURE2D_DESC texture{};
+  texture.Width = static_cast<UINT>(area_.right - area_.left);
+  texture.Height = static_cast<UINT>(area_.bottom - area_.top);
+  texture.MipLevels = 1;
+  texture.ArraySize = 1;
+  texture.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  texture.SampleDesc.Count = 1;
+  texture.Usage = D3D11_USAGE_STAGING;
+  texture.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  hr = device_->CreateTexture2D(&texture, nullptr, &staging_);
+  if (FAILED(hr)) {
+    LogHresultError(prefix_, L"CreateTexture2D for staging", hr);
+    CloseDuplication();
+    return hr;
+  }
+  ComPtr<IDXGIOutput1> output1;
+  hr = output.As(&output1);
+  if (SUCCEEDED(hr)) hr = output1->DuplicateOutput(device_.Get(), &duplication_);
+  if (FAILED(hr)) {
+    LogHresultError(prefix_, L"DuplicateOutput", hr);
+    CloseDuplication();
+    return hr;
+  }
+  width_ = static_cast<int>(texture.Width);
+  height_ = static_cast<int>(texture.Height);
+  gdi_ = false;
+  lost_ = false;
+  LogMessage(who + L"DXGI initialization successful.");
+  return S_OK;
+}
+
+HRESULT ScreenSource::OpenWindow(HWND window) {
+  window_ = true;
+  if (!window || !IsWindow(window) || !IsWindowVisible(window)) {
+    LogMessage(L"InitializeWindowCapture: [ERROR] Invalid target window provided.");
+    return E_FAIL;
+  }
+  if (!Retarget(window)) return E_FAIL;
+  LogMessage(std::wstring(prefix_) + L"GDI window capture initialization successful.");
+  return S_OK;
+}
+
+bool ScreenSource::Retarget(HWND window) {
+  LogMessage(std::wstring(prefix_) + L"Re-initializing GDI for new window target.");
+  target_ = window;
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  if (rect.right - rect.left <= 0 || rect.bottom - rect.top <= 0) {
+    LogMessage(L"ReinitializeGdiForWindow: [ERROR] New window has invalid dimensions. Stopping.");
+    return false;
+  }
+  if (FAILED(OpenGdi(rect))) {
+    LogMessage(L"ReinitializeGdiForWindow: [ERROR] Could not set up the capture of the new window. Stopping.");
+    return false;
+  }
+  return true;
+}
+
+HRESULT ScreenSource::OpenGdi(const RECT& area) {
+  CloseGdi();
+  area_ = area;
+  width_ = area.right - area.left;
+  height_ = area.bottom - area.top;
+  if (width_ <= 0 || height_ <= 0) {
+    LogMessage(L"InitializeGdiForDesktop: [ERROR] System returned invalid screen dimensions.");
+    return E_FAIL;
+  }
+  ScreenDC screen;
+  if (!screen.get()) return E_FAIL;
+  memoryDc_.reset(CreateCompatibleDC(screen.get()));
+  bitmap_.reset(CreateCompatibleBitmap(screen.get(), width_, height_));
+  if (!memoryDc_ || !bitmap_) return E_FAIL;
+  bitmapInfo_ = TopDownBitmapInfo(width_, height_);
+  try {
+    frameBuffer_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
+  } catch (const std::bad_alloc&) {
+    LogMessage(L"InitializeGdiForDesktop: [ERROR] Failed to allocate memory for frame buffer.");
+    return E_OUTOFMEMORY;
+  }
+  gdi_ = true;
+  return S_OK;
+}
+
+HRESULT ScreenSource::Take(Picture& picture) {
+  picture = Picture{};
+  if (gdi_ || window_) return TakeGdi(picture);
+  return TakeDuplicated(picture);
+}
+
+HRESULT ScreenSource::TakeGdi(Picture& picture) {
+  RECT area = area_;
+  if (window_) {
+    // The frame follows the window when it moves; its size stays the one of the start.
+    RECT rect{};
+    GetWindowRect(target_, &rect);
+    area = RECT{rect.left, rect.top, rect.left + width_, rect.top + height_};
+  } else {
+    // A screen whose mode changed (or that went away) is followed at its new size.
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    const POINT centre{(area_.left + area_.right) / 2, (area_.top + area_.bottom) / 2};
+    if (GetMonitorInfoW(MonitorFromPoint(centre, MONITOR_DEFAULTTONEAREST), &info) &&
+        !EqualRect(&info.rcMonitor, &area_)) {
+      LogMessage(std::wstring(prefix_) + L"The screen's size or place changed; capturing it anew.");
+      if (FAILED(OpenGdi(info.rcMonitor))) return E_FAIL;
+      area = area_;
+    }
+  }
+  {
+    // Selected only for the copy: GetDIBits wants the bitmap out of every DC.
+    ScreenDC screen;
+    if (!screen.get()) return E_FAIL;
+    SelectedObject selected(memoryDc_.get(), bitmap_.get());
+    if (!BitBlt(memoryDc_.get(), 0, 0, width_, height_, screen.get(), area.left, area.top, SRCCOPY)) return E_FAIL;
+  }
+  if (!GetDIBits(memoryDc_.get(), static_cast<HBITMAP>(bitmap_.get()), 0, static_cast<UINT>(height_),
+                 frameBuffer_.data(), &bitmapInfo_, DIB_RGB_COLORS)) {
+    return E_FAIL;
+  }
+  if (includeCursor_) DrawCursor(frameBuffer_.data(), width_ * 4, area);
+  picture = Picture{frameBuffer_.data(), width_ * 4, width_, height_, false};
+  return S_OK;
+}
+
+HRESULT ScreenSource::TakeDuplicated(Picture& picture) {
+  DXGI_OUTDUPL_FRAME_INFO info{};
+  ComPtr<IDXGIResource> resource;
+  HRESULT hr = duplication_->AcquireNextFrame(0, &info, &resource);
+  if (hr == DXGI_ERROR_WAIT_TIMEOUT) return S_FALSE;  // nothing changed since the last picture
+  if (hr == DXGI_ERROR_ACCESS_LOST) {
+    LogMessage(std::wstring(prefix_) + L"[WARNING] DXGI access lost. Capturing with GDI until it is back.");
+    CloseDuplication();
+    lost_ = true;
+    lastRecovery_ = GetTickCount64();
+    if (FAILED(OpenGdi(area_))) return E_FAIL;
+    return TakeGdi(picture);
+  }
+  if (FAILED(hr)) {
+    LogHresultError(prefix_, L"AcquireNextFrame", hr);
+    return hr;
+  }
+  ComPtr<ID3D11Texture2D> texture;
+  hr = resource.As(&texture);
+  if (SUCCEEDED(hr)) {
+    // The copy is the picture; the desktop image goes back at once.
+    context_->CopyResource(staging_.Get(), texture.Get());
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    hr = context_->Map(staging_.Get(), 0, D3D11_MAP_READ, 0, &mapped);
+    if (FAILED(hr)) {
+      LogHresultError(prefix_, L"m_pD3DContext->Map", hr);
+    } else {
+      picture = Picture{static_cast<std::uint8_t*>(mapped.pData), static_cast<int>(mapped.RowPitch), width_, height_,
+                        true};
+      if (includeCursor_) DrawCursor(static_cast<std::uint8_t*>(mapped.pData), picture.pitch, area_);
+    }
+  }
+  duplication_->ReleaseFrame();
+  return hr;
+}
+
+void ScreenSource::Release(Picture& picture) {
+  if (picture.mapped && context_) context_->Unmap(staging_.Get(), 0);
+  picture = Picture{};
+}
+
+void ScreenSource::Recover() {
+  if (!lost_ || window_) return;
+  const ULONGLONG now = GetTickCount64();
+  if (now - lastRecovery_ < 1000) return;
+  lastRecovery_ = now;
+  LogMessage(std::wstring(prefix_) + L"Attempting to re-initialize DXGI Desktop Duplication...");
+  const HRESULT hr = OpenDuplication(screenId_);
+  if (SUCCEEDED(hr)) {
+    LogMessage(std::wstring(prefix_) + L"DXGI re-initialization successful. Resuming screen capture.");
+    CloseGdi();
+    return;
+  }
+  lost_ = MayComeBack(hr);
+  gdi_ = true;
+}
+
+void ScreenSource::CloseDuplication() {
+  duplication_.Reset();
+  staging_.Reset();
+  context_.Reset();
+  device_.Reset();
+}
+
+void ScreenSource::CloseGdi() {
+  memoryDc_.reset();
+  bitmap_.reset();
+  frameBuffer_.clear();
+  frameBuffer_.shrink_to_fit();
+  bitmapInfo_ = BITMAPINFO{};
+}
+
+void ScreenSource::Close() {
+  CloseDuplication();
+  CloseGdi();
+  width_ = height_ = 0;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,187 @@
+// Pictures on their way into a video stream: a camera's samples from DirectShow's thread (the
+// newest wins, short samples are never read, YUY2 and RGB24 rows have their strides, bottom-up RGB
+// is turned), and a source that changes size, which must never be read past its end.
+#include "video/camera_source.h"  // DirectShow first
+
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "media/muxed_file.h"
+#include "media/video_stream.h"
+#include "temp_folder.h"
+
+namespace vistrel {
+namespace {
+
+// Just enough of a media sample for the grabber callback: a buffer and its length.
+class FakeSample final : public IMediaSample {
+ public:
+  explicit FakeSample(std::vector<BYTE> bytes) : bytes_(std::move(bytes)) {}
+  STDMETHODIMP QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetPointer(BYTE** buffer) override {
+    *buffer = bytes_.data();
+    return S_OK;
+  }
+  STDMETHODIMP_(long) GetSize() override { return static_cast<long>(bytes_.size()); }
+  STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsSyncPoint() override { return S_OK; }
+  STDMETHODIMP SetSyncPoint(BOOL) override { return S_OK; }
+  STDMETHODIMP IsPreroll() override { return S_FALSE; }
+  STDMETHODIMP SetPreroll(BOOL) override { return S_OK; }
+  STDMETHODIMP_(long) GetActualDataLength() override { return static_cast<long>(bytes_.size()); }
+  STDMETHODIMP SetActualDataLength(long) override { return E_NOTIMPL; }
+  STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** type) override {
+    *type = nullptr;
+    return S_FALSE;
+  }
+  STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsDiscontinuity() override { return S_FALSE; }
+  STDMETHODIMP SetDiscontinuity(BOOL) override { return S_OK; }
+  STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+ private:
+  std::vector<BYTE> bytes_;
+};
+
+constexpr int kWidth = 16;
+constexpr int kHeight = 8;
+
+// A stream of kWidth x kHeight in a scratch file.
+class StreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(file_.Create("mp4", folder_ / L"scratch.mp4"), S_OK);
+    ASSERT_EQ(stream_.Open(file_, VideoEncoding{kWidth, kHeight, 100000, 30, AVRational{1, 30}}, L"Test"), S_OK);
+    ASSERT_EQ(file_.Open(nullptr), S_OK);
+  }
+  int Luma(int x, int y) const { return stream_.frame()->data[0][y * stream_.frame()->linesize[0] + x]; }
+
+  vistrel::testing::TempFolder folder_;
+  MuxedFile file_{L"Test: "};
+  VideoEncoderStream stream_;
+};
+
+class CameraFrame : public StreamTest {
+ protected:
+  void Prepare(AVPixelFormat format, bool bottomUp = false) {
+    camera_.SetFormat(kWidth, kHeight, format, bottomUp);
+    callback_ = new SampleGrabberCallback(&camera_);  // a COM object: freed by its last Release
+  }
+  void TearDown() override {
+    if (callback_) callback_->Release();
+  }
+  void Deliver(std::vector<BYTE> bytes) {
+    FakeSample sample(std::move(bytes));
+    ASSERT_EQ(callback_->SampleCB(0.0, &sample), S_OK);
+  }
+
+  CameraSource camera_;
+  SampleGrabberCallback* callback_ = nullptr;
+};
+
+std::vector<BYTE> Grey(int value, int bytesPerPixel = 3) {
+  return std::vector<BYTE>(static_cast<size_t>(kWidth) * kHeight * bytesPerPixel, static_cast<BYTE>(value));
+}
+
+TEST_F(CameraFrame, TheNewestSampleWinsAndIsTakenOnce) {
+  Prepare(AV_PIX_FMT_BGR24);
+  EXPECT_FALSE(camera_.Take(stream_));  // nothing arrived yet
+  EXPECT_EQ(Luma(3, 3), 16) << "black until the first picture";
+  Deliver(Grey(40));
+  Deliver(Grey(220));
+  ASSERT_TRUE(camera_.Take(stream_));
+  EXPECT_GT(Luma(3, 3), 180);
+  EXPECT_FALSE(camera_.Take(stream_));  // no new sample: the last picture is repeated instead
+  EXPECT_GT(Luma(3, 3), 180);
+}
+
+TEST_F(CameraFrame, AShortSampleIsNeverRead) {
+  Prepare(AV_PIX_FMT_BGR24);
+  std::vector<BYTE> shortSample = Grey(220);
+  shortSample.pop_back();
+  Deliver(shortSample);
+  EXPECT_FALSE(camera_.Take(stream_));
+  EXPECT_EQ(Luma(0, 0), 16);  // the frame was not touched
+}
+
+TEST_F(CameraFrame, YuyvRowsAreTwoBytesAPixel) {
+  Prepare(AV_PIX_FMT_YUYV422);
+  std::vector<BYTE> yuyv(static_cast<size_t>(kWidth) * kHeight * 2);
+  for (size_t i = 0; i < yuyv.size(); i += 2) {
+    yuyv[i] = 200;      // Y
+    yuyv[i + 1] = 128;  // U or V
+  }
+  Deliver(std::vector<BYTE>(yuyv.begin(), yuyv.end() - 1));
+  EXPECT_FALSE(camera_.Take(stream_));
+  Deliver(yuyv);
+  ASSERT_TRUE(camera_.Take(stream_));
+  EXPECT_NEAR(Luma(kWidth - 1, kHeight - 1), 200, 2);
+}
+
+TEST_F(CameraFrame, BottomUpRgbIsTurnedTheRightWayUp) {
+  Prepare(AV_PIX_FMT_BGR24, true);
+  // In buffer order: the first half of the rows dark, the second half bright.
+  std::vector<BYTE> rows = Grey(0);
+  std::fill(rows.begin() + rows.size() / 2, rows.end(), static_cast<BYTE>(255));
+  Deliver(rows);
+  ASSERT_TRUE(camera_.Take(stream_));
+  EXPECT_GT(Luma(5, 0), 200);           // the last rows of the buffer are the top of the picture
+  EXPECT_LT(Luma(5, kHeight - 1), 40);
+}
+
+// A BGRA picture followed closely by a page that cannot be read: reading rows past the picture
+// faults at once instead of going unnoticed. (The 64 bytes between leave room for the vector
+// loads of the scaler, which may read a few bytes past a row's end.)
+class GuardedPicture {
+ public:
+  GuardedPicture(int width, int height, BYTE value) : width_(width), height_(height) {
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    const size_t bytes = static_cast<size_t>(width) * height * 4;
+    const size_t pages = (bytes + 64 + page - 1) / page;
+    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    VirtualProtect(base_ + pages * page, page, PAGE_NOACCESS, &old);
+    pixels_ = base_ + pages * page - 64 - bytes;
+    std::memset(pixels_, value, bytes);
+  }
+  ~GuardedPicture() { VirtualFree(base_, 0, MEM_RELEASE); }
+  const BYTE* pixels() const { return pixels_; }
+  int pitch() const { return width_ * 4; }
+
+ private:
+  int width_;
+  int height_;
+  BYTE* base_ = nullptr;
+  BYTE* pixels_ = nullptr;
+};
+
+TEST_F(StreamTest, ASourceThatShrinksOrGrowsIsScaledAtItsNewSize) {
+  GuardedPicture large(64, 32, 230);
+  ASSERT_TRUE(stream_.Scale(large.pixels(), large.pitch(), 64, 32, AV_PIX_FMT_BGRA));
+  EXPECT_GT(Luma(kWidth - 1, kHeight - 1), 200);
+  ASSERT_EQ(stream_.Write(file_, 0, L"Test"), S_OK);
+  // The display mode changes: the next picture is smaller, and must be read only as far as it goes.
+  GuardedPicture small(20, 10, 30);
+  ASSERT_TRUE(stream_.Scale(small.pixels(), small.pitch(), 20, 10, AV_PIX_FMT_BGRA));
+  EXPECT_LT(Luma(kWidth - 1, kHeight - 1), 50);
+  ASSERT_EQ(stream_.Write(file_, 1, L"Test"), S_OK);
+  GuardedPicture again(64, 32, 120);
+  ASSERT_TRUE(stream_.Scale(again.pixels(), again.pitch(), 64, 32, AV_PIX_FMT_BGRA));
+  EXPECT_NEAR(Luma(0, 0), 120 * 219 / 255 + 16, 4);
+  EXPECT_FALSE(stream_.Scale(nullptr, 0, 20, 10, AV_PIX_FMT_BGRA));
+  EXPECT_FALSE(stream_.Scale(again.pixels(), again.pitch(), 0, 32, AV_PIX_FMT_BGRA));
+}
+
+}  // namespace
+}  // namespace vistrel
