@@ -6,8 +6,8 @@ import time
 import numpy as np
 import pytest
 
-from harness import (VIDEO, DriverWindow, SinkRecorder, mouse_move, tooltips, wait_balloon, wait_files,
-                     wait_until, write_config)
+from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, DriverWindow, SinkRecorder, mouse_move, tooltips,
+                     wait_balloon, wait_files, wait_until, write_config)
 
 START_STOP = 'ctrl+alt+shift+f5'
 PAUSE_RESUME = 'ctrl+alt+shift+f6'
@@ -334,3 +334,39 @@ def test_multi_track_without_a_video_stream_does_not_start(app, prefix, video_di
     assert wait_balloon(driver, 'Recording Failed', 'Could not start multi-track recording. Check logs.')
     assert app.wait_state(VIDEO, 'IDLE')
     assert not video_dir.exists() or list(video_dir.iterdir()) == []
+
+
+def test_the_tray_and_the_hotkeys_answer_while_a_long_recording_is_finished(app, prefix, video_dir, driver):
+    """Two minutes of 1080p: finishing the file (trailer, index to the front, the stop sound) runs
+    on the recording thread, never on the one that answers the tray and the hotkeys."""
+    shots = prefix.user_dir / 'Pictures' / 'vistrel-while-finishing'
+    for f in shots.glob('*') if shots.exists() else []:
+        f.unlink()
+    write_config(prefix, {
+        'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
+        'Options': {'OutputMode': 1},
+        'VideoOptions': {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30},
+        'Paths': {'VideoPath': prefix.windows_path(video_dir.parent) + '\\' + video_dir.name,
+                  'ScreenshotPath': prefix.windows_path(shots)},
+    })
+    app.start()
+    with DriverWindow('animate', '60'):
+        begin(app, driver)
+        time.sleep(120)
+        watch = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'latency', CORE_WINDOW_CLASS,
+                                  '--message-only', '--timeout', '6000'],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        assert watch.stdout.readline().strip() == 'watching'
+        press(app, driver, START_STOP, 'STOPPING')
+        assert app.post_core(0x8003, 0, 0x0205)  # the tray icon's right button: the menu
+        assert driver.keys('ctrl+shift+f5')       # a screenshot
+        menu = driver.run('wait-window', '#32768', '--visible').returncode == 0
+        driver.keys('esc')
+        assert app.wait_state(VIDEO, 'IDLE', timeout=60)
+        answers = watch.communicate(timeout=60)[0].split()
+    assert menu, 'the tray menu opened'
+    assert len(wait_files(shots)) == 1, 'the screenshot was saved'
+    slowest = float(answers[answers.index('slowest') + 1])
+    print(f'core window answered within {slowest} ms at worst while the recording was finished')
+    assert slowest < 300, answers
+    assert len(wait_files(video_dir, 1, '*.mp4')) == 1

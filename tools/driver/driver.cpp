@@ -9,6 +9,8 @@
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
 //   vistrel-driver tooltips                                             every tooltip text, one a line;
 //                                                                       balloon titles as "[title] ..."
+//   vistrel-driver latency CLASS [--message-only] --timeout MS         how fast the window's thread
+//                                                                       answers, for MS milliseconds
 //   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp; dialog controls:
 //   driver_dialogs.cpp; audio endpoints: driver_devices.cpp)
 //
@@ -207,6 +209,39 @@ int Tooltips() {
   return 0;
 }
 
+// How long the window's thread takes to answer, asked over and over for --timeout milliseconds:
+// prints "watching" at once and "answers N slowest MS mean MS" at the end. A thread that does not answer within ten seconds counts
+// as that slow.
+int Latency(const Options& o) {
+  HWND window = Find(o);
+  if (!window) {
+    std::fwprintf(stderr, L"no window of class %ls\n", o.words[1].c_str());
+    return 1;
+  }
+  LARGE_INTEGER frequency{};
+  QueryPerformanceFrequency(&frequency);
+  PrintUtf8Line(L"watching");
+  const ULONGLONG deadline = GetTickCount64() + o.timeoutMs;
+  double slowest = 0.0;
+  double total = 0.0;
+  int answers = 0;
+  while (GetTickCount64() < deadline && IsWindow(window)) {
+    LARGE_INTEGER before{};
+    LARGE_INTEGER after{};
+    QueryPerformanceCounter(&before);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+    QueryPerformanceCounter(&after);
+    const double ms = static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    slowest = ms > slowest ? ms : slowest;
+    total += ms;
+    ++answers;
+    Sleep(10);
+  }
+  std::wprintf(L"answers %d slowest %.1f mean %.1f\n", answers, slowest, answers ? total / answers : 0.0);
+  return 0;
+}
+
 }  // namespace
 
 UINT_PTR Number(const std::wstring& text) {
@@ -234,6 +269,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"keys" && o.words.size() >= 2) return Keys(o);
   if (verb == L"hold-hotkey") return HoldHotkey(o);
   if (verb == L"tooltips") return Tooltips();
+  if (verb == L"latency" && o.words.size() == 2) return Latency(o);
   if (const int code = RunMouseCommand(o); code >= 0) return code;
   if (const int code = RunWindowCommand(o); code >= 0) return code;
   if (const int code = RunDeviceCommand(o); code >= 0) return code;
