@@ -36,7 +36,7 @@ set(VISTREL_USES_core "")
 set(VISTREL_USES_i18n core)
 set(VISTREL_USES_config core i18n)
 set(VISTREL_USES_tracks core i18n config)
-set(VISTREL_USES_media core tracks)
+set(VISTREL_USES_media core i18n tracks)
 set(VISTREL_USES_recording core)
 set(VISTREL_USES_capture core i18n config resources)
 set(VISTREL_USES_audio core i18n config tracks media recording)
@@ -129,7 +129,7 @@ add_executable(vistrel-driver tools/driver/driver.cpp tools/driver/driver_mouse.
 target_compile_definitions(vistrel-driver PRIVATE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 target_compile_options(vistrel-driver PRIVATE ${VISTREL_WARNINGS})
 target_link_options(vistrel-driver PRIVATE -municode)
-target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 ole32 uuid crypt32 ${VISTREL_STATIC_RUNTIME})
+target_link_libraries(vistrel-driver PRIVATE user32 gdi32 comctl32 shell32 ole32 uuid crypt32 ${VISTREL_STATIC_RUNTIME})
 
 # Unit tests, run under Wine by CTest.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

@@ -40,7 +40,8 @@ class AudioBackend final : public RecordingBackend {
                               multiTrack_ ? L"m4a" : format.extension);
   }
 
-  bool Open(const std::wstring& path, const Notify&) override {
+  bool Open(const std::wstring& path, const Notify& notify) override {
+    audio_.SetNotify([notify](const std::wstring& title, const std::wstring& text) { notify({title, text}); });
     com_.emplace();
     if (FAILED(com_->result())) {
       LogHresultError(kAudioLogPrefix, L"CoInitializeEx in recording thread", com_->result());
@@ -61,6 +62,15 @@ class AudioBackend final : public RecordingBackend {
     if (info.paused) return result;
     audio_.WriteDue(file_, DueSamples(info.recorded, info.frequency), false);
     result.nextDue = info.recorded + info.frequency / kWritesPerSecond;
+    if (info.recorded >= nextSizeUpdate_) {
+      file_.UpdateSizes();
+      nextSizeUpdate_ = info.recorded + info.frequency;
+    }
+    if (file_.writeError()) {
+      // A full disk or a lost drive: what is on disk stays playable, and the user hears why.
+      result.action = TickResult::Action::kFail;
+      result.failure = {N_(L"Audio Recording Failed"), N_(L"The recording stopped: %s"), file_.WriteFailure()};
+    }
     return result;
   }
 
@@ -112,7 +122,7 @@ class AudioBackend final : public RecordingBackend {
     return SUCCEEDED(file_.Create(format.muxer, path)) &&
            SUCCEEDED(audio_.mix().Open(file_, AudioEncoding{format.encoder, AudioBitRate(config_.AudioQuality)},
                                        L"InitAudioEncoder")) &&
-           SUCCEEDED(mixer.PrepareInputs(kAudioLogPrefix, trackSources_)) && SUCCEEDED(file_.Open(nullptr));
+           SUCCEEDED(mixer.PrepareInputs(kAudioLogPrefix, trackSources_)) && SUCCEEDED(file_.OpenRecoverable());
   }
 
   bool OpenTracks(const std::wstring& path) {
@@ -126,13 +136,14 @@ class AudioBackend final : public RecordingBackend {
       LogMessage(L"AudioRecorder: [FATAL] No audio tracks could be successfully initialized.");
       return false;
     }
-    return SUCCEEDED(file_.Open(nullptr));
+    return SUCCEEDED(file_.OpenRecoverable());
   }
 
   const AppConfig config_;
   const MultiTrackConfig tracks_;
   bool multiTrack_ = false;
   bool trackSources_ = false;
+  std::int64_t nextSizeUpdate_ = 0;  // recording time at which a WAV's sizes are written next
   // COM on the recording thread, which opens the sources; released after everything below.
   std::optional<ComApartment> com_;
   MuxedFile file_{kAudioLogPrefix};

@@ -242,7 +242,7 @@ std::wstring BuildCaptureSavePath(std::uint32_t type) {
   const std::wstring folder = ScreenshotFolder();
   if (folder.empty()) return {};
   const bool titled = type == kCaptureActiveWindow || type == kCaptureTrayPickedWindow;
-  const std::wstring name = CaptureFileName(type, titled ? ForegroundTitle() : L"", MakeTimestamp());
+  const std::wstring name = CaptureFileName(type, titled ? ForegroundTitle() : L"", MakeTimestamp(), folder);
   const std::wstring wanted = folder + L"\\" + name;
   const std::wstring path = ClaimNewFile(wanted);
   if (path.empty()) {

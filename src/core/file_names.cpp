@@ -1,5 +1,7 @@
 #include "core/file_names.h"
 
+#include "core/text.h"
+
 #include <cstdio>
 #include <iterator>
 
@@ -10,6 +12,12 @@ std::wstring FormatFileTimestamp(const LocalTime& t) {
   std::swprintf(buffer, std::size(buffer), L"%04d-%02d-%02d_%02d-%02d-%02d", t.year, t.month, t.day,
                 t.hour, t.minute, t.second);
   return buffer;
+}
+
+std::wstring FitFileNameBase(std::wstring_view folder, std::wstring_view base, std::wstring_view rest) {
+  constexpr std::size_t kCounterAndPart = 6 + 5;  // "_10000" and ".part"
+  const std::size_t fixed = folder.size() + 1 + rest.size() + kCounterAndPart;
+  return fixed < kMaxPathChars ? CutText(base, kMaxPathChars - fixed) : std::wstring();
 }
 
 std::wstring NumberedPath(const std::wstring& path, int counter) {

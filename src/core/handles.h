@@ -112,6 +112,11 @@ class CoTaskMem {
     ptr_ = nullptr;
     return &ptr_;
   }
+  T* release() {
+    T* ptr = ptr_;
+    ptr_ = nullptr;
+    return ptr;
+  }
 
  private:
   T* ptr_ = nullptr;

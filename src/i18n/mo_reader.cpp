@@ -65,6 +65,11 @@ MoCatalogue ReadMoCatalogue(std::string_view bytes) {
   const auto translationTable = data.Word(16);
   if (!count || !msgidTable || !translationTable || *count == 0) return catalogue;
 
+  // Entries may point at the same bytes, so a small file could name gigabytes of text. What a
+  // catalogue holds can never be more than the file itself (with room for the odd shared string):
+  // past that, the rest is left out.
+  const std::size_t limit = 2 * bytes.size() + 65536;
+  std::size_t taken = 0;
   for (Offset i = 0; i < *count; ++i) {
     const Offset msgidSlot = *msgidTable + i * 8;
     const Offset translationSlot = *translationTable + i * 8;
@@ -80,6 +85,8 @@ MoCatalogue ReadMoCatalogue(std::string_view bytes) {
     const auto msgid = data.Bytes(*msgidOffset, *msgidLength);
     const auto translation = data.Bytes(*translationOffset, *translationLength);
     if (!msgid || !translation) continue;
+    taken += msgid->size() + translation->size();
+    if (taken > limit) break;
     catalogue.insert_or_assign(Utf8ToWide(MsgidWithoutContext(*msgid)),
                                Utf8ToWide(CutAtNul(*translation)));
   }

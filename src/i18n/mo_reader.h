@@ -20,7 +20,9 @@ using MoCatalogue = std::map<std::wstring, std::wstring>;
 //  - Both texts are decoded as UTF-8, whatever charset the header names.
 //  - A later entry with the same msgid replaces an earlier one.
 // A damaged or truncated file is never rejected as a whole: every entry whose table slots and
-// both texts lie inside the data is used, the others are left out. Nothing outside `bytes` is read.
+// both texts lie inside the data is used, the others are left out. Nothing outside `bytes` is read,
+// and entries whose texts overlap cannot make the catalogue much larger than the file: once the
+// texts taken add up to twice its size (and 64 KiB), the rest is left out.
 MoCatalogue ReadMoCatalogue(std::string_view bytes);
 
 // The same for a file; a file that cannot be opened gives an empty catalogue.

@@ -76,9 +76,17 @@ void Translator::setLanguage(const std::wstring& code, const std::string& catego
     const std::filesystem::path path = cataloguePath(code, category, domain);
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
-      catalogue = ReadMoFile(path);
-      info = ActiveLanguageInfo(code, ReadLanguageIni(basePath_ / PathFromWide(code) / "language.ini"));
-      language = code;
+      try {
+        catalogue = ReadMoFile(path);
+        info = ActiveLanguageInfo(code, ReadLanguageIni(basePath_ / PathFromWide(code) / "language.ini"));
+        language = code;
+      } catch (const std::exception& failure) {
+        // A catalogue that cannot be read leaves the program in English, not stopped.
+        LogMessage(L"Translator ERROR: the catalogue at " + PathToWide(path) + L" could not be read (" +
+                   Utf8ToWide(failure.what()) + L"); texts stay in English.");
+        catalogue.reset();
+        info = LanguageInfo();
+      }
     } else {
       LogMessage(L"Translator ERROR: .mo file NOT FOUND at: " + PathToWide(path));
     }

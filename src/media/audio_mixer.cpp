@@ -40,6 +40,15 @@ void AudioMixer::DrainClients(const wchar_t* prefix) {
   for (MixInput& input : inputs_) DrainCaptureClient(prefix, *input.source);
 }
 
+void AudioMixer::DrainAndWatch(const wchar_t* prefix,
+                               const std::function<void(const AudioSource&, SourceChange)>& onChange) {
+  for (MixInput& input : inputs_) {
+    const HRESULT drained = DrainCaptureClient(prefix, *input.source);
+    const SourceChange change = WatchAudioSource(prefix, *input.source, drained);
+    if (change != SourceChange::kNone) onChange(*input.source, change);
+  }
+}
+
 void AudioMixer::ResetFifos() {
   for (MixInput& input : inputs_) {
     if (input.source->fifo) av_audio_fifo_reset(input.source->fifo.get());
@@ -123,8 +132,7 @@ void AddTrackSources(AudioMixer& mixer, const wchar_t* prefix, const std::vector
         LogMessage(L"InitSingleAudioSource: [ERROR] Could not initialize audio source for track " + track.name);
         continue;
       }
-      const int volume = input ? track.input_volume : track.output_volume;
-      mixer.Add(std::move(source), static_cast<float>(volume) / 100.0f, false);
+      mixer.Add(std::move(source), TrackGain(input ? track.input_volume : track.output_volume), false);
     }
   }
 }

@@ -42,6 +42,8 @@ class AudioMixer {
   void StartClients();
   void StopClients();
   void DrainClients(const wchar_t* prefix);
+  // Drains every source and watches it (WatchAudioSource), handing on what changed.
+  void DrainAndWatch(const wchar_t* prefix, const std::function<void(const AudioSource&, SourceChange)>& onChange);
   // Forgets what was captured before a resume.
   void ResetFifos();
 

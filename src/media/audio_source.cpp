@@ -17,6 +17,7 @@ namespace {
 
 constexpr REFERENCE_TIME kBufferDuration = 10000000;  // one second
 constexpr HRESULT kElementNotFound = static_cast<HRESULT>(0x80070490);
+constexpr ULONGLONG kStallMs = 2000;
 
 const wchar_t* SourceName(bool isInput) { return isInput ? L"Microphone" : L"System Audio"; }
 
@@ -37,6 +38,12 @@ HRESULT OpenEndpoint(const wchar_t* prefix, IMMDeviceEnumerator* enumerator, boo
                                              device.ReleaseAndGetAddressOf());
   }
   return device ? S_OK : hr;
+}
+
+std::wstring EndpointId(IMMDevice* device) {
+  CoTaskMem<wchar_t> id;
+  if (!device || FAILED(device->GetId(id.put())) || !id.get()) return {};
+  return id.get();
 }
 
 AVSampleFormat ToFfmpeg(CaptureSampleFormat format) {
@@ -65,6 +72,7 @@ AVSampleFormat InputSampleFormat(const WAVEFORMATEX* format) {
 }  // namespace
 
 void AudioSource::Release() {
+  capturing = false;
   if (client) client->Stop();
   resampler.reset();
   fifo.reset();
@@ -93,6 +101,10 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
     source.Release();
     return hr;
   }
+  source.openedId = EndpointId(source.device.Get());
+  source.followsDefault = deviceId.empty() || deviceId == L"Default" || source.openedId != deviceId;
+  source.lost = false;
+  source.lastCheck = GetTickCount64();
   hr = source.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                reinterpret_cast<void**>(source.client.ReleaseAndGetAddressOf()));
   if (FAILED(hr)) {
@@ -141,6 +153,103 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
   return S_OK;
 }
 
+namespace {
+
+// The client of `endpoint`, opened as InitAudioDevice does, in place of the source's; the FIFO and
+// the capture state stay.
+HRESULT ReopenOn(const wchar_t* prefix, AudioSource& source, ComPtr<IMMDevice> endpoint) {
+  ComPtr<IAudioClient> client;
+  ComPtr<IAudioCaptureClient> captureClient;
+  CoTaskMem<WAVEFORMATEX> format;
+  HRESULT hr = endpoint->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                  reinterpret_cast<void**>(client.GetAddressOf()));
+  if (SUCCEEDED(hr)) hr = client->GetMixFormat(format.put());
+  if (SUCCEEDED(hr)) {
+    hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, source.isInput ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK,
+                            kBufferDuration, 0, format.get(), nullptr);
+  }
+  if (SUCCEEDED(hr)) hr = client->GetService(IID_PPV_ARGS(&captureClient));
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"Reopening " + std::wstring(SourceName(source.isInput)), hr);
+    return hr;
+  }
+  if (source.client) source.client->Stop();
+  source.captureClient = captureClient;
+  source.client = client;
+  source.device = endpoint;
+  *source.mixFormat.put() = format.release();
+  source.openedId = EndpointId(endpoint.Get());
+  if (FAILED(hr = InitAudioResampler(prefix, source))) return hr;
+  if (source.capturing) source.client->Start();
+  return S_OK;
+}
+
+// Nothing is captured from a lost endpoint; the FIFO keeps what came before.
+void Disconnect(AudioSource& source) {
+  if (source.client) source.client->Stop();
+  source.captureClient.Reset();
+  source.client.Reset();
+  source.device.Reset();
+  source.lost = true;
+}
+
+}  // namespace
+
+SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained) {
+  const ULONGLONG now = GetTickCount64();
+  const std::wstring name = SourceName(source.isInput);
+  // A source being reconnected is back once it delivers again.
+  if (source.lost && source.captureClient && SUCCEEDED(drained) && source.lastPacket > source.reconnectedAt) {
+    source.lost = false;
+    LogMessage(std::wstring(prefix) + name + L" is back and captured again.");
+    return SourceChange::kBack;
+  }
+  // A capturing client hands over a packet every few milliseconds, silence included: one that
+  // fails, or has given nothing for seconds, has lost its device, whether it says so or not.
+  if (source.captureClient && source.capturing && (FAILED(drained) || now - source.lastPacket > kStallMs)) {
+    const bool first = !source.lost;
+    if (first && FAILED(drained)) LogHresultError(prefix, name + L" capture", drained);
+    Disconnect(source);
+    if (!first) return SourceChange::kNone;
+    LogMessage(std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.");
+    return SourceChange::kLost;
+  }
+  if (now - source.lastCheck < 2000) return SourceChange::kNone;
+  source.lastCheck = now;
+  ComPtr<IMMDeviceEnumerator> enumerator;
+  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&enumerator)))) {
+    return SourceChange::kNone;
+  }
+  ComPtr<IMMDevice> wanted;
+  if (source.followsDefault) {
+    enumerator->GetDefaultAudioEndpoint(source.isInput ? eCapture : eRender, eConsole, &wanted);
+  } else {
+    enumerator->GetDevice(source.openedId.c_str(), &wanted);
+  }
+  DWORD state = 0;
+  const bool active = wanted && SUCCEEDED(wanted->GetState(&state)) && state == DEVICE_STATE_ACTIVE;
+  if (source.lost) {
+    // Reconnected quietly; the user hears of it once it delivers.
+    if (active && !source.captureClient && SUCCEEDED(ReopenOn(prefix, source, wanted))) {
+      source.reconnectedAt = source.lastPacket = now;
+    }
+    return SourceChange::kNone;
+  }
+  if (!active) {
+    LogMessage(std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.");
+    Disconnect(source);
+    return SourceChange::kLost;
+  }
+  if (EndpointId(wanted.Get()) == source.openedId) return SourceChange::kNone;
+  if (FAILED(ReopenOn(prefix, source, wanted))) {
+    Disconnect(source);
+    return SourceChange::kLost;
+  }
+  source.lastPacket = now;
+  LogMessage(std::wstring(prefix) + name + L" follows the new default device.");
+  return SourceChange::kFollowedDefault;
+}
+
 HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source) {
   const WAVEFORMATEX* format = source.mixFormat.get();
   if (!format) return E_POINTER;
@@ -184,18 +293,20 @@ bool CreateSourceFifo(AudioSource& source) {
 }
 
 HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source) {
-  if (!source.ready()) return E_POINTER;
+  if (!source.ready()) return source.lost ? S_FALSE : E_POINTER;
   const WAVEFORMATEX* format = source.mixFormat.get();
-  UINT32 packetFrames = 0;
-  while (SUCCEEDED(source.captureClient->GetNextPacketSize(&packetFrames)) && packetFrames > 0) {
+  for (;;) {
+    UINT32 packetFrames = 0;
+    HRESULT hr = source.captureClient->GetNextPacketSize(&packetFrames);
+    if (FAILED(hr)) return hr;  // the device went away (AUDCLNT_E_DEVICE_INVALIDATED) or broke
+    if (packetFrames == 0) return S_OK;
+    source.lastPacket = GetTickCount64();
     BYTE* data = nullptr;
     UINT32 frames = 0;
     DWORD flags = 0;
-    const HRESULT hr = source.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
-    if (FAILED(hr) || hr == AUDCLNT_S_BUFFER_EMPTY) {
-      if (FAILED(hr)) LogHresultError(prefix, L"IAudioCaptureClient::GetBuffer", hr);
-      break;
-    }
+    hr = source.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    if (hr == AUDCLNT_S_BUFFER_EMPTY) return S_OK;
     const auto expected = static_cast<int>(ConvertedSampleCount(frames, static_cast<int>(format->nSamplesPerSec)));
     const int capacity = expected + 16;  // head-room for what the resampler holds back
     SampleBufferPtr buffer = AllocateMixSamples(capacity);
@@ -216,7 +327,6 @@ HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source) {
     }
     source.captureClient->ReleaseBuffer(frames);
   }
-  return S_OK;
 }
 
 }  // namespace vistrel

@@ -16,6 +16,13 @@ namespace vistrel {
 
 struct AudioSource {
   bool isInput = true;  // false: system audio through loopback
+  bool followsDefault = true;  // asked for the default endpoint (or fell back to it)
+  std::wstring openedId;       // the endpoint opened
+  bool capturing = false;      // started and not stopped
+  bool lost = false;           // its endpoint went away: it gives nothing until it is back
+  ULONGLONG lastCheck = 0;     // GetTickCount64 of the last WatchAudioSource look
+  ULONGLONG lastPacket = 0;    // GetTickCount64 of the last packet (or of the start of capture)
+  ULONGLONG reconnectedAt = 0; // when a lost source was opened again
   Microsoft::WRL::ComPtr<IMMDevice> device;
   Microsoft::WRL::ComPtr<IAudioClient> client;
   Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient;
@@ -29,8 +36,15 @@ struct AudioSource {
   ~AudioSource() { Release(); }
 
   bool ready() const { return captureClient && resampler && fifo && mixFormat.get(); }
-  void Start() { if (client) client->Start(); }
-  void Stop() { if (client) client->Stop(); }
+  void Start() {
+    capturing = true;
+    lastPacket = GetTickCount64();
+    if (client) client->Start();
+  }
+  void Stop() {
+    capturing = false;
+    if (client) client->Stop();
+  }
   // Stops the stream and frees everything in a fixed order.
   void Release();
 };
@@ -49,7 +63,21 @@ HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source);
 // The source's sample FIFO; false when it cannot be allocated.
 bool CreateSourceFifo(AudioSource& source);
 
-// Reads every queued packet into the FIFO.
+// Reads every queued packet into the FIFO; the client's failure when it stops answering (the device
+// went away), S_FALSE for a source that has been lost.
 HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source);
+
+enum class SourceChange {
+  kNone,
+  kLost,             // the endpoint went away: nothing is captured from it any more
+  kBack,             // a lost endpoint came back and is captured again
+  kFollowedDefault,  // a default source now captures the endpoint that became the default
+};
+
+// After a drain that gave `drained`: a client that failed has lost its device. Also looks, at most
+// every two seconds, whether the source's endpoint is still there, whether a lost one came back,
+// and whether a source that follows the default should move to another default endpoint. The
+// FIFO stays, so the recording goes on where it was; the caller tells the user what changed.
+SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained);
 
 }  // namespace vistrel

@@ -1,5 +1,6 @@
 #include "media/ffmpeg_util.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "media/audio_mix.h"
@@ -23,6 +24,26 @@ void LogFfmpegError(const wchar_t* prefix, const std::wstring& label, int code) 
   av_strerror(code, message, sizeof message);
   LogMessage(std::wstring(prefix) + L"[FFMPEG ERROR] " + label + L" failed. Code: " +
              std::to_wstring(code) + L", Message: " + Utf8ToWide(message));
+}
+
+std::wstring WriteErrorText(int averror) {
+  DWORD code = 0;
+  switch (AVUNERROR(averror)) {
+    case ENOSPC: code = ERROR_DISK_FULL; break;
+    case EACCES:
+    case EPERM: code = ERROR_ACCESS_DENIED; break;
+    case EROFS: code = ERROR_WRITE_PROTECT; break;
+    case EIO: code = ERROR_WRITE_FAULT; break;
+    case ENOENT: code = ERROR_PATH_NOT_FOUND; break;
+    default: break;
+  }
+  std::wstring text = code ? SystemErrorText(code) : std::wstring();
+  if (text.empty()) {
+    char message[64] = {};
+    av_strerror(averror, message, sizeof message);
+    text = Utf8ToWide(message);
+  }
+  return text;
 }
 
 SampleBufferPtr AllocateMixSamples(int samples) {

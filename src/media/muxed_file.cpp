@@ -1,13 +1,81 @@
 #include "media/muxed_file.h"
 
+#include <windows.h>
+
+#include <cstring>
+
 #include "core/log.h"
+#include "core/system_error.h"
 #include "core/text.h"
 
 namespace vistrel {
+namespace {
+
+bool IsMp4(const AVFormatContext* context) {
+  const char* name = context->oformat->name;
+  return std::strcmp(name, "mp4") == 0 || std::strcmp(name, "ipod") == 0 || std::strcmp(name, "mov") == 0;
+}
+
+// Copies every packet of the fragmented MP4 `from` into an ordinary one at `to`, with its index at
+// the front; nothing is held in memory but a packet at a time.
+HRESULT CopyUnfragmented(const wchar_t* prefix, const std::string& from, const std::string& to, const char* muxer) {
+  AVFormatContext* opened = nullptr;
+  int result = avformat_open_input(&opened, from.c_str(), nullptr, nullptr);
+  if (result < 0) {
+    LogFfmpegError(prefix, L"avformat_open_input of the recorded file", result);
+    return E_FAIL;
+  }
+  const InputContextPtr input(opened);
+  AVFormatContext* allocated = nullptr;
+  result = avformat_alloc_output_context2(&allocated, nullptr, muxer, to.c_str());
+  OutputContextPtr output(allocated);
+  if (result < 0 || !output) return E_FAIL;
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    AVStream* stream = avformat_new_stream(output.get(), nullptr);
+    if (!stream || avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar) < 0) return E_FAIL;
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = input->streams[i]->time_base;
+  }
+  if ((result = avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE)) < 0) {
+    LogFfmpegError(prefix, L"avio_open for the final file", result);
+    return E_FAIL;
+  }
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "movflags", "faststart", 0);
+  result = avformat_write_header(output.get(), &options);
+  av_dict_free(&options);
+  if (result < 0) {
+    LogFfmpegError(prefix, L"avformat_write_header for the final file", result);
+    return E_FAIL;
+  }
+  PacketPtr packet(av_packet_alloc());
+  if (!packet) return E_OUTOFMEMORY;
+  while ((result = av_read_frame(input.get(), packet.get())) >= 0) {
+    const AVStream* in = input->streams[packet->stream_index];
+    av_packet_rescale_ts(packet.get(), in->time_base, output->streams[packet->stream_index]->time_base);
+    packet->pos = -1;
+    result = av_interleaved_write_frame(output.get(), packet.get());
+    av_packet_unref(packet.get());
+    if (result < 0) {
+      LogFfmpegError(prefix, L"av_interleaved_write_frame for the final file", result);
+      return E_FAIL;
+    }
+  }
+  if ((result = av_write_trailer(output.get())) < 0) {
+    LogFfmpegError(prefix, L"av_write_trailer for the final file", result);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+}  // namespace
 
 HRESULT MuxedFile::Create(const char* muxer, const std::wstring& path) {
   path_ = WideToUtf8(path);
+  widePath_ = path;
   headerWritten_ = false;
+  fragmented_ = false;
+  wavDataSize_ = 0;
   writeError_ = 0;
   AVFormatContext* context = nullptr;
   const int result = avformat_alloc_output_context2(&context, nullptr, muxer, path_.c_str());
@@ -64,6 +132,61 @@ HRESULT MuxedFile::Open(AVDictionary** options) {
   return S_OK;
 }
 
+HRESULT MuxedFile::OpenRecoverable() {
+  if (!context_) return E_POINTER;
+  AVDictionary* options = nullptr;
+  fragmented_ = IsMp4(context_.get());
+  if (fragmented_) {
+    bool video = false;
+    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+      video = video || context_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    }
+    // With video a fragment starts at each keyframe (there is one a second), so that every
+    // fragment decodes on its own.
+    av_dict_set(&options, "movflags", video ? "frag_keyframe+empty_moov+default_base_moof" : "empty_moov+default_base_moof", 0);
+    av_dict_set(&options, "frag_duration", "1000000", 0);
+  }
+  // Every packet goes to the file at once, so that a kill loses no more than the fragment under way.
+  context_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+  const HRESULT hr = Open(&options);
+  av_dict_free(&options);
+  if (SUCCEEDED(hr) && std::strcmp(context_->oformat->name, "wav") == 0 && context_->pb) {
+    // The header ends with the data chunk's size.
+    wavDataSize_ = avio_tell(context_->pb) - 4;
+  }
+  return hr;
+}
+
+void MuxedFile::UpdateSizes() {
+  if (wavDataSize_ <= 0 || !context_ || !context_->pb) return;
+  std::lock_guard guard(writeLock_);
+  AVIOContext* pb = context_->pb;
+  const std::int64_t end = avio_tell(pb);
+  if (end < wavDataSize_ + 4) return;
+  avio_seek(pb, 4, SEEK_SET);
+  avio_wl32(pb, static_cast<unsigned>(end - 8));
+  avio_seek(pb, wavDataSize_, SEEK_SET);
+  avio_wl32(pb, static_cast<unsigned>(end - wavDataSize_ - 4));
+  avio_seek(pb, end, SEEK_SET);
+  avio_flush(pb);
+}
+
+std::wstring MuxedFile::WriteFailure() const {
+  const std::wstring::size_type slash = widePath_.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? widePath_ : widePath_.substr(0, slash + 1);
+  ULARGE_INTEGER available{};
+  if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart < 1024 * 1024) {
+    return SystemErrorText(ERROR_DISK_FULL);
+  }
+  return WriteErrorText(writeError());
+}
+
+int MuxedFile::writeError() const {
+  std::lock_guard guard(writeLock_);
+  if (writeError_ == 0 && context_ && context_->pb && context_->pb->error < 0) return context_->pb->error;
+  return writeError_;
+}
+
 HRESULT MuxedFile::Encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, const wchar_t* label) {
   if (!codec || !stream || !context_) return E_POINTER;
   if (!headerWritten_) return E_UNEXPECTED;
@@ -106,6 +229,7 @@ HRESULT MuxedFile::Encode(AVCodecContext* codec, AVStream* stream, AVFrame* fram
 
 HRESULT MuxedFile::Close() {
   HRESULT outcome = S_OK;
+  const std::string muxer = context_ ? context_->oformat->name : "";
   if (context_ && headerWritten_) {
     std::lock_guard guard(writeLock_);
     const int result = av_write_trailer(context_.get());
@@ -115,8 +239,17 @@ HRESULT MuxedFile::Close() {
       outcome = E_FAIL;
     }
   }
+  const bool rewrite = fragmented_ && headerWritten_ && outcome == S_OK && writeError_ == 0;
   context_.reset();  // closes the file
   headerWritten_ = false;
+  if (!rewrite) return outcome;
+  // What a fragmented file was for is over: the user gets an ordinary one.
+  const std::wstring temporary = widePath_ + L".part";
+  if (FAILED(CopyUnfragmented(prefix_, path_, WideToUtf8(temporary), muxer.c_str())) ||
+      !MoveFileExW(temporary.c_str(), widePath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temporary.c_str());
+    LogMessage(std::wstring(prefix_) + L"[WARNING] The file stays as it was recorded, in fragments; it plays as it is.");
+  }
   return outcome;
 }
 

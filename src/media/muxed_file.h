@@ -2,6 +2,7 @@
 // (interleaved, one writer at a time) and the trailer. Shared by every recorder.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -31,26 +32,40 @@ class MuxedFile {
   // Opens the file (unless the muxer writes none) and writes the header with `options`
   // ("movflags" and the like; may be null).
   HRESULT Open(AVDictionary** options);
+  // Opens the file so that what is on disk plays at any moment, should the program be killed: an
+  // MP4 is written in fragments (one a second; with video at each keyframe, which comes once a
+  // second), a WAV file's sizes are kept up to date by UpdateSizes; an MP3 streams as it is.
+  HRESULT OpenRecoverable();
   bool headerWritten() const { return headerWritten_; }
+  // Writes a WAV file's sizes for what is on disk so far (call every few seconds).
+  void UpdateSizes();
 
   // Sends `frame` to `codec` (null: drains the encoder) and writes every packet that comes out for
   // `stream`. A video packet without a duration lasts one frame interval.
   HRESULT Encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, const wchar_t* label);
 
-  // Writes the trailer (only after a header) and closes the file.
+  // Writes the trailer (only after a header) and closes the file. An MP4 written in fragments is
+  // then rewritten as an ordinary one with its index at the front, packet by packet; should that
+  // fail (a full disk), the fragmented file stays as it is: it plays.
   HRESULT Close();
   // Closes without a trailer (a start that failed).
   void Discard() { context_.reset(); }
 
   // The first error FFmpeg gave while writing (0: none).
-  int writeError() const { return writeError_; }
+  int writeError() const;
+  // Why writing failed, in the system's words: a disk with no room left is named as full whatever
+  // the code that reported it (the C library does not always say so).
+  std::wstring WriteFailure() const;
 
  private:
   const wchar_t* prefix_;
   OutputContextPtr context_;
   std::string path_;
-  std::mutex writeLock_;
+  std::wstring widePath_;
+  mutable std::mutex writeLock_;
   bool headerWritten_ = false;
+  bool fragmented_ = false;
+  std::int64_t wavDataSize_ = 0;  // where a WAV file's data size is, once its header is written
   int writeError_ = 0;
 };
 

@@ -31,11 +31,14 @@ std::wstring ClaimRecordingFile(const OutputPlace& place, const std::wstring& ba
   }
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  const std::wstring name =
-      base + L"_" + FormatFileTimestamp({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}) +
-      L"." + extension;
+  const std::wstring rest =
+      L"_" + FormatFileTimestamp({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}) + L"." +
+      extension;
+  // A long window title is cut so that the whole path fits.
+  const std::wstring name = FitFileNameBase(folder, base, rest) + rest;
   // Claimed atomically: two recordings in the same second get two files.
-  const std::wstring path = ClaimNewFile(folder + L"\\" + name);
+  const bool separated = folder.back() == L'\\' || folder.back() == L'/';
+  const std::wstring path = ClaimNewFile(folder + (separated ? L"" : L"\\") + name);
   if (path.empty()) {
     LogMessage(prefix + L"[ERROR] Could not create a file in '" + folder + L"'.");
   } else {

@@ -1,6 +1,7 @@
 #include "media/recording_audio.h"
 
 #include "core/log.h"
+#include "i18n/msgid.h"
 
 namespace vistrel {
 
@@ -9,7 +10,7 @@ void RecordingAudio::AddTrackStreams(const TrackConfig& track, MuxedFile& file, 
     if (input ? !TrackRecordsAudioInput(track) : !TrackRecordsAudioOutput(track)) continue;
     const std::wstring kind = input ? L"input" : L"output";
     LogMessage(L"Initializing audio " + kind + L" stream for track: " + track.name);
-    auto source = std::make_unique<SourceTrack>(track.name, input, input ? track.input_volume : track.output_volume);
+    auto source = std::make_unique<SourceTrack>(track.name, input, TrackGain(input ? track.input_volume : track.output_volume));
     if (FAILED(source->Open(prefix_, input ? track.audio_input_id : track.audio_output_id, file, bitRate))) {
       LogMessage(std::wstring(prefix_) + L"[ERROR] Failed to initialize audio " + kind + L" stream for track: " +
                  track.name);
@@ -19,9 +20,30 @@ void RecordingAudio::AddTrackStreams(const TrackConfig& track, MuxedFile& file, 
   }
 }
 
+std::pair<const wchar_t*, const wchar_t*> SourceChangeMessage(bool microphone, SourceChange change) {
+  switch (change) {
+    case SourceChange::kLost:
+      return {N_(L"Audio Source Lost"),
+              microphone ? N_(L"The microphone is gone. The recording goes on with silence in its place until it is back.")
+                         : N_(L"The system audio is gone. The recording goes on with silence in its place until it is back.")};
+    case SourceChange::kBack:
+      return {N_(L"Audio Source Back"), microphone ? N_(L"The microphone is back in the recording.")
+                                                   : N_(L"The system audio is back in the recording.")};
+    case SourceChange::kFollowedDefault:
+      return {N_(L"Audio Source Changed"),
+              microphone ? N_(L"The recording now takes the sound of the new default microphone.")
+                         : N_(L"The recording now takes the sound of the new default output.")};
+    case SourceChange::kNone:
+      break;
+  }
+  return {nullptr, nullptr};
+}
+
 void RecordingAudio::StartCapture() {
   if (!threadsStarted_) {
-    for (auto& track : tracks_) track->StartThread();
+    for (auto& track : tracks_) {
+      track->StartThread([this](const AudioSource& source, SourceChange change) { Tell(source, change); });
+    }
     threadsStarted_ = true;
   } else {
     mixer_.ResetFifos();
@@ -39,7 +61,9 @@ void RecordingAudio::StopCapture() {
 
 void RecordingAudio::WriteDue(MuxedFile& file, std::int64_t due, bool finishing, bool paused) {
   if (mix_.open()) {
-    if (!paused) mixer_.DrainClients(prefix_);
+    if (!paused) {
+      mixer_.DrainAndWatch(prefix_, [this](const AudioSource& source, SourceChange change) { Tell(source, change); });
+    }
     mix_.WriteDue(file, due, finishing, [this](AVFrame* frame, int available) { mixer_.MixInto(frame, available); },
                   L"Audio");
     if (!finishing) {
@@ -63,6 +87,11 @@ void RecordingAudio::Release() {
   mixer_.Release();
   mix_ = AudioEncoderStream();
   threadsStarted_ = capturing_ = false;
+}
+
+void RecordingAudio::Tell(const AudioSource& source, SourceChange change) {
+  const auto [title, text] = SourceChangeMessage(source.isInput, change);
+  if (title && notify_) notify_(title, text);
 }
 
 void RecordingAudio::LogBacklog(const std::wstring& source, std::int64_t samples) {

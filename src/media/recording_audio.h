@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,11 @@ class RecordingAudio {
   void AddTrackStreams(const TrackConfig& track, MuxedFile& file, int bitRate);
   bool hasTracks() const { return !tracks_.empty(); }
 
+  // Tells the user of a source that went away, came back or followed the default device; from
+  // the recording thread or a track's capture thread.
+  using Notify = std::function<void(const std::wstring& title, const std::wstring& text)>;
+  void SetNotify(Notify notify) { notify_ = std::move(notify); }
+
   // Capture on (at the start and after a pause) and off; what a restart finds queued from before
   // the pause is forgotten.
   void StartCapture();
@@ -44,6 +51,7 @@ class RecordingAudio {
 
  private:
   void LogBacklog(const std::wstring& source, std::int64_t samples);
+  void Tell(const AudioSource& source, SourceChange change);
 
   const wchar_t* prefix_;
   AudioMixer mixer_;
@@ -52,6 +60,10 @@ class RecordingAudio {
   bool threadsStarted_ = false;
   bool capturing_ = false;
   bool backlogLogged_ = false;  // the first drop of old audio is logged, later ones are not
+  Notify notify_;
 };
+
+// The message (title and text, msgids) that tells of a change of a source.
+std::pair<const wchar_t*, const wchar_t*> SourceChangeMessage(bool microphone, SourceChange change);
 
 }  // namespace vistrel

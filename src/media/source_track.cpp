@@ -8,8 +8,8 @@
 
 namespace vistrel {
 
-SourceTrack::SourceTrack(std::wstring name, bool microphone, int volumePercent)
-    : name_(std::move(name)), microphone_(microphone), gain_(static_cast<float>(volumePercent) / 100.0f) {}
+SourceTrack::SourceTrack(std::wstring name, bool microphone, float gain)
+    : name_(std::move(name)), microphone_(microphone), gain_(gain) {}
 
 SourceTrack::~SourceTrack() {
   quit_ = true;
@@ -29,13 +29,18 @@ HRESULT SourceTrack::Open(const wchar_t* prefix, const std::wstring& deviceId, M
   return stream_.Open(file, AudioEncoding{nullptr, bitRate}, L"InitAudioTrack");
 }
 
-void SourceTrack::StartThread() {
-  thread_ = std::thread([this] {
+void SourceTrack::StartThread(std::function<void(const AudioSource&, SourceChange)> onChange) {
+  thread_ = std::thread([this, onChange = std::move(onChange)] {
     ComApartment com;
     LogMessage(L"Audio capture thread started for track: " + name_);
     while (!quit_) {
       if (capturing_) {
-        Drain();
+        SourceChange change = SourceChange::kNone;
+        {
+          std::lock_guard guard(fifoLock_);
+          change = WatchAudioSource(prefix_, source_, DrainCaptureClient(prefix_, source_));
+        }
+        if (change != SourceChange::kNone && onChange) onChange(source_, change);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

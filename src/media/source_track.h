@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,8 +19,8 @@ namespace vistrel {
 
 class SourceTrack {
  public:
-  // `name` is the track's, for the log; `volumePercent` scales what is written.
-  SourceTrack(std::wstring name, bool microphone, int volumePercent);
+  // `name` is the track's, for the log; `gain` scales what is written.
+  SourceTrack(std::wstring name, bool microphone, float gain);
   SourceTrack(const SourceTrack&) = delete;
   SourceTrack& operator=(const SourceTrack&) = delete;
   // Stops the thread and the source.
@@ -31,8 +32,9 @@ class SourceTrack {
   const std::wstring& name() const { return name_; }
   bool microphone() const { return microphone_; }
 
-  // Starts the thread that drains the source whenever it captures.
-  void StartThread();
+  // Starts the thread that drains the source whenever it captures and watches that it is still
+  // there; `onChange` (called on that thread) hears of a source that went away or came back.
+  void StartThread(std::function<void(const AudioSource&, SourceChange)> onChange);
   // Capture on and off (pause); a restart forgets what was captured before it.
   void Start();
   void Stop();

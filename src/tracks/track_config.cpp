@@ -1,5 +1,7 @@
 #include "tracks/track_config.h"
 
+#include <algorithm>
+
 #include <array>
 #include <chrono>
 #include <limits>
@@ -177,6 +179,10 @@ TrackConfig DefaultTrack() {
   track.input_volume = 100;
   track.output_volume = 100;
   return track;
+}
+
+float TrackGain(std::int32_t volumePercent) {
+  return static_cast<float>(std::clamp<std::int32_t>(volumePercent, 0, 100)) / 100.0f;
 }
 
 std::wstring MultiTrackFilePathFor(const std::wstring& configPath) {

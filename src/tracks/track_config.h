@@ -41,6 +41,10 @@ bool TrackRecordsVideo(const TrackConfig& track);
 bool TrackRecordsAudioInput(const TrackConfig& track);
 bool TrackRecordsAudioOutput(const TrackConfig& track);
 
+// The gain of a track's volume as it is applied: the percentage limited to what the track editor
+// offers (0 to 100), whatever the file says; the file's value itself is kept as it was read.
+float TrackGain(std::int32_t volumePercent);
+
 // A fresh random identity in the upper-case braced form that StringFromGUID2 writes. Safe from any
 // thread.
 std::wstring NewTrackGuid();

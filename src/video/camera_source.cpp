@@ -110,6 +110,7 @@ void CameraSource::Deliver(const std::uint8_t* data, long length) {
   std::lock_guard frame(frameLock_);
   frameBytes_.assign(data, data + length);
   newFrame_ = true;
+  lastSample_ = GetTickCount64();
 }
 
 void CameraSource::SetFormat(int width, int height, int pixelFormat, bool bottomUp) {
@@ -134,6 +135,7 @@ bool CameraSource::Take(VideoEncoderStream& stream) {
 }
 
 void CameraSource::Run() {
+  lastSample_ = GetTickCount64();
   if (control_) control_->Run();
 }
 

@@ -67,6 +67,9 @@ class CameraSource {
 
   // A sample from the grabber (any thread): the newest one wins.
   void Deliver(const std::uint8_t* data, long length);
+  // How long (ms, at GetTickCount64 `now`) the camera has sent nothing, counted from its last
+  // sample or from Run: a camera that was unplugged stops sending.
+  ULONGLONG SilentFor(ULONGLONG now) const { return now - lastSample_.load(); }
   // Scales the newest sample, if one arrived since the last call, into `stream`. A sample shorter
   // than a whole picture is dropped; bottom-up RGB is turned the right way up.
   bool Take(VideoEncoderStream& stream);
@@ -84,6 +87,7 @@ class CameraSource {
   std::mutex frameLock_;
   std::vector<std::uint8_t> frameBytes_;
   std::atomic<bool> newFrame_{false};
+  std::atomic<ULONGLONG> lastSample_{0};
 };
 
 }  // namespace vistrel

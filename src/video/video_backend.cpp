@@ -36,7 +36,11 @@ struct VideoTrack {
   std::wstring name;
   std::unique_ptr<CameraSource> camera;  // null: the screen
   VideoEncoderStream stream;
+  bool silenceTold = false;  // the user has heard that the camera stopped sending
 };
+
+// A camera that sends nothing for this long has been unplugged (or has failed).
+constexpr ULONGLONG kCameraSilenceMs = 3000;
 
 class VideoBackend final : public RecordingBackend {
  public:
@@ -81,6 +85,7 @@ class VideoBackend final : public RecordingBackend {
 
   bool Open(const std::wstring& path, const Notify& notify) override {
     notify_ = notify;
+    audio_.SetNotify([notify](const std::wstring& title, const std::wstring& text) { notify({title, text}); });
     com_.emplace();
     if (FAILED(com_->result())) {
       LogHresultError(kVideoLogPrefix, L"CoInitializeEx in recording thread", com_->result());
@@ -136,6 +141,11 @@ class VideoBackend final : public RecordingBackend {
     }
     ticks_.Add(CounterMs(CounterNow() - began));
     result.nextDue = clock_->nextDue();
+    if (file_.writeError()) {
+      // A full disk or a lost drive: what is on disk stays playable, and the user hears why.
+      result.action = TickResult::Action::kFail;
+      result.failure = {N_(L"Recording Failed"), N_(L"The recording stopped: %s"), file_.WriteFailure()};
+    }
     return result;
   }
 
@@ -295,14 +305,8 @@ class VideoBackend final : public RecordingBackend {
     return true;
   }
 
-  bool WriteHeader() {
-    // The index goes to the front of the file when the trailer is written.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "movflags", "faststart", 0);
-    const HRESULT hr = file_.Open(&options);
-    av_dict_free(&options);
-    return SUCCEEDED(hr);
-  }
+  // In fragments while recording; an ordinary file with its index at the front once finished.
+  bool WriteHeader() { return SUCCEEDED(file_.OpenRecoverable()); }
 
   bool OpenMultiTrack(const std::wstring& path) {
     Log(L"Initializing Multi-Track recording...");
@@ -405,6 +409,17 @@ class VideoBackend final : public RecordingBackend {
     video_.Write(file_, pts, scaled ? L"Video" : L"Video (Last Frame)");
   }
 
+  // The last picture of a camera that stopped sending stays in its stream; the user is told once.
+  void WatchCamera(VideoTrack& track) {
+    const bool silent = track.camera->SilentFor(GetTickCount64()) > kCameraSilenceMs;
+    if (silent && !track.silenceTold) {
+      Log(L"[WARNING] The camera of track " + track.name + L" sends no pictures; its last picture is repeated.");
+      notify_({N_(L"Camera Stopped"),
+               N_(L"A camera stopped sending pictures. Its last picture stays in the recording until it is back.")});
+    }
+    track.silenceTold = silent;
+  }
+
   std::int64_t TrackPts(std::int64_t index) const { return av_rescale(index, 1000000, framerate_); }
 
   void MultiTrackTick(const TickInfo& info) {
@@ -423,6 +438,7 @@ class VideoBackend final : public RecordingBackend {
                                              track->stream.Scale(picture.pixels, picture.pitch, picture.width,
                                                                  picture.height, AV_PIX_FMT_BGRA);
         track->stream.Write(file_, pts, got ? L"Video Track" : L"Video Track (Last Frame)");
+        if (track->camera) WatchCamera(*track);
       }
     }
     screen_->Release(picture);

@@ -9,6 +9,7 @@
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
 //   vistrel-driver tooltips                                             every tooltip text, one a line;
 //                                                                       balloon titles as "[title] ..."
+//   vistrel-driver remove-tray-icon HWND ID                              removes a dead program's icon
 //   vistrel-driver latency CLASS [--message-only] --timeout MS         how fast the window's thread
 //                                                                       answers, for MS milliseconds
 //   (mouse commands: driver_mouse.cpp; test windows: driver_windows.cpp; dialog controls:
@@ -17,6 +18,7 @@
 // --title TITLE narrows a window lookup to that title. Numbers take C syntax (0x8001, 13). Exit code 0 on success, 1 on time-out or failure, 2 on bad use.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -209,6 +211,17 @@ int Tooltips() {
   return 0;
 }
 
+// Removes a notification-area icon by its owner window and identifier: the icon a killed program
+// leaves behind (the shell does not notice that its window went with the process).
+int RemoveTrayIcon(const Options& o) {
+  if (o.words.size() != 3) return 2;
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = reinterpret_cast<HWND>(Number(o.words[1]));
+  data.uID = static_cast<UINT>(Number(o.words[2]));
+  return Shell_NotifyIconW(NIM_DELETE, &data) ? 0 : 1;
+}
+
 // How long the window's thread takes to answer, asked over and over for --timeout milliseconds:
 // prints "watching" at once and "answers N slowest MS mean MS" at the end. A thread that does not answer within ten seconds counts
 // as that slow.
@@ -270,6 +283,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"hold-hotkey") return HoldHotkey(o);
   if (verb == L"tooltips") return Tooltips();
   if (verb == L"latency" && o.words.size() == 2) return Latency(o);
+  if (verb == L"remove-tray-icon") return RemoveTrayIcon(o);
   if (const int code = RunMouseCommand(o); code >= 0) return code;
   if (const int code = RunWindowCommand(o); code >= 0) return code;
   if (const int code = RunDeviceCommand(o); code >= 0) return code;
