@@ -25,29 +25,25 @@ TEST(TrackDialogTexts, EachTemplateNamesEveryControlOnce) {
 }
 
 TEST(TrackTypeName, FollowsTheStoredNumbers) {
-  EXPECT_EQ(std::wstring(TrackTypeName(kTrackMixed)), L"Mixed");
-  EXPECT_EQ(std::wstring(TrackTypeName(kTrackVideoOnly)), L"Video Only");
-  EXPECT_EQ(std::wstring(TrackTypeName(kTrackAudioInput)), L"Audio Input");
-  EXPECT_EQ(std::wstring(TrackTypeName(kTrackAudioOutput)), L"Audio Output");
-  EXPECT_EQ(TrackTypeName(-1), nullptr);
-  EXPECT_EQ(TrackTypeName(4), nullptr);
+  // Types -1 .. 4, of which the program knows 0 .. 3.
+  const wchar_t* names[] = {nullptr, L"Mixed", L"Video Only", L"Audio Input", L"Audio Output", nullptr};
+  for (int type = -1; type <= 4; ++type) EXPECT_STREQ(TrackTypeName(type), names[type + 1]) << type;
 }
 
 TEST(TracksControlsFor, TheListNeedsASwitchAndSingleModeOnlyWithoutMultiTrack) {
-  const TracksDialogState off = TracksControlsFor(false, false);
-  EXPECT_FALSE(off.listEnabled);
-  EXPECT_TRUE(off.sameSourcesEnabled);
-  const TracksDialogState single = TracksControlsFor(false, true);
-  EXPECT_TRUE(single.listEnabled);
-  EXPECT_TRUE(single.sameSourcesEnabled);
-  for (bool same : {false, true}) {
-    const TracksDialogState multi = TracksControlsFor(true, same);
-    EXPECT_TRUE(multi.listEnabled);
-    EXPECT_FALSE(multi.sameSourcesEnabled);
+  // {multi-track, same sources} -> {list, same-sources switch}
+  const bool rows[][4] = {{false, false, false, true}, {false, true, true, true}, {true, false, true, false},
+                          {true, true, true, false}};
+  for (const auto& [multiTrack, sameSources, list, sameSwitch] : rows) {
+    SCOPED_TRACE(::testing::Message() << multiTrack << sameSources);
+    const TracksDialogState state = TracksControlsFor(multiTrack, sameSources);
+    EXPECT_EQ(state.listEnabled, list);
+    EXPECT_EQ(state.sameSourcesEnabled, sameSwitch);
   }
 }
 
-TEST(SourceControlsFor, EachTypeUsesItsOwnSources) {
+// The editor's controls and what a recorder takes from a track follow the same rule.
+TEST(TrackSources, EachTypeUsesItsOwnSourcesInTheEditorAndTheRecorders) {
   struct Row {
     std::int32_t type;
     bool video, input, output;
@@ -55,16 +51,20 @@ TEST(SourceControlsFor, EachTypeUsesItsOwnSources) {
   for (const Row& row : {Row{kTrackMixed, true, true, true}, Row{kTrackVideoOnly, true, false, false},
                          Row{kTrackAudioInput, false, true, false}, Row{kTrackAudioOutput, false, false, true},
                          Row{7, false, false, false}, Row{-1, false, false, false}}) {
+    SCOPED_TRACE(row.type);
     const TrackSourceControls on = SourceControlsFor(row.type);
-    EXPECT_EQ(on.video, row.video) << row.type;
-    EXPECT_EQ(on.input, row.input) << row.type;
-    EXPECT_EQ(on.output, row.output) << row.type;
-    // The editor's rule agrees with what a recorder takes from such a track.
-    TrackConfig track;
-    track.type = row.type;
-    track.audio_input_id = track.audio_output_id = L"Default";
-    EXPECT_EQ(TrackRecordsAudioInput(track), row.input) << row.type;
-    EXPECT_EQ(TrackRecordsAudioOutput(track), row.output) << row.type;
+    EXPECT_EQ(on.video, row.video);
+    EXPECT_EQ(on.input, row.input);
+    EXPECT_EQ(on.output, row.output);
+    TrackConfig track{L"t", L"", row.type, L"Default", L"Default", L"Default"};
+    EXPECT_EQ(TrackRecordsVideo(track), row.video);
+    EXPECT_EQ(TrackRecordsAudioInput(track), row.input);
+    EXPECT_EQ(TrackRecordsAudioOutput(track), row.output);
+    // Empty audio ids are unused; an empty video id is left for the video recorder to judge.
+    track.video_source_id = track.audio_input_id = track.audio_output_id = L"";
+    EXPECT_EQ(TrackRecordsVideo(track), row.video);
+    EXPECT_FALSE(TrackRecordsAudioInput(track));
+    EXPECT_FALSE(TrackRecordsAudioOutput(track));
   }
 }
 
