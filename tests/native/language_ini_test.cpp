@@ -1,87 +1,52 @@
 // language.ini: the metadata file of a language folder.
 #include "i18n/language_ini.h"
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 namespace vistrel {
 namespace {
 
-TEST(LanguageIni, ReadsTheLangSection) {
-  const LanguageIniValues values = ParseLanguageIni(
-      "[lang]\n"
-      "language_name = Deutsch\n"
-      "language_code=de\n"
-      "translator_name =  Anna Beispiel  \n"
-      "translator_email= anna@example.org\n"
-      "is_rtl = false\n");
-  EXPECT_EQ(values, (LanguageIniValues{{L"language_name", L"Deutsch"},
-                                       {L"language_code", L"de"},
-                                       {L"translator_name", L"Anna Beispiel"},
-                                       {L"translator_email", L"anna@example.org"},
-                                       {L"is_rtl", L"false"}}));
-}
-
-TEST(LanguageIni, CrLfWhiteSpaceCommentsAndBlankLines) {
-  const LanguageIniValues values = ParseLanguageIni(
-      "; leading comment\r\n"
-      "\r\n"
-      "  [lang]  \r\n"
-      "\t; language_name = commented out\r\n"
-      "   \t \r\n"
-      "\tlanguage_name\t=\tPortugu\xC3\xAAs\t\r\n"
-      "language_code = pt\r");  // no final line break
-  EXPECT_EQ(values, (LanguageIniValues{{L"language_name", L"Portugu\u00eas"}, {L"language_code", L"pt"}}));
-}
-
-TEST(LanguageIni, OnlyTheExactLangSectionIsRead) {
-  const LanguageIniValues values = ParseLanguageIni(
-      "language_name = before any section\n"
-      "[Lang]\n"
-      "language_code = wrong case\n"
-      "[lang ]\n"
-      "translator_name = space inside\n"
-      "[other]\n"
-      "is_rtl = yes\n"
-      "[lang]\n"
-      "language_code = ok\n"
-      "[meta]\n"
-      "translator_email = after\n");
-  EXPECT_EQ(values, (LanguageIniValues{{L"language_code", L"ok"}}));
-}
-
-TEST(LanguageIni, SplitsAtTheFirstEqualsAndLaterKeysOverwrite) {
-  const LanguageIniValues values = ParseLanguageIni(
-      "[lang]\n"
-      "language_name = a = b\n"
-      "no equals sign here\n"
-      "language_code = first\n"
-      "language_code = second\n"
-      "translator_name =\n"
-      "= orphan value\n");
-  EXPECT_EQ(values, (LanguageIniValues{{L"language_name", L"a = b"},
-                                       {L"language_code", L"second"},
-                                       {L"translator_name", L""},
-                                       {L"", L"orphan value"}}));
-}
-
-TEST(LanguageIni, ByteOrderMarkSpoilsTheFirstLine) {
-  // With the mark the first line is not "[lang]", so nothing is read.
-  EXPECT_TRUE(ParseLanguageIni("\xEF\xBB\xBF[lang]\nlanguage_code = de\n").empty());
-  // A mark in front of a comment line does no harm to what follows.
-  EXPECT_EQ(ParseLanguageIni("\xEF\xBB\xBF; comment\n[lang]\nlanguage_code = de\n"),
-            (LanguageIniValues{{L"language_code", L"de"}}));
-}
-
-TEST(LanguageIni, BracketLineWithoutClosingBracketIsNotASection) {
-  // "[lang" is neither a section nor a key line; the [lang] section stays open.
-  EXPECT_EQ(ParseLanguageIni("[lang]\n[other\nlanguage_code = de\n"),
-            (LanguageIniValues{{L"language_code", L"de"}}));
+TEST(LanguageIni, ReadsTheKeysOfTheLangSectionOnly) {
+  struct Row {
+    std::string text;
+    LanguageIniValues expected;
+  };
+  const Row rows[] = {
+      {"[lang]\nlanguage_name = Deutsch\nlanguage_code=de\ntranslator_name =  Anna Beispiel  \n"
+       "translator_email= anna@example.org\nis_rtl = false\n",
+       {{L"language_name", L"Deutsch"}, {L"language_code", L"de"}, {L"translator_name", L"Anna Beispiel"},
+        {L"translator_email", L"anna@example.org"}, {L"is_rtl", L"false"}}},
+      // CR LF, white space, comments, blank lines and no final line break.
+      {"; leading comment\r\n\r\n  [lang]  \r\n\t; language_name = commented out\r\n   \t \r\n"
+       "\tlanguage_name\t=\tPortugu\xC3\xAAs\t\r\nlanguage_code = pt\r",
+       {{L"language_name", L"Portugu\u00eas"}, {L"language_code", L"pt"}}},
+      // Only a line exactly "[lang]" opens the section.
+      {"language_name = before any section\n[Lang]\nlanguage_code = wrong case\n[lang ]\n"
+       "translator_name = space inside\n[other]\nis_rtl = yes\n[lang]\nlanguage_code = ok\n[meta]\n"
+       "translator_email = after\n",
+       {{L"language_code", L"ok"}}},
+      // "[other" is neither a section nor a key line: the section stays open.
+      {"[lang]\n[other\nlanguage_code = de\n", {{L"language_code", L"de"}}},
+      // Split at the first '='; a line without one is skipped; a later key overwrites.
+      {"[lang]\nlanguage_name = a = b\nno equals sign here\nlanguage_code = first\nlanguage_code = second\n"
+       "translator_name =\n= orphan value\n",
+       {{L"language_name", L"a = b"}, {L"language_code", L"second"}, {L"translator_name", L""},
+        {L"", L"orphan value"}}},
+      // A byte-order mark spoils the first line: harmless in front of a comment only.
+      {"\xEF\xBB\xBF[lang]\nlanguage_code = de\n", {}},
+      {"\xEF\xBB\xBF; comment\n[lang]\nlanguage_code = de\n", {{L"language_code", L"de"}}},
+      {"", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(ParseLanguageIni(row.text), row.expected);
+  }
 }
 
 TEST(LanguageIni, RightToLeftValues) {
-  for (const wchar_t* yes : {L"true", L"TRUE", L"True", L"1", L"yes", L"YeS"}) {
-    EXPECT_TRUE(IsRtlValue(yes)) << yes;
-  }
+  for (const wchar_t* yes : {L"true", L"TRUE", L"True", L"1", L"yes", L"YeS"}) EXPECT_TRUE(IsRtlValue(yes)) << yes;
   for (const wchar_t* no : {L"", L"false", L"0", L"no", L"2", L"truth", L"y", L"on", L"yes!"}) {
     EXPECT_FALSE(IsRtlValue(no)) << no;
   }
