@@ -1,6 +1,5 @@
 // The process-wide translator, tr() and the shared language list. Only this file initialises the
 // translator; the death tests run in fresh processes where it has not been initialised.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -22,30 +21,24 @@ using testing::LanguagesFolder;
 
 // The folder the process-wide translator is created on (it can be created only once).
 const LanguagesFolder& GlobalLanguages() {
-  static const LanguagesFolder folder;
-  static const bool filled = [] {
-    folder.AddLanguage("de", "Deutsch");
-    // Broken or hostile translations, as a careless or malicious catalogue could hold them.
-    folder.AddIni("xx", "[lang]\nlanguage_name = Broken\nlanguage_code = xx\n");
-    folder.AddCatalogue("xx", BuildMo({
-                                  {"Saved %s", "%n%s%s%s"},
-                                  {"Count %d", "%s items"},
-                                  {"Name %s", "%s"},
+  struct Filled : LanguagesFolder {
+    Filled() {
+      AddLanguage("de", "Deutsch");
+      // Broken or hostile translations, as a careless or malicious catalogue could hold them.
+      AddIni("xx", "[lang]\nlanguage_name = Broken\nlanguage_code = xx\n");
+      AddCatalogue("xx", BuildMo({{"Saved %s", "%n%s%s%s"}, {"Count %d", "%s items"}, {"Name %s", "%s"},
                                   {"Percent", "100%"},
                                   {"Many %s", "%s %s %s %s %s %s %s %s %s %s %s %s %s %s %s %s"},
-                                  {"Wide %d", "%99999999999d"},
-                              }));
-    return true;
-  }();
-  (void)filled;
+                                  {"Wide %d", "%99999999999d"}}));
+    }
+  };
+  static const Filled folder;
   return folder;
 }
 
-void InitGlobalTranslator() { Translator::init(GlobalLanguages().utf8(), "", ""); }
-
 class GlobalTranslator : public ::testing::Test {
  protected:
-  void SetUp() override { InitGlobalTranslator(); }
+  void SetUp() override { Translator::init(GlobalLanguages().utf8(), "", ""); }
   void TearDown() override {
     Translator::instance().setLanguage(L"en");
     SetSharedAvailableLanguages({});
@@ -105,27 +98,21 @@ TEST_F(GlobalTranslator, BrokenTranslationsAreShownUnformatted) {
   EXPECT_EQ(tr(L"Wide %d", 1), L"%99999999999d");                // no giant allocation
 }
 
-TEST_F(GlobalTranslator, SharedListIsFilledOnlyWhenEmpty) {
+TEST_F(GlobalTranslator, SharedListIsFilledOnlyWhenEmptyAndReplacedByARefill) {
   const std::vector<LanguageInfo> own{{L"Mine", L"mine", false, L"", L""}};
   SetSharedAvailableLanguages(own);
   EXPECT_EQ(SharedAvailableLanguagesFilled(), own);
   EXPECT_EQ(SharedAvailableLanguages(), own);
 
-  SetSharedAvailableLanguages({});
-  const std::vector<LanguageInfo> filled = SharedAvailableLanguagesFilled();
-  EXPECT_EQ(filled, Translator::instance().getAvailableLanguages());
-  EXPECT_EQ(filled.front(), BuiltInEnglish());
-  EXPECT_NE(std::find_if(filled.begin(), filled.end(), [](const LanguageInfo& l) { return l.code == L"de"; }),
-            filled.end());
-  EXPECT_EQ(SharedAvailableLanguages(), filled);
-}
-
-TEST_F(GlobalTranslator, RefillReplacesTheSharedList) {
-  SetSharedAvailableLanguages({{L"Stale", L"stale", false, L"", L""}});
   const std::vector<LanguageInfo> fresh = RefillSharedAvailableLanguages();
   EXPECT_EQ(fresh, Translator::instance().getAvailableLanguages());
+  EXPECT_EQ(fresh.front(), BuiltInEnglish());
+  EXPECT_EQ(MatchSystemLanguage(L"de-AT", fresh), L"de") << "the folder's languages are listed";
   EXPECT_EQ(SharedAvailableLanguages(), fresh);
-  EXPECT_EQ(MatchSystemLanguage(L"de-AT", SharedAvailableLanguages()), L"de");
+
+  SetSharedAvailableLanguages({});
+  EXPECT_EQ(SharedAvailableLanguagesFilled(), fresh);
+  EXPECT_EQ(SharedAvailableLanguages(), fresh);
 }
 
 }  // namespace
