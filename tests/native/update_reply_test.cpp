@@ -8,31 +8,25 @@
 namespace vistrel {
 namespace {
 
-TEST(ExtractJsonValue, FirstOccurrenceWinsWhateverObjectHoldsIt) {
+TEST(ExtractJsonValue, FirstKeyWinsQuotedValuesEndAtAQuoteAndBareOnesAtACommaOrBrace) {
   const std::string reply = R"({"data":{"version":"1.0"},"latest_version":{"version":"2.0"},"version":"3.0"})";
-  EXPECT_EQ(ExtractJsonValue(reply, "version"), L"1.0");
+  EXPECT_EQ(ExtractJsonValue(reply, "version"), L"1.0") << "the first, whatever object holds it";
   EXPECT_EQ(ExtractJsonValue(reply, "latest_version"), L"{\"version\":\"2.0\"");
   EXPECT_EQ(ExtractJsonValue(reply, "missing"), L"");
-  // Only a key counts: the name followed by a colon, not the same text as a value.
+  // Only a key counts: the name followed by a colon without space, not the same text as a value.
   EXPECT_EQ(ExtractJsonValue(R"({"a":"status","status":"ok"})", "status"), L"ok");
-  // The key must be written without space before its colon.
   EXPECT_EQ(ExtractJsonValue(R"({"status" : "ok"})", "status"), L"");
-}
-
-TEST(ExtractJsonValue, QuotedValuesEndAtTheNextQuote) {
+  // A quoted value ends at the next quote, escaped or not, and is empty without one.
   EXPECT_EQ(ExtractJsonValue(R"({"message": "Server \"busy\" now"})", "message"), L"Server \\");
   EXPECT_EQ(ExtractJsonValue(R"({"message":""})", "message"), L"");
   EXPECT_EQ(ExtractJsonValue(R"({"message":"no end)", "message"), L"");
   EXPECT_EQ(ExtractJsonValue("{\"message\":\"caf\xC3\xA9, \xE2\x82\xAC\"}", "message"), L"caf\u00e9, \u20ac");
   EXPECT_EQ(ExtractJsonValue("{\"message\":\t\r\n \"spaced\"}", "message"), L"spaced");
-}
-
-TEST(ExtractJsonValue, BareValuesRunToACommaOrBrace) {
+  // Any other value runs to a comma or brace without trailing space; an object to its first one.
   EXPECT_EQ(ExtractJsonValue(R"({"update_available": true, "x":1})", "update_available"), L"true");
   EXPECT_EQ(ExtractJsonValue("{\"update_available\":\n    true\n}", "update_available"), L"true");
   EXPECT_EQ(ExtractJsonValue(R"({"count":-12.5e3})", "count"), L"-12.5e3");
   EXPECT_EQ(ExtractJsonValue(R"({"flag":null,"b":2})", "flag"), L"null");
-  // An object runs to its first comma or closing brace.
   EXPECT_EQ(ExtractJsonValue(R"({"latest":{"version":"2","date":"x"}})", "latest"), L"{\"version\":\"2\"");
   EXPECT_EQ(ExtractJsonValue(R"({"latest":{})", "latest"), L"{");
   // Neither a comma nor a brace after it, or nothing at all after the colon.
@@ -41,52 +35,43 @@ TEST(ExtractJsonValue, BareValuesRunToACommaOrBrace) {
   EXPECT_EQ(ExtractJsonValue(R"({"update_available":)", "update_available"), L"");
 }
 
-TEST(ReadUpdateReply, TellsEachOutcome) {
-  EXPECT_EQ(ReadUpdateReply("", true).kind, UpdateVerdict::Kind::kEmptyReply);
-
-  const UpdateVerdict error = ReadUpdateReply(R"({"status":"error"})", true);
-  EXPECT_EQ(error.kind, UpdateVerdict::Kind::kServerError);
-  EXPECT_EQ(error.message, L"");
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"error","message":"Maintenance"})", true).message, L"Maintenance");
-  EXPECT_EQ(ReadUpdateReply("<html>502 Bad Gateway</html>", true).kind, UpdateVerdict::Kind::kServerError);
-
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"success","update_available":false})", true).kind,
-            UpdateVerdict::Kind::kUpToDate);
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"success"})", true).kind, UpdateVerdict::Kind::kUpToDate);
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"success","update_available":"True"})", true).kind,
-            UpdateVerdict::Kind::kUpToDate);
-
-  for (const char* available : {R"({"status": "success", "update_available":  true , "version": "1.6"})",
-                                R"({"status":"success","update_available":"true","version":"1.6"})"}) {
-    const UpdateVerdict verdict = ReadUpdateReply(available, true);
-    EXPECT_EQ(verdict.kind, UpdateVerdict::Kind::kUpdateAvailable) << available;
-    EXPECT_EQ(verdict.latestVersion, L"1.6") << available;
+TEST(ReadUpdateReply, TellsEachOutcomeWithItsMessageOrVersion) {
+  using Kind = UpdateVerdict::Kind;
+  struct Row {
+    std::string reply;
+    bool complete;
+    Kind kind;
+    std::wstring message, latestVersion;
+  };
+  const std::string available = R"({"status":"success","update_available":true,)";
+  const Row rows[] = {
+      {"", true, Kind::kEmptyReply, L"", L""},
+      {R"({"status":"error"})", true, Kind::kServerError, L"", L""},
+      {R"({"status":"error","message":"Maintenance"})", true, Kind::kServerError, L"Maintenance", L""},
+      {"<html>502 Bad Gateway</html>", true, Kind::kServerError, L"", L""},
+      // A reply cut at the limit is malformed however good its start.
+      {available + R"("version":"9"})", false, Kind::kServerError, L"", L""},
+      {R"({"status":"success","update_available":false})", true, Kind::kUpToDate, L"", L""},
+      {R"({"status":"success"})", true, Kind::kUpToDate, L"", L""},
+      {R"({"status":"success","update_available":"True"})", true, Kind::kUpToDate, L"", L""},
+      {R"({"status": "success", "update_available":  true , "version": "1.6"})", true, Kind::kUpdateAvailable, L"",
+       L"1.6"},
+      {R"({"status":"success","update_available":"true","version":"1.6"})", true, Kind::kUpdateAvailable, L"", L"1.6"},
+      // The version in the latest_version object overrides an earlier one, but a version after the
+      // object's first '}' is not the object's, and latest_version must be an object.
+      {available + R"("current":{"version":"1.5.2.1"},"latest_version":{"version":"2.0.0","size":5}})", true,
+       Kind::kUpdateAvailable, L"", L"2.0.0"},
+      {available + R"("version":"1.9","latest_version": {"notes":"none"}, "x":{"version":"3"}})", true,
+       Kind::kUpdateAvailable, L"", L"1.9"},
+      {available + R"("latest_version":"2.1"})", true, Kind::kUpdateAvailable, L"", L""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.reply << (row.complete ? "" : " (cut)"));
+    const UpdateVerdict verdict = ReadUpdateReply(row.reply, row.complete);
+    EXPECT_EQ(verdict.kind, row.kind);
+    EXPECT_EQ(verdict.message, row.message);
+    EXPECT_EQ(verdict.latestVersion, row.latestVersion);
   }
-}
-
-TEST(ReadUpdateReply, TheLatestVersionObjectOverridesAnEarlierVersion) {
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"success","update_available":true,"current":{"version":"1.5.2.1"},)"
-                            R"("latest_version":{"version":"2.0.0","size":5}})",
-                            true)
-                .latestVersion,
-            L"2.0.0");
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"success","update_available":true,"version":"1.9",)"
-                            R"("latest_version": {"notes":"none"}, "x":{"version":"3"}})",
-                            true)
-                .latestVersion,
-            L"1.9")
-      << "a version after the object's first '}' is not the object's";
-  EXPECT_EQ(ReadUpdateReply(R"({"status":"success","update_available":true,"latest_version":"2.1"})", true)
-                .latestVersion,
-            L"")
-      << "latest_version must be an object";
-}
-
-TEST(ReadUpdateReply, AReplyCutAtTheLimitIsMalformed) {
-  const std::string good = R"({"status":"success","update_available":true,"version":"9"})";
-  const UpdateVerdict cut = ReadUpdateReply(good, false);
-  EXPECT_EQ(cut.kind, UpdateVerdict::Kind::kServerError);
-  EXPECT_EQ(cut.message, L"");
 }
 
 TEST(UpdateRequestHeaders, FourLinesWithoutAFinalBreak) {
