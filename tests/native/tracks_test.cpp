@@ -1,6 +1,8 @@
-// The multi-track model and the text of multy_tracs.json.
+// The multi-track model, the text of multy_tracs.json, and what the multi-track dialogs show
+// and which controls each state leaves usable.
 #include "tracks/track_config.h"
 
+#include <cstdint>
 #include <map>
 #include <regex>
 #include <set>
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "log_capture.h"
+#include "resource.h"
+#include "ui/track_dialog_texts.h"
 
 namespace vistrel {
 namespace {
@@ -88,16 +92,18 @@ TEST(TrackFileText, DefaultTrackIsWrittenByteForByteAndReadBackWhateverKeyOrderA
   }
 }
 
-TEST(TrackFileText, EveryFieldTheTrackOrderAndEscapedTextAreRead) {
+TEST(TrackFileText, EveryFieldTheTrackOrderEscapesAndWholeNumbersWithin32BitsAreRead) {
   MultiTrackConfig config;
-  ASSERT_TRUE(config.LoadJson(
-      FileWithTracks(TrackText() + "," + TrackText({{"name", "\"Cam \\u00e9\\ud83c\\udfa4\""}, {"type", "1"}}))));
+  ASSERT_TRUE(config.LoadJson(FileWithTracks(
+      TrackText() + "," + TrackText({{"name", "\"Cam \\u00e9\\ud83c\\udfa4\""}, {"type", "1"}}) + "," +
+      TrackText({{"type", "7"}, {"input_volume", "-2147483648"}, {"output_volume", "2147483647"}}))));
   EXPECT_TRUE(config.IsMultiTrackEnabled());
   EXPECT_TRUE(config.UseSameSourcesInSingleMode());
-  ASSERT_EQ(config.Tracks().size(), 2u);
-  EXPECT_EQ(config.Tracks()[0], (TrackConfig{L"Mic", kGuid, kTrackAudioInput, L"", L"Default", L"", 80, 100}));
-  EXPECT_EQ(config.Tracks()[1].name, L"Cam \u00e9\U0001F3A4");
-  EXPECT_EQ(config.Tracks()[1].type, kTrackVideoOnly);
+  // A type the program does not know is kept as the file has it.
+  EXPECT_EQ(config.Tracks(), (std::vector<TrackConfig>{
+                                 {L"Mic", kGuid, kTrackAudioInput, L"", L"Default", L"", 80, 100},
+                                 {L"Cam \u00e9\U0001F3A4", kGuid, kTrackVideoOnly, L"", L"Default", L"", 80, 100},
+                                 {L"Mic", kGuid, 7, L"", L"Default", L"", INT32_MIN, INT32_MAX}}));
 }
 
 TEST(TrackFileText, AnEmptyTrackListIsKeptEmpty) {
@@ -106,16 +112,6 @@ TEST(TrackFileText, AnEmptyTrackListIsKeptEmpty) {
   EXPECT_TRUE(config.Tracks().empty());
   EXPECT_EQ(config.ToJson(), "{\r\n    \"multi_track_enabled\": false,\r\n    \"tracks\": [],\r\n"
                              "    \"use_same_sources_in_single_mode\": false\r\n}");
-}
-
-TEST(TrackFileText, VolumesAndTypeAreWholeNumbersWithin32Bits) {
-  MultiTrackConfig config;
-  ASSERT_TRUE(config.LoadJson(FileWithTracks(TrackText({{"input_volume", "-2147483648"}}))));
-  EXPECT_EQ(config.Tracks()[0].input_volume, INT32_MIN);
-  ASSERT_TRUE(config.LoadJson(FileWithTracks(TrackText({{"output_volume", "2147483647"}}))));
-  EXPECT_EQ(config.Tracks()[0].output_volume, INT32_MAX);
-  ASSERT_TRUE(config.LoadJson(FileWithTracks(TrackText({{"type", "7"}}))));
-  EXPECT_EQ(config.Tracks()[0].type, 7) << "an unknown type is kept as the file has it";
 }
 
 TEST(TrackFileText, UnusableFilesGiveTheDefaultTrackSilently) {
@@ -179,9 +175,7 @@ TEST(TrackFileText, NonAsciiAndEscapedTextIsWrittenAsUtf8AndReadBack) {
             std::string::npos) << text;
   EXPECT_EQ(text.find("\\u"), std::string::npos) << "nothing is written as an escape sequence";
   EXPECT_NE(text.find("\"\\\\\\\\?\\\\USB#VID_046D \\\"cam\\\"\\nline\\ttab\""), std::string::npos) << text;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n') EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << "bare line feed at " << i;
-  }
+  EXPECT_FALSE(std::regex_search(text, std::regex("(^|[^\r])\n"))) << "a bare line feed";
   MultiTrackConfig reloaded;
   ASSERT_TRUE(reloaded.LoadJson(text));
   EXPECT_EQ(reloaded, config);
@@ -202,6 +196,63 @@ TEST(TrackFilePath, BesideConfigIni) {
   EXPECT_EQ(MultiTrackFilePathFor(L"C:\\Users\\a\\AppData\\Roaming\\Orvanta\\vistrel\\config.ini"),
             L"C:\\Users\\a\\AppData\\Roaming\\Orvanta\\vistrel\\multy_tracs.json");
   EXPECT_EQ(MultiTrackFilePathFor(L""), L"");
+}
+
+TEST(TrackDialogTexts, EachTemplateNamesEveryControlOnce) {
+  for (int id : {IDD_TRACKS, IDD_TRACK_EDITOR}) {
+    std::set<int> controls;
+    for (const ControlText& entry : TrackDialogTexts(id)) {
+      EXPECT_TRUE(controls.insert(entry.id).second) << id << ": control " << entry.id << " twice";
+      EXPECT_NE(std::wstring(entry.msgid), L"") << id;
+    }
+  }
+  EXPECT_EQ(TrackDialogTexts(IDD_TRACKS).size(), 7u);
+  EXPECT_EQ(TrackDialogTexts(IDD_TRACK_EDITOR).size(), 10u);
+  EXPECT_TRUE(TrackDialogTexts(IDD_SETTINGS).empty());
+}
+
+TEST(TrackTypeName, FollowsTheStoredNumbers) {
+  // Types -1 .. 4, of which the program knows 0 .. 3.
+  const wchar_t* names[] = {nullptr, L"Mixed", L"Video Only", L"Audio Input", L"Audio Output", nullptr};
+  for (int type = -1; type <= 4; ++type) EXPECT_STREQ(TrackTypeName(type), names[type + 1]) << type;
+}
+
+TEST(TracksControlsFor, TheListNeedsASwitchAndSingleModeOnlyWithoutMultiTrack) {
+  // {multi-track, same sources} -> {list, same-sources switch}
+  const bool rows[][4] = {{false, false, false, true}, {false, true, true, true}, {true, false, true, false},
+                          {true, true, true, false}};
+  for (const auto& [multiTrack, sameSources, list, sameSwitch] : rows) {
+    SCOPED_TRACE(::testing::Message() << multiTrack << sameSources);
+    const TracksDialogState state = TracksControlsFor(multiTrack, sameSources);
+    EXPECT_EQ(state.listEnabled, list);
+    EXPECT_EQ(state.sameSourcesEnabled, sameSwitch);
+  }
+}
+
+// The editor's controls and what a recorder takes from a track follow the same rule.
+TEST(TrackSources, EachTypeUsesItsOwnSourcesInTheEditorAndTheRecorders) {
+  struct Row {
+    std::int32_t type;
+    bool video, input, output;
+  };
+  for (const Row& row : {Row{kTrackMixed, true, true, true}, Row{kTrackVideoOnly, true, false, false},
+                         Row{kTrackAudioInput, false, true, false}, Row{kTrackAudioOutput, false, false, true},
+                         Row{7, false, false, false}, Row{-1, false, false, false}}) {
+    SCOPED_TRACE(row.type);
+    const TrackSourceControls on = SourceControlsFor(row.type);
+    EXPECT_EQ(on.video, row.video);
+    EXPECT_EQ(on.input, row.input);
+    EXPECT_EQ(on.output, row.output);
+    TrackConfig track{L"t", L"", row.type, L"Default", L"Default", L"Default"};
+    EXPECT_EQ(TrackRecordsVideo(track), row.video);
+    EXPECT_EQ(TrackRecordsAudioInput(track), row.input);
+    EXPECT_EQ(TrackRecordsAudioOutput(track), row.output);
+    // Empty audio ids are unused; an empty video id is left for the video recorder to judge.
+    track.video_source_id = track.audio_input_id = track.audio_output_id = L"";
+    EXPECT_EQ(TrackRecordsVideo(track), row.video);
+    EXPECT_FALSE(TrackRecordsAudioInput(track));
+    EXPECT_FALSE(TrackRecordsAudioOutput(track));
+  }
 }
 
 }  // namespace
