@@ -1,15 +1,25 @@
-// The translator on languages folders built for each test.
+// The translator: language.ini files, catalogues in languages folders built for each test, the
+// list of languages and the match with the system's language; and the process-wide translator,
+// tr() and the shared language list. Only this file initialises the process-wide translator; the
+// death test runs in a fresh process where it has not been initialised.
 #include "i18n/translator.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/text.h"
+#include "i18n/language_ini.h"
 #include "i18n/language_list.h"
+#include "i18n/tr.h"
 #include "languages_folder.h"
 #include "log_capture.h"
 #include "mo_builder.h"
@@ -24,6 +34,50 @@ using testing::LanguagesFolder;
 
 const std::wstring kSettings = L"\u041d\u0430\u0441\u0442\u0440\u043e\u0439\u043a\u0438 \u65e5\u672c \U0001F600";
 
+TEST(LanguageIni, ReadsTheKeysOfTheLangSectionOnly) {
+  struct Row {
+    std::string text;
+    LanguageIniValues expected;
+  };
+  const Row rows[] = {
+      {"[lang]\nlanguage_name = Deutsch\nlanguage_code=de\ntranslator_name =  Anna Beispiel  \n"
+       "translator_email= anna@example.org\nis_rtl = false\n",
+       {{L"language_name", L"Deutsch"}, {L"language_code", L"de"}, {L"translator_name", L"Anna Beispiel"},
+        {L"translator_email", L"anna@example.org"}, {L"is_rtl", L"false"}}},
+      // CR LF, white space, comments, blank lines and no final line break.
+      {"; leading comment\r\n\r\n  [lang]  \r\n\t; language_name = commented out\r\n   \t \r\n"
+       "\tlanguage_name\t=\tPortugu\xC3\xAAs\t\r\nlanguage_code = pt\r",
+       {{L"language_name", L"Portugu\u00eas"}, {L"language_code", L"pt"}}},
+      // Only a line exactly "[lang]" opens the section.
+      {"language_name = before any section\n[Lang]\nlanguage_code = wrong case\n[lang ]\n"
+       "translator_name = space inside\n[other]\nis_rtl = yes\n[lang]\nlanguage_code = ok\n[meta]\n"
+       "translator_email = after\n",
+       {{L"language_code", L"ok"}}},
+      // "[other" is neither a section nor a key line: the section stays open.
+      {"[lang]\n[other\nlanguage_code = de\n", {{L"language_code", L"de"}}},
+      // Split at the first '='; a line without one is skipped; a later key overwrites.
+      {"[lang]\nlanguage_name = a = b\nno equals sign here\nlanguage_code = first\nlanguage_code = second\n"
+       "translator_name =\n= orphan value\n",
+       {{L"language_name", L"a = b"}, {L"language_code", L"second"}, {L"translator_name", L""},
+        {L"", L"orphan value"}}},
+      // A byte-order mark spoils the first line: harmless in front of a comment only.
+      {"\xEF\xBB\xBF[lang]\nlanguage_code = de\n", {}},
+      {"\xEF\xBB\xBF; comment\n[lang]\nlanguage_code = de\n", {{L"language_code", L"de"}}},
+      {"", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(ParseLanguageIni(row.text), row.expected);
+  }
+}
+
+TEST(LanguageIni, RightToLeftValues) {
+  for (const wchar_t* yes : {L"true", L"TRUE", L"True", L"1", L"yes", L"YeS"}) EXPECT_TRUE(IsRtlValue(yes)) << yes;
+  for (const wchar_t* no : {L"", L"false", L"0", L"no", L"2", L"truth", L"y", L"on", L"yes!"}) {
+    EXPECT_FALSE(IsRtlValue(no)) << no;
+  }
+}
+
 class TranslatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -33,14 +87,13 @@ class TranslatorTest : public ::testing::Test {
     folder_.AddCatalogue("de", testing::TestCatalogueBytes());
   }
 
-  // No catalogue is active: English texts and no metadata.
-  void ExpectEnglish() const {
-    EXPECT_EQ(translator_.translate(L"Save"), L"Save");
-    EXPECT_EQ(translator_.getLanguageName(), L"English");
-    EXPECT_EQ(translator_.getLanguageCode(), L"en");
-    EXPECT_FALSE(translator_.isRightToLeft());
-    EXPECT_EQ(translator_.getLanguageInfo(), LanguageInfo{});
+  // What the translator shows: the translation of "Save", the name, code and direction, and the
+  // metadata of the active language.
+  std::tuple<std::wstring, std::wstring, std::wstring, bool, LanguageInfo> Shown() const {
+    return {translator_.translate(L"Save"), translator_.getLanguageName(), translator_.getLanguageCode(),
+            translator_.isRightToLeft(), translator_.getLanguageInfo()};
   }
+  void ExpectEnglish() const { EXPECT_EQ(Shown(), std::tuple(L"Save", L"English", L"en", false, LanguageInfo{})); }
 
   std::vector<std::wstring> NotFoundLog(const std::wstring& underFolder) const {
     return {L"Translator ERROR: .mo file NOT FOUND at: " + Utf8ToWide(folder_.utf8()) + underFolder};
@@ -61,10 +114,8 @@ TEST_F(TranslatorTest, ActiveLanguageTranslatesUntilEnglishOrAnEmptyCodeDropsIt)
         {L"Settings", kSettings},   {L"Not in the catalogue", L"Not in the catalogue"},
         {L"Untranslated", L"Untranslated"}, {L"open", L"open"}, {L"", L""}};
     for (const auto& [msgid, text] : texts) EXPECT_EQ(translator_.translate(msgid), text) << msgid;
-    EXPECT_EQ(translator_.getLanguageName(), L"Deutsch");
-    EXPECT_EQ(translator_.getLanguageCode(), L"de");
-    EXPECT_FALSE(translator_.isRightToLeft());
-    EXPECT_EQ(translator_.getLanguageInfo(), (LanguageInfo{L"Deutsch", L"de", false, L"Anna", L"anna@example.org"}));
+    EXPECT_EQ(Shown(), std::tuple(L"Speichern", L"Deutsch", L"de", false,
+                                  LanguageInfo{L"Deutsch", L"de", false, L"Anna", L"anna@example.org"}));
     translator_.setLanguage(english);
     ExpectEnglish();
   }
@@ -96,8 +147,10 @@ TEST_F(TranslatorTest, NameAndCodeComeFromTheIniOrElseFromTheFolder) {
   };
   const Row rows[] = {
       {"xx", nullptr, catalogue, L"Speichern", {L"xx", L"xx", false, L"", L""}},
-      {"he", "[lang]\nis_rtl = TRUE\ntranslator_name = T\n", BuildMo({{"Save", "\xD7\xA9\xD7\x9E\xD7\x95\xD7\xA8"}}),
-       L"\u05e9\u05de\u05d5\u05e8", {L"he", L"he", true, L"T", L""}},
+      // An empty name and a missing code.
+      {"he", "[lang]\nlanguage_name =\nis_rtl = TRUE\ntranslator_name = T\n",
+       BuildMo({{"Save", "\xD7\xA9\xD7\x9E\xD7\x95\xD7\xA8"}}), L"\u05e9\u05de\u05d5\u05e8",
+       {L"he", L"he", true, L"T", L""}},
       // The code is reported as the ini writes it.
       {"pt-BR", "[lang]\nlanguage_name = Portugu\xC3\xAAs (Brasil)\nlanguage_code = pt_BR\n", catalogue, L"Speichern",
        {L"Portugu\u00eas (Brasil)", L"pt_BR", false, L"", L""}},
@@ -110,11 +163,7 @@ TEST_F(TranslatorTest, NameAndCodeComeFromTheIniOrElseFromTheFolder) {
     folder_.AddCatalogue(row.code, row.catalogue);
     if (row.ini) folder_.AddIni(row.code, row.ini);
     translator_.setLanguage(Utf8ToWide(row.code));
-    EXPECT_EQ(translator_.translate(L"Save"), row.save);
-    EXPECT_EQ(translator_.getLanguageName(), row.info.name);
-    EXPECT_EQ(translator_.getLanguageCode(), row.info.code);
-    EXPECT_EQ(translator_.isRightToLeft(), row.info.rtl);
-    EXPECT_EQ(translator_.getLanguageInfo(), row.info);
+    EXPECT_EQ(Shown(), std::tuple(row.save, row.info.name, row.info.code, row.info.rtl, row.info));
   }
   EXPECT_TRUE(CapturedLog().empty());
 }
@@ -178,10 +227,12 @@ TEST(AvailableLanguages, UsableFoldersAfterTheBuiltInEnglish) {
   // Other spellings of English keep the built-in entry.
   folder.AddIni("en-GB", "[lang]\nlanguage_name = English (UK)\nlanguage_code = en-GB\n");
   folder.AddIni("EN", "[lang]\nlanguage_name = Shouting\nlanguage_code = EN\n");
-  // Unusable: no code, an empty name, a byte-order mark, no ini, an ini outside a language folder
-  // or that is a folder, and a language folder one level too deep.
+  // Unusable: no name or code, an empty one, a byte-order mark, no ini, an ini outside a language
+  // folder or that is a folder, and a language folder one level too deep.
   folder.AddIni("nocode", "[lang]\nlanguage_name = No code\n");
-  folder.AddIni("noname", "[lang]\nlanguage_name =\nlanguage_code = noname\n");
+  folder.AddIni("noname", "[lang]\nlanguage_code = noname\n");
+  folder.AddIni("emptyname", "[lang]\nlanguage_name =\nlanguage_code = emptyname\n");
+  folder.AddIni("emptycode", "[lang]\nlanguage_name = Empty code\nlanguage_code =\n");
   folder.AddIni("bom", "\xEF\xBB\xBF[lang]\nlanguage_name = Bom\nlanguage_code = bom\n");
   folder.AddCatalogue("noini", testing::TestCatalogueBytes());
   testing::WriteFile(folder.path() / "language.ini", "[lang]\nlanguage_name = Top\nlanguage_code = top\n");
@@ -241,6 +292,100 @@ TEST(MatchSystemLanguage, FullNameThenShortNameIgnoringCaseOtherwiseEnglish) {
     EXPECT_EQ(MatchSystemLanguage(row.locale, languages), row.expected);
   }
   EXPECT_EQ(MatchSystemLanguage(L"de-DE", {}), L"en");
+}
+
+// The folder the process-wide translator is created on (it can be created only once).
+const LanguagesFolder& GlobalLanguages() {
+  struct Filled : LanguagesFolder {
+    Filled() {
+      AddLanguage("de", "Deutsch");
+      // Broken or hostile translations, as a careless or malicious catalogue could hold them.
+      AddIni("xx", "[lang]\nlanguage_name = Broken\nlanguage_code = xx\n");
+      AddCatalogue("xx", BuildMo({{"Saved %s", "%n%s%s%s"}, {"Count %d", "%s items"}, {"Name %s", "%s"},
+                                  {"Percent", "100%"},
+                                  {"Many %s", "%s %s %s %s %s %s %s %s %s %s %s %s %s %s %s %s"},
+                                  {"Wide %d", "%99999999999d"}}));
+    }
+  };
+  static const Filled folder;
+  return folder;
+}
+
+class GlobalTranslator : public ::testing::Test {
+ protected:
+  void SetUp() override { Translator::init(GlobalLanguages().utf8(), "", ""); }
+  void TearDown() override {
+    Translator::instance().setLanguage(L"en");
+    SetSharedAvailableLanguages({});
+  }
+};
+
+TEST(TranslatorSingletonDeathTest, BeforeInitInstanceThrowsAndTrFormatsTheEnglishText) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process: nothing initialised yet
+  EXPECT_EXIT(
+      {
+        std::string thrown;
+        try {
+          Translator::instance();
+        } catch (const std::runtime_error& error) {
+          thrown = error.what();
+        }
+        const bool ok = !Translator::initialized() &&
+                        thrown == "Translator not initialized. Call Translator::init() first." &&
+                        tr(L"%d files in %s", 3, L"C:\\") == L"3 files in C:\\" &&
+                        tr(L"Done: 100%%") == L"Done: 100%" && tr(L"Open") == L"Open" &&
+                        SharedAvailableLanguagesFilled().empty();
+        std::fputs(ok ? "all as expected" : "unexpected", stderr);
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "all as expected");
+}
+
+TEST_F(GlobalTranslator, LaterInitCallsChangeNothing) {
+  ASSERT_TRUE(Translator::initialized());
+  Translator& first = Translator::instance();
+  Translator::init("/elsewhere", "cat", "dom");
+  EXPECT_EQ(&Translator::instance(), &first);
+  EXPECT_EQ(first.cataloguePath(L"de"), GlobalLanguages().path() / "de" / "LC_MESSAGES" / "messages.mo");
+}
+
+TEST_F(GlobalTranslator, TrTranslatesThenFormatsAndShowsBrokenTranslationsUnformatted) {
+  Translator::instance().setLanguage(L"de");
+  EXPECT_EQ(tr(L"Open"), L"\u00d6ffnen (Men\u00fc)");
+  EXPECT_EQ(tr(L"%d file", 2), L"2 Datei");
+  EXPECT_EQ(tr(L"Recording %s to %s", L"clip.mp4", std::wstring(L"C:\\Videos")),
+            L"Aufnahme clip.mp4 nach C:\\Videos");
+  EXPECT_EQ(tr(L"Done: 100%%"), L"Fertig: 100%");
+  EXPECT_EQ(tr(L"Not translated %d%%", 50), L"Not translated 50%");
+  Translator::instance().setLanguage(L"en");
+  EXPECT_EQ(tr(L"%d file", 2), L"2 file");
+  EXPECT_EQ(tr(L"Done: 100%%"), L"Done: 100%");
+
+  Translator::instance().setLanguage(L"xx");
+  ASSERT_EQ(Translator::instance().getLanguageName(), L"Broken");
+  EXPECT_EQ(tr(L"Saved %s", L"shot.png"), L"%n%s%s%s");         // %n is never executed
+  EXPECT_EQ(tr(L"Count %d", 3), L"%s items");                    // an int is not a string
+  EXPECT_EQ(tr(L"Name %s", L""), L"%s");                         // nothing would be shown
+  EXPECT_EQ(tr(L"Percent"), L"100%");                            // a lone % at the end
+  EXPECT_EQ(tr(L"Many %s", L"one"), L"%s %s %s %s %s %s %s %s %s %s %s %s %s %s %s %s");
+  EXPECT_EQ(tr(L"Wide %d", 1), L"%99999999999d");                // no giant allocation
+}
+
+TEST_F(GlobalTranslator, SharedListIsFilledOnlyWhenEmptyAndReplacedByARefill) {
+  const std::vector<LanguageInfo> own{{L"Mine", L"mine", false, L"", L""}};
+  SetSharedAvailableLanguages(own);
+  EXPECT_EQ(SharedAvailableLanguagesFilled(), own);
+  EXPECT_EQ(SharedAvailableLanguages(), own);
+
+  const std::vector<LanguageInfo> fresh = RefillSharedAvailableLanguages();
+  EXPECT_EQ(fresh, Translator::instance().getAvailableLanguages());
+  EXPECT_EQ(fresh.front(), BuiltInEnglish());
+  EXPECT_EQ(MatchSystemLanguage(L"de-AT", fresh), L"de") << "the folder's languages are listed";
+  EXPECT_EQ(SharedAvailableLanguages(), fresh);
+
+  SetSharedAvailableLanguages({});
+  EXPECT_EQ(SharedAvailableLanguagesFilled(), fresh);
+  EXPECT_EQ(SharedAvailableLanguages(), fresh);
 }
 
 }  // namespace
