@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "media/audio_mix.h"
@@ -15,12 +16,8 @@ TEST(CaptureFormat, EveryTagAndContainerSizeMapsAsDocumented) {
   using F = CaptureSampleFormat;
   constexpr F U = F::Unsupported;
   const std::array<std::uint16_t, 5> sizes = {8, 16, 24, 32, 64};
-  struct Row {
-    std::uint16_t tag;
-    bool isFloat, isPcm;
-    std::array<F, 5> bySize;
-  };
-  const Row rows[] = {
+  // {tag, sub-format is float, sub-format is PCM, format by container size}
+  const std::tuple<std::uint16_t, bool, bool, std::array<F, 5>> rows[] = {
       {kWaveFormatPcm, false, false, {U, F::S16, U, F::S32, U}},
       {kWaveFormatIeeeFloat, false, false, {U, U, U, F::Float, F::Double}},
       {kWaveFormatExtensible, true, false, {U, U, U, F::Float, U}},
@@ -28,11 +25,10 @@ TEST(CaptureFormat, EveryTagAndContainerSizeMapsAsDocumented) {
       {kWaveFormatExtensible, false, false, {U, U, U, U, U}},           // unknown sub-format
       {2, false, false, {U, U, U, U, U}},                               // ADPCM
   };
-  for (const Row& row : rows) {
+  for (const auto& [tag, isFloat, isPcm, bySize] : rows) {
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-      SCOPED_TRACE(::testing::Message() << row.tag << " float " << row.isFloat << " pcm " << row.isPcm
-                                        << " bits " << sizes[i]);
-      EXPECT_EQ(CaptureFormatOf(row.tag, sizes[i], row.isFloat, row.isPcm), row.bySize[i]);
+      SCOPED_TRACE(::testing::Message() << tag << " float " << isFloat << " pcm " << isPcm << " bits " << sizes[i]);
+      EXPECT_EQ(CaptureFormatOf(tag, sizes[i], isFloat, isPcm), bySize[i]);
     }
   }
 }
@@ -124,28 +120,26 @@ BacklogRun SimulateSource(double deviceRateFactor, std::int64_t startBacklog, in
   return run;
 }
 
-TEST(Backlog, ASourceOnTimeIsNeverCutEvenInLargeBursts) {
+TEST(Backlog, OnlyALevelThatStaysHighIsCutAndOnlyDownToTheReserve) {
+  // A source on time is never cut, even in large bursts; a slow clock leaves the FIFO short,
+  // which is silence, never a drop.
   for (const int burst : {10, 100, 300}) EXPECT_EQ(SimulateSource(1.0, 0, burst, 120).drops, 0) << burst;
-  // A slow clock leaves the FIFO short, which is silence, never a drop.
   EXPECT_EQ(SimulateSource(0.99, 0, 100, 120).drops, 0);
-}
 
-TEST(Backlog, AFastClockStaysWithinAFractionOfASecond) {
-  // 2 % fast: 58 s of recording would leave 1.2 s behind without the bound.
-  const BacklogRun run = SimulateSource(1.02, 0, 100, 60);
-  EXPECT_GT(run.drops, 0);
-  // At most the limit, what the clock gains in two windows, one burst and one frame.
-  EXPECT_LE(run.highestLate, BacklogBound::kLimit + 2 * BacklogBound::kWindow / 50 + 4800 + 1024);
-  // What was dropped is what the fast clock added beyond the reserve, not more.
-  EXPECT_LT(run.dropped, static_cast<std::int64_t>(60 * 48000 * 0.02));
-}
+  // 2 % fast: 58 s of recording would leave 1.2 s behind without the bound. The level stays at
+  // most the limit, what the clock gains in two windows, one burst and one frame; what is dropped
+  // is what the fast clock added beyond the reserve, not more.
+  const BacklogRun fast = SimulateSource(1.02, 0, 100, 60);
+  EXPECT_GT(fast.drops, 0);
+  EXPECT_LE(fast.highestLate, BacklogBound::kLimit + 2 * BacklogBound::kWindow / 50 + 4800 + 1024);
+  EXPECT_LT(fast.dropped, static_cast<std::int64_t>(60 * 48000 * 0.02));
 
-TEST(Backlog, OldAudioAtTheStartGoesWithinTheFirstWindow) {
-  const BacklogRun run = SimulateSource(1.0, 48000, 100, 30);
-  EXPECT_EQ(run.drops, 1);
-  // The level dips by one burst (4800) and one frame before the next burst; the reserve stays.
-  EXPECT_GE(run.dropped, 48000 - 4800 - 1024 - BacklogBound::kReserve);
-  EXPECT_LE(run.highestLate, BacklogBound::kReserve + 4800 + 1024);
+  // Old audio at the start goes within the first window. The level dips by one burst (4800) and
+  // one frame before the next burst; the reserve stays.
+  const BacklogRun old = SimulateSource(1.0, 48000, 100, 30);
+  EXPECT_EQ(old.drops, 1);
+  EXPECT_GE(old.dropped, 48000 - 4800 - 1024 - BacklogBound::kReserve);
+  EXPECT_LE(old.highestLate, BacklogBound::kReserve + 4800 + 1024);
 }
 
 }  // namespace
