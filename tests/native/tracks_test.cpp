@@ -7,6 +7,8 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -143,24 +145,21 @@ TEST(TrackFileText, UnusableFilesGiveTheDefaultTrackSilently) {
 }
 
 TEST(TrackFileText, SwitchesReadBeforeAFaultKeepTheirNewValues) {
-  struct Row {
-    const char* file;
-    bool multiTrack, sameSources;
-  };
-  const Row rows[] = {
+  // {file, multi-track switch, same-sources switch}, read after both were on.
+  const std::tuple<const char*, bool, bool> rows[] = {
       {"{\"multi_track_enabled\": true}", true, false},  // an absent switch reads as false
       // Read before the fault, and the faulty switch keeps its earlier value.
       {"{\"multi_track_enabled\": false, \"use_same_sources_in_single_mode\": 1, \"tracks\": []}", false, true},
       {"{\"multi_track_enabled\": \"yes\", \"use_same_sources_in_single_mode\": false}", true, true},  // not read
       {"[true]", true, true},  // a file that is not an object changes no switch
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.file);
+  for (const auto& [file, multiTrack, sameSources] : rows) {
+    SCOPED_TRACE(file);
     MultiTrackConfig config;
-    ASSERT_TRUE(config.LoadJson(FileWithTracks(TrackText())));  // both switches on
-    EXPECT_FALSE(config.LoadJson(row.file));
-    EXPECT_EQ(config.IsMultiTrackEnabled(), row.multiTrack);
-    EXPECT_EQ(config.UseSameSourcesInSingleMode(), row.sameSources);
+    ASSERT_TRUE(config.LoadJson(FileWithTracks(TrackText())));
+    EXPECT_FALSE(config.LoadJson(file));
+    EXPECT_EQ(std::pair(config.IsMultiTrackEnabled(), config.UseSameSourcesInSingleMode()),
+              std::pair(multiTrack, sameSources));
     ExpectDefaultTrackAlone(config);
   }
 }
@@ -198,7 +197,7 @@ TEST(TrackFilePath, BesideConfigIni) {
   EXPECT_EQ(MultiTrackFilePathFor(L""), L"");
 }
 
-TEST(TrackDialogTexts, EachTemplateNamesEveryControlOnce) {
+TEST(TrackDialogTexts, EachTemplateNamesEveryControlOnceAndTypeNamesFollowTheStoredNumbers) {
   for (int id : {IDD_TRACKS, IDD_TRACK_EDITOR}) {
     std::set<int> controls;
     for (const ControlText& entry : TrackDialogTexts(id)) {
@@ -209,9 +208,6 @@ TEST(TrackDialogTexts, EachTemplateNamesEveryControlOnce) {
   EXPECT_EQ(TrackDialogTexts(IDD_TRACKS).size(), 7u);
   EXPECT_EQ(TrackDialogTexts(IDD_TRACK_EDITOR).size(), 10u);
   EXPECT_TRUE(TrackDialogTexts(IDD_SETTINGS).empty());
-}
-
-TEST(TrackTypeName, FollowsTheStoredNumbers) {
   // Types -1 .. 4, of which the program knows 0 .. 3.
   const wchar_t* names[] = {nullptr, L"Mixed", L"Video Only", L"Audio Input", L"Audio Output", nullptr};
   for (int type = -1; type <= 4; ++type) EXPECT_STREQ(TrackTypeName(type), names[type + 1]) << type;
@@ -222,36 +218,31 @@ TEST(TracksControlsFor, TheListNeedsASwitchAndSingleModeOnlyWithoutMultiTrack) {
   const bool rows[][4] = {{false, false, false, true}, {false, true, true, true}, {true, false, true, false},
                           {true, true, true, false}};
   for (const auto& [multiTrack, sameSources, list, sameSwitch] : rows) {
-    SCOPED_TRACE(::testing::Message() << multiTrack << sameSources);
     const TracksDialogState state = TracksControlsFor(multiTrack, sameSources);
-    EXPECT_EQ(state.listEnabled, list);
-    EXPECT_EQ(state.sameSourcesEnabled, sameSwitch);
+    EXPECT_EQ(std::pair(state.listEnabled, state.sameSourcesEnabled), std::pair(list, sameSwitch))
+        << multiTrack << sameSources;
   }
 }
 
 // The editor's controls and what a recorder takes from a track follow the same rule.
 TEST(TrackSources, EachTypeUsesItsOwnSourcesInTheEditorAndTheRecorders) {
-  struct Row {
-    std::int32_t type;
-    bool video, input, output;
-  };
-  for (const Row& row : {Row{kTrackMixed, true, true, true}, Row{kTrackVideoOnly, true, false, false},
-                         Row{kTrackAudioInput, false, true, false}, Row{kTrackAudioOutput, false, false, true},
-                         Row{7, false, false, false}, Row{-1, false, false, false}}) {
-    SCOPED_TRACE(row.type);
-    const TrackSourceControls on = SourceControlsFor(row.type);
-    EXPECT_EQ(on.video, row.video);
-    EXPECT_EQ(on.input, row.input);
-    EXPECT_EQ(on.output, row.output);
-    TrackConfig track{L"t", L"", row.type, L"Default", L"Default", L"Default"};
-    EXPECT_EQ(TrackRecordsVideo(track), row.video);
-    EXPECT_EQ(TrackRecordsAudioInput(track), row.input);
-    EXPECT_EQ(TrackRecordsAudioOutput(track), row.output);
+  // {type, video, audio input, audio output}: a type the program does not know uses none.
+  const std::tuple<std::int32_t, bool, bool, bool> rows[] = {
+      {kTrackMixed, true, true, true},         {kTrackVideoOnly, true, false, false},
+      {kTrackAudioInput, false, true, false},  {kTrackAudioOutput, false, false, true},
+      {7, false, false, false},                {-1, false, false, false}};
+  for (const auto& [type, video, input, output] : rows) {
+    SCOPED_TRACE(type);
+    const TrackSourceControls on = SourceControlsFor(type);
+    EXPECT_EQ(std::tuple(on.video, on.input, on.output), std::tuple(video, input, output));
+    TrackConfig track{L"t", L"", type, L"Default", L"Default", L"Default"};
+    const auto recorded = [&track] {
+      return std::tuple(TrackRecordsVideo(track), TrackRecordsAudioInput(track), TrackRecordsAudioOutput(track));
+    };
+    EXPECT_EQ(recorded(), std::tuple(video, input, output));
     // Empty audio ids are unused; an empty video id is left for the video recorder to judge.
     track.video_source_id = track.audio_input_id = track.audio_output_id = L"";
-    EXPECT_EQ(TrackRecordsVideo(track), row.video);
-    EXPECT_FALSE(TrackRecordsAudioInput(track));
-    EXPECT_FALSE(TrackRecordsAudioOutput(track));
+    EXPECT_EQ(recorded(), std::tuple(video, false, false));
   }
 }
 
