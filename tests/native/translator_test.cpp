@@ -35,11 +35,7 @@ using testing::LanguagesFolder;
 const std::wstring kSettings = L"\u041d\u0430\u0441\u0442\u0440\u043e\u0439\u043a\u0438 \u65e5\u672c \U0001F600";
 
 TEST(LanguageIni, ReadsTheKeysOfTheLangSectionOnly) {
-  struct Row {
-    std::string text;
-    LanguageIniValues expected;
-  };
-  const Row rows[] = {
+  const std::pair<std::string, LanguageIniValues> rows[] = {
       {"[lang]\nlanguage_name = Deutsch\nlanguage_code=de\ntranslator_name =  Anna Beispiel  \n"
        "translator_email= anna@example.org\nis_rtl = false\n",
        {{L"language_name", L"Deutsch"}, {L"language_code", L"de"}, {L"translator_name", L"Anna Beispiel"},
@@ -65,10 +61,7 @@ TEST(LanguageIni, ReadsTheKeysOfTheLangSectionOnly) {
       {"\xEF\xBB\xBF; comment\n[lang]\nlanguage_code = de\n", {{L"language_code", L"de"}}},
       {"", {}},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(ParseLanguageIni(row.text), row.expected);
-  }
+  for (const auto& [text, expected] : rows) EXPECT_EQ(ParseLanguageIni(text), expected) << text;
 }
 
 TEST(LanguageIni, RightToLeftValues) {
@@ -138,14 +131,8 @@ TEST_F(TranslatorTest, MissingCatalogueIsLoggedAndEnglishIsUsed) {
 
 TEST_F(TranslatorTest, NameAndCodeComeFromTheIniOrElseFromTheFolder) {
   const std::string catalogue = testing::TestCatalogueBytes();
-  struct Row {
-    const char* code;
-    const char* ini;  // none: no language.ini
-    std::string catalogue;
-    const wchar_t* save;
-    LanguageInfo info;
-  };
-  const Row rows[] = {
+  // {folder, its language.ini (none: no file), its catalogue, the translation of "Save", the metadata}
+  const std::tuple<const char*, const char*, std::string, const wchar_t*, LanguageInfo> rows[] = {
       {"xx", nullptr, catalogue, L"Speichern", {L"xx", L"xx", false, L"", L""}},
       // An empty name and a missing code.
       {"he", "[lang]\nlanguage_name =\nis_rtl = TRUE\ntranslator_name = T\n",
@@ -158,17 +145,17 @@ TEST_F(TranslatorTest, NameAndCodeComeFromTheIniOrElseFromTheFolder) {
       {"eo", "[lang]\nlanguage_name = Esperanto\nlanguage_code = eo\n", "", L"Save",
        {L"Esperanto", L"eo", false, L"", L""}},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.code);
-    folder_.AddCatalogue(row.code, row.catalogue);
-    if (row.ini) folder_.AddIni(row.code, row.ini);
-    translator_.setLanguage(Utf8ToWide(row.code));
-    EXPECT_EQ(Shown(), std::tuple(row.save, row.info.name, row.info.code, row.info.rtl, row.info));
+  for (const auto& [code, ini, catalogueBytes, save, info] : rows) {
+    SCOPED_TRACE(code);
+    folder_.AddCatalogue(code, catalogueBytes);
+    if (ini) folder_.AddIni(code, ini);
+    translator_.setLanguage(Utf8ToWide(code));
+    EXPECT_EQ(Shown(), std::tuple(save, info.name, info.code, info.rtl, info));
   }
   EXPECT_TRUE(CapturedLog().empty());
 }
 
-TEST_F(TranslatorTest, CategoryAndDomainCanBeGivenPerCall) {
+TEST_F(TranslatorTest, CategoryAndDomainCanBeGivenPerCallOrPerTranslator) {
   folder_.AddCatalogue("de", BuildMo({{"Save", "Sichern"}}), "custom", "other");
   translator_.setLanguage(L"de", "custom", "other");
   EXPECT_EQ(translator_.translate(L"Save"), L"Sichern");
@@ -177,9 +164,7 @@ TEST_F(TranslatorTest, CategoryAndDomainCanBeGivenPerCall) {
   translator_.setLanguage(L"de", "custom");  // custom/messages.mo does not exist
   EXPECT_EQ(translator_.translate(L"Save"), L"Save");
   EXPECT_EQ(CapturedLog(), NotFoundLog(L"/de/custom/messages.mo"));
-}
 
-TEST(TranslatorPaths, DefaultsForCategoryAndDomain) {
   const Translator defaults("/base/\xC3\xA9t\xC3\xA9", "", "");
   EXPECT_EQ(defaults.cataloguePath(L"de"), testing::Utf8Path("/base/\xC3\xA9t\xC3\xA9/de/LC_MESSAGES/messages.mo"));
   const Translator own("/base", "cat", "dom");
@@ -270,12 +255,8 @@ TEST(AvailableLanguages, AnEnglishFolderReplacesTheBuiltInEntry) {
 }
 
 TEST(MatchSystemLanguage, FullNameThenShortNameIgnoringCaseOtherwiseEnglish) {
-  struct Row {
-    const wchar_t* locale;
-    std::vector<const wchar_t*> codes;  // listed after the built-in English
-    const wchar_t* expected;
-  };
-  const Row rows[] = {
+  // {the system's locale, the codes listed after the built-in English, the match}
+  const std::tuple<const wchar_t*, std::vector<const wchar_t*>, const wchar_t*> rows[] = {
       {L"pt-BR", {L"pt", L"pt-BR"}, L"pt-BR"}, {L"pt-BR", {L"pt-BR", L"pt"}, L"pt-BR"},
       {L"pt-BR", {L"pt"}, L"pt"}, {L"pt-PT", {L"pt-BR", L"pt"}, L"pt"},
       // Letter case is ignored and the code returned as written.
@@ -285,11 +266,10 @@ TEST(MatchSystemLanguage, FullNameThenShortNameIgnoringCaseOtherwiseEnglish) {
       {L"ja-JP", {L"de", L"pt"}, L"en"}, {L"", {L"de"}, L"en"}, {L"d", {L"de"}, L"en"},
       {L"en-US", {L"en-US"}, L"en-US"},  // by its full name, not as the built-in "en"
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(::testing::Message() << WideToUtf8(row.locale) << " among " << row.codes.size());
+  for (const auto& [locale, codes, expected] : rows) {
     std::vector<LanguageInfo> languages{BuiltInEnglish()};
-    for (const wchar_t* code : row.codes) languages.push_back({code, code, false, L"", L""});
-    EXPECT_EQ(MatchSystemLanguage(row.locale, languages), row.expected);
+    for (const wchar_t* code : codes) languages.push_back({code, code, false, L"", L""});
+    EXPECT_EQ(MatchSystemLanguage(locale, languages), expected) << WideToUtf8(locale) << " among " << codes.size();
   }
   EXPECT_EQ(MatchSystemLanguage(L"de-DE", {}), L"en");
 }
