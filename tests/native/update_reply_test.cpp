@@ -1,5 +1,6 @@
 // The update service's reply read as text, the request's header block and the server override.
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -37,14 +38,9 @@ TEST(ExtractJsonValue, FirstKeyWinsQuotedValuesEndAtAQuoteAndBareOnesAtACommaOrB
 
 TEST(ReadUpdateReply, TellsEachOutcomeWithItsMessageOrVersion) {
   using Kind = UpdateVerdict::Kind;
-  struct Row {
-    std::string reply;
-    bool complete;
-    Kind kind;
-    std::wstring message, latestVersion;
-  };
   const std::string available = R"({"status":"success","update_available":true,)";
-  const Row rows[] = {
+  // {reply, read whole, kind, message, latest version}
+  const std::tuple<std::string, bool, Kind, const wchar_t*, const wchar_t*> rows[] = {
       {"", true, Kind::kEmptyReply, L"", L""},
       {R"({"status":"error"})", true, Kind::kServerError, L"", L""},
       {R"({"status":"error","message":"Maintenance"})", true, Kind::kServerError, L"Maintenance", L""},
@@ -65,12 +61,10 @@ TEST(ReadUpdateReply, TellsEachOutcomeWithItsMessageOrVersion) {
        Kind::kUpdateAvailable, L"", L"1.9"},
       {available + R"("latest_version":"2.1"})", true, Kind::kUpdateAvailable, L"", L""},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(::testing::Message() << row.reply << (row.complete ? "" : " (cut)"));
-    const UpdateVerdict verdict = ReadUpdateReply(row.reply, row.complete);
-    EXPECT_EQ(verdict.kind, row.kind);
-    EXPECT_EQ(verdict.message, row.message);
-    EXPECT_EQ(verdict.latestVersion, row.latestVersion);
+  for (const auto& [reply, complete, kind, message, latestVersion] : rows) {
+    const UpdateVerdict verdict = ReadUpdateReply(reply, complete);
+    EXPECT_EQ(std::tuple(verdict.kind, verdict.message, verdict.latestVersion),
+              std::tuple(kind, message, latestVersion)) << reply << (complete ? "" : " (cut)");
   }
 }
 

@@ -10,13 +10,9 @@ namespace vistrel {
 namespace {
 
 TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscalingAndScalesTheBitRate) {
-  struct Case {
-    int width, height, quality, framerate;
-    int outWidth, outHeight, target;
-    bool limited;
-    std::int32_t bitRate;
-  };
-  const Case cases[] = {
+  // {source width, height, quality, frame rate, output width, height, target height, limited by the
+  // source, bit rate}
+  const std::tuple<int, int, int, int, int, int, int, bool, std::int32_t> cases[] = {
       {1366, 768, 2, 60, 1366, 768, 768, true, 8000000},  // the source is below 1080 lines
       {2560, 1440, 1, 60, 1280, 720, 720, false, 4000000},
       {1280, 1024, 0, 60, 600, 480, 480, false, 1500000},  // 480 x 1.25
@@ -28,11 +24,11 @@ TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscalingAndScalesTheBitRate)
       {301, 201, 2, 60, 300, 200, 201, true, 8000000},     // the target is reported before evening
       {100, 0, 2, 60, 0, 0, 0, true, 8000000},             // no size rather than a division by zero
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " q" << c.quality << " " << c.framerate);
-    const VideoOutputSize size = VideoOutputSizeFor(c.width, c.height, c.quality, c.framerate);
+  for (const auto& [width, height, quality, framerate, outWidth, outHeight, target, limited, bitRate] : cases) {
+    const VideoOutputSize size = VideoOutputSizeFor(width, height, quality, framerate);
     EXPECT_EQ(std::tuple(size.width, size.height, size.targetHeight, size.sourceLimited, size.bitRate),
-              std::tuple(c.outWidth, c.outHeight, c.target, c.limited, c.bitRate));
+              std::tuple(outWidth, outHeight, target, limited, bitRate))
+        << width << "x" << height << " q" << quality << " " << framerate;
   }
   EXPECT_EQ(UsableFramerate(0), 60);
   EXPECT_EQ(UsableFramerate(-5), 60);
