@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -60,26 +62,25 @@ Bytes UntimedGif(int frames) {
   return Join({gif, kTrailer});
 }
 
+// What ReadGifSummary finds: the screen size, the delays (one per frame), the loop count and
+// whether the loop block follows the header; nothing when the file is refused.
+using Summary = std::tuple<int, int, std::vector<int>, std::optional<int>, bool>;
+std::optional<Summary> SummaryOf(const Bytes& gif) {
+  const auto summary = ReadGifSummary(gif);
+  if (!summary) return std::nullopt;
+  EXPECT_EQ(summary->frames, static_cast<int>(summary->delays.size()));
+  return Summary{summary->width, summary->height, summary->delays, summary->loopCount, summary->loopAfterHeader};
+}
+
 TEST(GifBlocks, UntimedFramesGetTheirDelaysAndTheLoopFollowsTheHeader) {
   const Bytes gif = UntimedGif(3);
-  const auto before = ReadGifSummary(gif);
-  ASSERT_TRUE(before);
-  EXPECT_EQ(before->frames, 3);
-  EXPECT_EQ(before->delays, (std::vector<int>{-1, -1, -1}));
-  EXPECT_FALSE(before->loopCount);
-  EXPECT_EQ(before->width, 300);
-  EXPECT_EQ(before->height, 200);
+  EXPECT_EQ(SummaryOf(gif), Summary(300, 200, {-1, -1, -1}, std::nullopt, false));
 
   // The header and colour table, the loop block, and every image intact behind its own control.
   const Bytes out = RewriteGifTiming(gif, std::vector<std::uint16_t>{10, 25, 10}, 0);
   EXPECT_EQ(out, Join({Header(), Loop(0), Control(0, 10, 0), Image(0, true), Control(0, 25, 0), Image(1, false),
                        Control(0, 10, 0), Image(2, true), kTrailer}));
-  const auto after = ReadGifSummary(out);
-  ASSERT_TRUE(after);
-  EXPECT_EQ(after->frames, 3);
-  EXPECT_EQ(after->delays, (std::vector<int>{10, 25, 10}));
-  EXPECT_EQ(after->loopCount, 0);
-  EXPECT_TRUE(after->loopAfterHeader);
+  EXPECT_EQ(SummaryOf(out), Summary(300, 200, {10, 25, 10}, 0, true));
   EXPECT_EQ(RewriteGifTiming(out, std::vector<std::uint16_t>{10, 25, 10}, 0), out) << "a second rewrite";
 }
 
@@ -93,17 +94,14 @@ TEST(GifBlocks, ExistingControlsKeepTheirFlagsAndOldLoopBlocksGo) {
                           Image(2, true),
                           Control(0, 3, 0),  // no image follows: dropped
                           kTrailer});
-  const auto before = ReadGifSummary(gif);
-  ASSERT_TRUE(before);
-  EXPECT_EQ(before->delays, (std::vector<int>{7, 9}));
-  EXPECT_EQ(before->loopCount, 3);
-  EXPECT_FALSE(before->loopAfterHeader);
+  EXPECT_EQ(SummaryOf(gif), Summary(300, 200, {7, 9}, 3, false));
 
   // Extensions need version 89a.
   const Bytes out = RewriteGifTiming(gif, std::vector<std::uint16_t>{12, 300}, 2);
   EXPECT_EQ(out, Join({Header("GIF89a", false), Loop(2), Comment("made elsewhere"), Control(0x09, 12, 5),
                        Image(1, false), Control(0x05, 300, 7), Image(2, true), kTrailer}));
   EXPECT_EQ(RewriteGifTiming(out, std::vector<std::uint16_t>{12, 300}, 2), out) << "a second rewrite";
+  EXPECT_EQ(SummaryOf(out), Summary(300, 200, {12, 300}, 2, true));
 }
 
 TEST(GifBlocks, AFrameCountOtherThanTheDelaysIsRefused) {
@@ -112,6 +110,7 @@ TEST(GifBlocks, AFrameCountOtherThanTheDelaysIsRefused) {
   EXPECT_TRUE(RewriteGifTiming(gif, std::vector<std::uint16_t>{10, 10, 10, 10}, 0).empty());
   EXPECT_TRUE(RewriteGifTiming(UntimedGif(0), std::vector<std::uint16_t>{10}, 0).empty());
   EXPECT_EQ(RewriteGifTiming(UntimedGif(0), {}, 0), Join({Header(), Loop(0), kTrailer}));
+  EXPECT_EQ(SummaryOf(Join({Header(), Loop(0), kTrailer})), Summary(300, 200, {}, 0, true));
 }
 
 TEST(GifBlocks, DamagedFilesAreRefused) {
