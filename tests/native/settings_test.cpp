@@ -93,24 +93,7 @@ TEST(SettingsTable, StoredValuesAreReadBySectionAndKeyWithTheReadingRules) {
   EXPECT_EQ(config, expected);
 }
 
-TEST(SettingsTable, WritesEveryKeyOnceInFileOrder) {
-  MapStore store;
-  WriteSettings(store, DefaultAppConfig(kFolders));
-  ASSERT_EQ(store.order.size(), 81u);  // 13 bindings of 3 keys, 42 single keys
-  std::vector<std::wstring> sections;
-  for (const auto& [section, key] : store.order) {
-    if (sections.empty() || sections.back() != section) sections.push_back(section);
-  }
-  EXPECT_EQ(sections, (std::vector<std::wstring>{L"General", L"Hotkeys", L"Options", L"VideoHotkeys", L"VideoOptions",
-                                                 L"AudioHotkeys", L"AudioOptions", L"GifHotkeys", L"GifOptions",
-                                                 L"AppHotkeys", L"Paths", L"SoundEffects", L"Devices"}))
-      << "each section is written in one run, in file order";
-  EXPECT_EQ(store.values.size(), store.order.size()) << "no key is written twice";
-  EXPECT_EQ(store.order.front(), (MapStore::Key{L"General", L"Language"}));
-  EXPECT_EQ(store.order.back(), (MapStore::Key{L"Devices", L"ScreenID"}));
-}
-
-TEST(SettingsTable, WrittenValuesReadBackToTheSameRecord) {
+TEST(SettingsTable, WritesEveryKeyOnceInFileOrderAndReadsItBackToTheSameRecord) {
   AppConfig config = DefaultAppConfig(kFolders);
   config.Language = L"de";
   config.PlayStartupSound = false;
@@ -122,6 +105,18 @@ TEST(SettingsTable, WrittenValuesReadBackToTheSameRecord) {
   config.ScreenID = L"\\\\.\\DISPLAY2";
   MapStore store;
   WriteSettings(store, config);
+  ASSERT_EQ(store.order.size(), 81u);  // 13 bindings of 3 keys, 42 single keys
+  EXPECT_EQ(store.values.size(), store.order.size()) << "no key is written twice";
+  std::vector<std::wstring> sections;
+  for (const auto& [section, key] : store.order) {
+    if (sections.empty() || sections.back() != section) sections.push_back(section);
+  }
+  EXPECT_EQ(sections, (std::vector<std::wstring>{L"General", L"Hotkeys", L"Options", L"VideoHotkeys", L"VideoOptions",
+                                                 L"AudioHotkeys", L"AudioOptions", L"GifHotkeys", L"GifOptions",
+                                                 L"AppHotkeys", L"Paths", L"SoundEffects", L"Devices"}))
+      << "each section is written in one run, in file order";
+  EXPECT_EQ(store.order.front(), (MapStore::Key{L"General", L"Language"}));
+  EXPECT_EQ(store.order.back(), (MapStore::Key{L"Devices", L"ScreenID"}));
   EXPECT_EQ(store.values[(MapStore::Key{L"Hotkeys", L"FreeFormWinKey"})], L"1");
   EXPECT_EQ(store.values[(MapStore::Key{L"General", L"PlayStartupSound"})], L"0");
   EXPECT_EQ(ReadFrom(store), config);
@@ -166,7 +161,7 @@ TEST(FrameRateItemFor, PicksTheStoredRateOrTheSecondItem) {
   EXPECT_EQ(FrameRateLabel(60, L"Smooth"), L"60 FPS (Smooth)");
 }
 
-TEST(SettingsTables, EveryHotkeyAndSoundEventHasOneRow) {
+TEST(SettingsTables, EveryHotkeySoundEventAndPageHasOneRow) {
   AppConfig config;
   std::set<const HotkeyBinding*> bindings;
   for (int hotkey = 1; hotkey <= kHotkeyFeatureCount; ++hotkey) bindings.insert(BindingForHotkey(config, hotkey));
@@ -179,9 +174,7 @@ TEST(SettingsTables, EveryHotkeyAndSoundEventHasOneRow) {
   // In the record's order: the mouse and keyboard events come last in the list.
   const SoundEffects expected{L"9", L"10", L"11", L"12", L"0", L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"13"};
   EXPECT_EQ(sounds, expected);
-}
 
-TEST(SettingsTables, PagesUseTheirTemplatesOnce) {
   std::set<int> templates;
   for (const SettingsPage& page : kSettingsPages) {
     templates.insert(page.templateId);
