@@ -12,7 +12,7 @@
 namespace vistrel {
 namespace {
 
-TEST(Utf8, RoundTripsEveryPlaneAndKeepsEmbeddedNuls) {
+TEST(Utf8, RoundTripsEveryPlaneKeepsNulsAndReplacesWhatIsMalformed) {
   const std::pair<std::wstring, std::string> texts[] = {
       {L"a\u00e9\u0416\u65e5\U0001F600z", "a\xC3\xA9\xD0\x96\xE6\x97\xA5\xF0\x9F\x98\x80z"},
       {std::wstring(L"a\0b", 3), std::string("a\0b", 3)}};
@@ -20,9 +20,6 @@ TEST(Utf8, RoundTripsEveryPlaneAndKeepsEmbeddedNuls) {
     EXPECT_EQ(WideToUtf8(wide), utf8);
     EXPECT_EQ(Utf8ToWide(utf8), wide);
   }
-}
-
-TEST(Utf8, MalformedInputBecomesReplacementCharacters) {
   // A lone continuation byte, an overlong '/', an encoded surrogate, a code point past U+10FFFF,
   // and a sequence cut off at the end of the input.
   EXPECT_EQ(Utf8ToWide("\x80"), L"\uFFFD");
@@ -43,15 +40,13 @@ TEST(CutText, KeepsShortTextAndCutsLongText) {
   EXPECT_EQ(CutText(L"", 0), L"");
 }
 
-TEST(LogLine, ZeroPaddedTimestampUtf8TextAndCrLfLineEnds) {
+TEST(Log, LinesHaveAZeroPaddedTimestampUtf8TextAndCrLfAndTheFileLiesBesideTheSettings) {
   EXPECT_EQ(FormatLogLine({2026, 1, 2, 3, 4, 5}, L"Application starting up."),
             "[2026-01-02 03:04:05] Application starting up.\r\n");
   EXPECT_EQ(FormatLogLine({999, 12, 31, 23, 59, 59}, L""), "[0999-12-31 23:59:59] \r\n");
   EXPECT_EQ(FormatLogLine({2026, 1, 1, 0, 0, 0}, L"a\nb\r\nc"), "[2026-01-01 00:00:00] a\r\nb\r\nc\r\n");
   EXPECT_EQ(FormatLogLine({2026, 1, 1, 0, 0, 0}, L"\u0412 \u00e9"), "[2026-01-01 00:00:00] \xD0\x92 \xC3\xA9\r\n");
-}
-
-TEST(LogPath, BesideTheSettingsFileOrInTheTemporaryFolder) {
+  // The log lies beside the settings file, or else in the temporary folder.
   EXPECT_EQ(LogPathFor(L"C:\\Users\\a\\AppData\\Roaming\\Orvanta\\vistrel\\config.ini", L"C:\\Temp\\"),
             L"C:\\Users\\a\\AppData\\Roaming\\Orvanta\\vistrel\\log.txt");
   EXPECT_EQ(LogPathFor(L"", L"C:\\Users\\a\\Temp\\"), L"C:\\Users\\a\\Temp\\Vistrel_log.txt");
@@ -63,7 +58,7 @@ TEST(LogPath, BesideTheSettingsFileOrInTheTemporaryFolder) {
   EXPECT_EQ(path.substr(path.size() - 8), L"\\log.txt");
 }
 
-TEST(FileNames, TimestampPrefixByCaptureTypeAndForbiddenCharacters) {
+TEST(FileNames, TimestampPrefixByCaptureTypeForbiddenCharactersAndCounter) {
   EXPECT_EQ(FormatFileTimestamp({2026, 3, 5, 9, 5, 3}), L"2026-03-05_09-05-03");
   EXPECT_EQ(FormatFileTimestamp({2026, 12, 31, 23, 59, 59}), L"2026-12-31_23-59-59");
   const std::wstring stamp = L"2026-03-05_09-05-03";
@@ -77,9 +72,7 @@ TEST(FileNames, TimestampPrefixByCaptureTypeAndForbiddenCharacters) {
   EXPECT_EQ(CaptureFileName(3, L"a/b:c", stamp), L"a_b_c_2026-03-05_09-05-03.png");
   EXPECT_EQ(SanitizeFileName(L"\\/:*?\"<>|ok"), L"_________ok");
   EXPECT_EQ(SanitizeFileName(L"\u0412\u0438\u0434\u0435\u043e - 100%"), L"\u0412\u0438\u0434\u0435\u043e - 100%");
-}
-
-TEST(NumberedPath, CounterGoesBeforeTheExtension) {
+  // A counter for a name already taken goes before the extension.
   EXPECT_EQ(NumberedPath(L"C:\\a\\shot.png", 1), L"C:\\a\\shot.png");
   EXPECT_EQ(NumberedPath(L"C:\\a\\shot.png", 2), L"C:\\a\\shot_2.png");
   EXPECT_EQ(NumberedPath(L"C:\\a\\shot.png", 13), L"C:\\a\\shot_13.png");

@@ -68,13 +68,11 @@ TEST(ReadUpdateReply, TellsEachOutcomeWithItsMessageOrVersion) {
   }
 }
 
-TEST(UpdateRequestHeaders, FourLinesWithoutAFinalBreak) {
+TEST(UpdateRequest, FourHeaderLinesWithoutAFinalBreakAndTheServer) {
   EXPECT_EQ(UpdateRequestHeaders(L"1.5.2.1"),
             L"Program-Name: zinq\r\nProgram-Version: 1.5.2.1\r\nProgram-Beta: false\r\n"
             L"Program-Version-Internal: false");
-}
-
-TEST(ChooseUpdateServer, TheMakerUnlessAnHttpsOverrideSaysOtherwise) {
+  // The server is the maker's unless an HTTPS override says otherwise.
   const auto maker = ChooseUpdateServer(L"updates.example", L"");
   ASSERT_TRUE(maker);
   EXPECT_EQ(maker->host, L"updates.example");
