@@ -101,11 +101,12 @@ TEST_F(TranslatorTest, ActiveLanguageTranslatesUntilEnglishOrAnEmptyCodeDropsIt)
   for (const wchar_t* english : {L"en", L""}) {
     SCOPED_TRACE(english);
     translator_.setLanguage(L"de");
-    // Absent, untranslated, or differing in case: the English text.
+    // The translation; or the English text when absent, untranslated or differing in case.
     const std::pair<const wchar_t*, std::wstring> texts[] = {
-        {L"Open", L"\u00d6ffnen (Men\u00fc)"}, {L"%d file", L"%d Datei"}, {L"Gr\u00fc\u00dfe", L"Greetings"},
-        {L"Settings", kSettings},   {L"Not in the catalogue", L"Not in the catalogue"},
-        {L"Untranslated", L"Untranslated"}, {L"open", L"open"}, {L"", L""}};
+        {L"Open", L"\u00d6ffnen (Men\u00fc)"}, {L"%d file", L"%d Datei"},
+        {L"Gr\u00fc\u00dfe", L"Greetings"}, {L"Settings", kSettings},
+        {L"Not in the catalogue", L"Not in the catalogue"}, {L"Untranslated", L"Untranslated"},
+        {L"open", L"open"}, {L"", L""}};
     for (const auto& [msgid, text] : texts) EXPECT_EQ(translator_.translate(msgid), text) << msgid;
     EXPECT_EQ(Shown(), std::tuple(L"Speichern", L"Deutsch", L"de", false,
                                   LanguageInfo{L"Deutsch", L"de", false, L"Anna", L"anna@example.org"}));
@@ -177,17 +178,13 @@ TEST_F(TranslatorTest, CategoryAndDomainCanBeGivenPerCallOrPerTranslator) {
 TEST_F(TranslatorTest, TranslateWhileSwitchingLanguages) {
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};
-  std::vector<std::thread> workers;
-  for (int i = 0; i < 3; ++i) {
-    workers.emplace_back([&] {
-      while (!stop) {
-        const std::wstring text = translator_.translate(L"Settings");
-        if (text != L"Settings" && text != kSettings) ++bad;
-        const std::wstring name = translator_.getLanguageName();
-        if (name != L"English" && name != L"Deutsch") ++bad;
-      }
-    });
-  }
+  const auto work = [&] {
+    while (!stop) {
+      const std::wstring text = translator_.translate(L"Settings"), name = translator_.getLanguageName();
+      if ((text != L"Settings" && text != kSettings) || (name != L"English" && name != L"Deutsch")) ++bad;
+    }
+  };
+  std::thread workers[] = {std::thread(work), std::thread(work), std::thread(work)};
   for (int i = 0; i < 200; ++i) translator_.setLanguage(i % 2 ? L"en" : L"de");
   stop = true;
   for (std::thread& worker : workers) worker.join();
