@@ -1,6 +1,8 @@
 // The update service's reply read as text, the request's header block and the server override.
+#include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -72,21 +74,20 @@ TEST(UpdateRequest, FourHeaderLinesWithoutAFinalBreakAndTheServer) {
   EXPECT_EQ(UpdateRequestHeaders(L"1.5.2.1"),
             L"Program-Name: zinq\r\nProgram-Version: 1.5.2.1\r\nProgram-Beta: false\r\n"
             L"Program-Version-Internal: false");
-  // The server is the maker's unless an HTTPS override says otherwise.
-  const auto maker = ChooseUpdateServer(L"updates.example", L"");
-  ASSERT_TRUE(maker);
-  EXPECT_EQ(maker->host, L"updates.example");
-  EXPECT_EQ(maker->port, 443);
-  for (const wchar_t* value : {L"localhost:8443", L"https://localhost:8443", L"HTTPS://localhost:8443/"}) {
+  // The server is the maker's unless an HTTPS override says otherwise: {host, port} or nothing.
+  using Server = std::pair<std::wstring, int>;
+  const auto chosen = [](const wchar_t* value) {
     const auto server = ChooseUpdateServer(L"updates.example", value);
-    ASSERT_TRUE(server) << value;
-    EXPECT_EQ(server->host, L"localhost");
-    EXPECT_EQ(server->port, 8443);
+    return server ? std::optional(Server(server->host, server->port)) : std::nullopt;
+  };
+  EXPECT_EQ(chosen(L""), Server(L"updates.example", 443));
+  EXPECT_EQ(chosen(L"localhost"), Server(L"localhost", 443));
+  for (const wchar_t* value : {L"localhost:8443", L"https://localhost:8443", L"HTTPS://localhost:8443/"}) {
+    EXPECT_EQ(chosen(value), Server(L"localhost", 8443)) << value;
   }
-  EXPECT_EQ(ChooseUpdateServer(L"updates.example", L"localhost")->port, 443);
   for (const wchar_t* refused : {L"http://localhost:8443", L"ftp://localhost", L"localhost:0", L"localhost:65536",
                                  L"localhost:", L"localhost:84a3", L":8443", L"localhost/api", L"https://"}) {
-    EXPECT_FALSE(ChooseUpdateServer(L"updates.example", refused)) << refused;
+    EXPECT_EQ(chosen(refused), std::nullopt) << refused;
   }
 }
 
