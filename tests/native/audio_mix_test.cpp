@@ -37,8 +37,8 @@ TEST(Pacing, DueSamplesFollowElapsedTimeAndConvertedCountsRoundUp) {
   const std::int64_t qpf = 10'000'000, fast = 3'000'000'000;
   // {ticks, frequency, samples}, rounded down, never ahead of time: 7 samples take 1458.3 ticks.
   // Ten hours on a 3 GHz counter do not overflow.
-  const std::int64_t due[][3] = {{0, qpf, 0},    {-5, qpf, 0},   {qpf, qpf, 48000}, {qpf / 2, qpf, 24000},
-                                 {1459, qpf, 7}, {1458, qpf, 6}, {100, 0, 0}, {fast * 36000, fast, 48000LL * 36000}};
+  const std::int64_t due[][3] = {{0, qpf, 0}, {-5, qpf, 0}, {qpf, qpf, 48000}, {qpf / 2, qpf, 24000}, {1459, qpf, 7},
+                                 {1458, qpf, 6}, {100, 0, 0}, {fast * 36000, fast, 48000LL * 36000}};
   for (const auto& [ticks, frequency, samples] : due) {
     EXPECT_EQ(DueSamples(ticks, frequency), samples) << ticks << " ticks at " << frequency;
   }
@@ -72,7 +72,7 @@ TEST(Mixing, SumWithGainThenClampAndScaleTracksUnclamped) {
   ExpectSamples(track, {1.2f, -0.6f});  // track volumes above 100 are not clamped
 }
 
-TEST(Settings, GainBitRateAndOutputFormatFollowTheSettings) {
+TEST(AudioSettings, GainBitRateAndOutputFormatFollowTheSettings) {
   EXPECT_FLOAT_EQ(SystemAudioGain(50, 0.5f), 0.25f);
   EXPECT_FLOAT_EQ(SystemAudioGain(100, -1.0f), 1.0f) << "no endpoint volume known";
   EXPECT_FLOAT_EQ(SystemAudioGain(150, 1.0f), 1.5f);
