@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
+#include <array>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "media/audio_mix.h"
@@ -11,95 +12,74 @@
 namespace vistrel {
 namespace {
 
-TEST(CaptureFormat, EveryMixFormatMapsAsDocumented) {
+TEST(CaptureFormat, EveryTagAndContainerSizeMapsAsDocumented) {
   using F = CaptureSampleFormat;
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatPcm, 16, false, false), F::S16);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatPcm, 32, false, false), F::S32);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatPcm, 24, false, false), F::Unsupported);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatPcm, 8, false, false), F::Unsupported);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatIeeeFloat, 32, false, false), F::Float);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatIeeeFloat, 64, false, false), F::Double);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatIeeeFloat, 16, false, false), F::Unsupported);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatExtensible, 32, true, false), F::Float);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatExtensible, 64, true, false), F::Unsupported);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatExtensible, 16, false, true), F::S16);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatExtensible, 32, false, true), F::S32) << "24 valid bits in 32";
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatExtensible, 24, false, true), F::Unsupported);
-  EXPECT_EQ(CaptureFormatOf(kWaveFormatExtensible, 32, false, false), F::Unsupported) << "unknown sub-format";
-  EXPECT_EQ(CaptureFormatOf(2, 16, false, false), F::Unsupported) << "ADPCM";
+  constexpr F U = F::Unsupported;
+  const std::array<std::uint16_t, 5> sizes = {8, 16, 24, 32, 64};
+  // {tag, sub-format is float, sub-format is PCM, format by container size}
+  const std::tuple<std::uint16_t, bool, bool, std::array<F, 5>> rows[] = {
+      {kWaveFormatPcm, false, false, {U, F::S16, U, F::S32, U}},
+      {kWaveFormatIeeeFloat, false, false, {U, U, U, F::Float, F::Double}},
+      {kWaveFormatExtensible, true, false, {U, U, U, F::Float, U}},
+      {kWaveFormatExtensible, false, true, {U, F::S16, U, F::S32, U}},  // 24 valid bits come in 32
+      {kWaveFormatExtensible, false, false, {U, U, U, U, U}},           // unknown sub-format
+      {2, false, false, {U, U, U, U, U}},                               // ADPCM
+  };
+  for (const auto& [tag, isFloat, isPcm, bySize] : rows) {
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      SCOPED_TRACE(::testing::Message() << tag << " float " << isFloat << " pcm " << isPcm << " bits " << sizes[i]);
+      EXPECT_EQ(CaptureFormatOf(tag, sizes[i], isFloat, isPcm), bySize[i]);
+    }
+  }
 }
 
-TEST(Pacing, DueSamplesFollowElapsedTime) {
-  const std::int64_t qpf = 10'000'000;
-  EXPECT_EQ(DueSamples(0, qpf), 0);
-  EXPECT_EQ(DueSamples(-5, qpf), 0);
-  EXPECT_EQ(DueSamples(qpf, qpf), 48000);
-  EXPECT_EQ(DueSamples(qpf / 2, qpf), 24000);
-  EXPECT_EQ(DueSamples(1459, qpf), 7);  // 7 samples take 1458.3 ticks
-  EXPECT_EQ(DueSamples(1458, qpf), 6) << "rounded down, never ahead of time";
+TEST(Pacing, DueSamplesFollowElapsedTimeAndConvertedCountsRoundUp) {
+  const std::int64_t qpf = 10'000'000, fast = 3'000'000'000;
+  // {ticks, frequency, samples}, rounded down, never ahead of time: 7 samples take 1458.3 ticks.
   // Ten hours on a 3 GHz counter do not overflow.
-  const std::int64_t fast = 3'000'000'000;
-  EXPECT_EQ(DueSamples(fast * 36000, fast), 48000LL * 36000);
-  EXPECT_EQ(DueSamples(100, 0), 0);
+  const std::int64_t due[][3] = {{0, qpf, 0}, {-5, qpf, 0}, {qpf, qpf, 48000}, {qpf / 2, qpf, 24000}, {1459, qpf, 7},
+                                 {1458, qpf, 6}, {100, 0, 0}, {fast * 36000, fast, 48000LL * 36000}};
+  for (const auto& [ticks, frequency, samples] : due) {
+    EXPECT_EQ(DueSamples(ticks, frequency), samples) << ticks << " ticks at " << frequency;
+  }
+  // {input frames, input rate, samples at 48 kHz}, rounded up.
+  const std::int64_t converted[][3] = {{441, 44100, 480}, {1, 44100, 2}, {480, 48000, 480}, {0, 48000, 0}, {100, 0, 0}};
+  for (const auto& [frames, rate, samples] : converted) {
+    EXPECT_EQ(ConvertedSampleCount(frames, static_cast<int>(rate)), samples) << frames << " at " << rate;
+  }
 }
 
-TEST(Pacing, ConvertedCountsRoundUp) {
-  EXPECT_EQ(ConvertedSampleCount(441, 44100), 480);
-  EXPECT_EQ(ConvertedSampleCount(1, 44100), 2);
-  EXPECT_EQ(ConvertedSampleCount(480, 48000), 480);
-  EXPECT_EQ(ConvertedSampleCount(0, 48000), 0);
-  EXPECT_EQ(ConvertedSampleCount(100, 0), 0);
+void ExpectSamples(const std::vector<float>& actual, const std::vector<float>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i) EXPECT_FLOAT_EQ(actual[i], expected[i]) << "sample " << i;
 }
 
-TEST(Mixing, SumWithGainThenClamp) {
+TEST(Mixing, SumWithGainThenClampAndScaleTracksUnclamped) {
   std::vector<float> mix = {0.0f, 0.5f, -0.5f, 0.9f};
-  const std::vector<float> mic = {0.2f, 0.2f, -0.8f, 0.9f};
-  AddWithGain(mix.data(), mic.data(), 4, 1.0f);
-  const std::vector<float> system = {1.0f, 1.0f, 1.0f, 1.0f};
-  AddWithGain(mix.data(), system.data(), 4, 0.25f);
-  EXPECT_FLOAT_EQ(mix[0], 0.45f);
-  EXPECT_FLOAT_EQ(mix[1], 0.95f);
-  EXPECT_FLOAT_EQ(mix[2], -1.05f);
-  EXPECT_FLOAT_EQ(mix[3], 2.05f);
-  ClampSamples(mix.data(), 4);
-  EXPECT_FLOAT_EQ(mix[1], 0.95f);
-  EXPECT_FLOAT_EQ(mix[2], -1.0f);
-  EXPECT_FLOAT_EQ(mix[3], 1.0f);
+  AddWithGain(mix.data(), std::vector<float>{0.2f, 0.2f, -0.8f, 0.9f}.data(), 4, 1.0f);
+  AddWithGain(mix.data(), std::vector<float>(4, 1.0f).data(), 4, 0.25f);
+  ExpectSamples(mix, {0.45f, 0.95f, -1.05f, 2.05f});
+  // Broken samples from a source do not reach the encoder either.
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  mix.insert(mix.end(), {std::numeric_limits<float>::quiet_NaN(), kInfinity, -kInfinity});
+  ClampSamples(mix.data(), 7);
+  ExpectSamples(mix, {0.45f, 0.95f, -1.0f, 1.0f, 0.0f, 1.0f, -1.0f});
+
+  std::vector<float> track = {0.8f, -0.4f};
+  ScaleSamples(track.data(), 2, 0.5f);
+  ExpectSamples(track, {0.4f, -0.2f});
+  ScaleSamples(track.data(), 2, 3.0f);
+  ExpectSamples(track, {1.2f, -0.6f});  // track volumes above 100 are not clamped
 }
 
-TEST(Mixing, BrokenSamplesDoNotReachTheEncoder) {
-  std::vector<float> samples = {std::numeric_limits<float>::quiet_NaN(),
-                                std::numeric_limits<float>::infinity(),
-                                -std::numeric_limits<float>::infinity()};
-  ClampSamples(samples.data(), 3);
-  EXPECT_EQ(samples[0], 0.0f);
-  EXPECT_EQ(samples[1], 1.0f);
-  EXPECT_EQ(samples[2], -1.0f);
-}
-
-TEST(Mixing, TrackVolumeScalesWithoutClamping) {
-  std::vector<float> samples = {0.8f, -0.4f};
-  ScaleSamples(samples.data(), 2, 0.5f);
-  EXPECT_FLOAT_EQ(samples[0], 0.4f);
-  EXPECT_FLOAT_EQ(samples[1], -0.2f);
-  ScaleSamples(samples.data(), 2, 3.0f);
-  EXPECT_FLOAT_EQ(samples[0], 1.2f) << "track volumes above 100 are not clamped";
-}
-
-TEST(Gain, SystemAudioFollowsSettingAndEndpointVolume) {
+TEST(AudioSettings, GainBitRateAndOutputFormatFollowTheSettings) {
   EXPECT_FLOAT_EQ(SystemAudioGain(50, 0.5f), 0.25f);
   EXPECT_FLOAT_EQ(SystemAudioGain(100, -1.0f), 1.0f) << "no endpoint volume known";
   EXPECT_FLOAT_EQ(SystemAudioGain(150, 1.0f), 1.5f);
   EXPECT_FLOAT_EQ(SystemAudioGain(0, 1.0f), 0.0f);
-}
-
-TEST(OutputFormat, QualityAndFormatTables) {
-  EXPECT_EQ(AudioBitRate(0), 96000);
-  EXPECT_EQ(AudioBitRate(1), 128000);
-  EXPECT_EQ(AudioBitRate(2), 192000);
-  EXPECT_EQ(AudioBitRate(3), 320000);
-  EXPECT_EQ(AudioBitRate(-1), 192000);
-  EXPECT_EQ(AudioBitRate(9), 192000);
+  // Qualities -1 .. 4; an unknown one gets the default rate.
+  const int rates[] = {192000, 96000, 128000, 192000, 320000, 192000};
+  for (int quality = -1; quality <= 4; ++quality) EXPECT_EQ(AudioBitRate(quality), rates[quality + 1]) << quality;
   EXPECT_STREQ(AudioOutputFormatOf(0).encoder, "libmp3lame");
   EXPECT_STREQ(AudioOutputFormatOf(1).muxer, "mp4");
   EXPECT_STREQ(AudioOutputFormatOf(1).extension, L"m4a");
@@ -108,22 +88,19 @@ TEST(OutputFormat, QualityAndFormatTables) {
   EXPECT_STREQ(AudioOutputFormatOf(5).extension, L"mp3");
 }
 
-
 // A source feeding a FIFO against a recording that writes 1024-sample frames as they fall due,
-// every 10 ms of recording time. Returns the samples dropped and the highest level left after a
+// every 10 ms of recording time: the drops, the samples dropped and the highest level left after a
 // round of writes in the last ten seconds.
 struct BacklogRun {
+  int drops = 0;
   std::int64_t dropped = 0;
   std::int64_t highestLate = 0;
-  int drops = 0;
 };
 
 BacklogRun SimulateSource(double deviceRateFactor, std::int64_t startBacklog, int burstMs, int seconds) {
   BacklogRun run;
   BacklogBound bound;
-  std::int64_t fifo = startBacklog;
-  std::int64_t delivered = 0;
-  std::int64_t written = 0;
+  std::int64_t fifo = startBacklog, delivered = 0, written = 0;
   for (int ms = 10; ms <= seconds * 1000; ms += 10) {
     // The device hands over everything it produced since its last burst.
     if (ms % burstMs == 0) {
@@ -131,11 +108,7 @@ BacklogRun SimulateSource(double deviceRateFactor, std::int64_t startBacklog, in
       fifo += produced - delivered;
       delivered = produced;
     }
-    const std::int64_t due = static_cast<std::int64_t>(ms) * 48;
-    while (written + 1024 <= due) {
-      fifo -= std::min<std::int64_t>(fifo, 1024);
-      written += 1024;
-    }
+    for (; written + 1024 <= std::int64_t{ms} * 48; written += 1024) fifo -= std::min<std::int64_t>(fifo, 1024);
     const std::int64_t drop = bound.Excess(fifo, written);
     if (drop > 0) {
       ++run.drops;
@@ -147,31 +120,26 @@ BacklogRun SimulateSource(double deviceRateFactor, std::int64_t startBacklog, in
   return run;
 }
 
-TEST(Backlog, ASourceOnTimeIsNeverCutEvenInLargeBursts) {
-  for (const int burst : {10, 100, 300}) {
-    const BacklogRun run = SimulateSource(1.0, 0, burst, 120);
-    EXPECT_EQ(run.drops, 0) << burst;
-  }
-  // A slow clock leaves the FIFO short, which is silence, never a drop.
+TEST(Backlog, OnlyALevelThatStaysHighIsCutAndOnlyDownToTheReserve) {
+  // A source on time is never cut, even in large bursts; a slow clock leaves the FIFO short,
+  // which is silence, never a drop.
+  for (const int burst : {10, 100, 300}) EXPECT_EQ(SimulateSource(1.0, 0, burst, 120).drops, 0) << burst;
   EXPECT_EQ(SimulateSource(0.99, 0, 100, 120).drops, 0);
-}
 
-TEST(Backlog, AFastClockStaysWithinAFractionOfASecond) {
-  // 2 % fast: 58 s of recording would leave 1.2 s behind without the bound.
-  const BacklogRun run = SimulateSource(1.02, 0, 100, 60);
-  EXPECT_GT(run.drops, 0);
-  // At most the limit, what the clock gains in two windows, one burst and one frame.
-  EXPECT_LE(run.highestLate, BacklogBound::kLimit + 2 * BacklogBound::kWindow / 50 + 4800 + 1024);
-  // What was dropped is what the fast clock added beyond the reserve, not more.
-  EXPECT_LT(run.dropped, static_cast<std::int64_t>(60 * 48000 * 0.02));
-}
+  // 2 % fast: 58 s of recording would leave 1.2 s behind without the bound. The level stays at
+  // most the limit, what the clock gains in two windows, one burst and one frame; what is dropped
+  // is what the fast clock added beyond the reserve, not more.
+  const BacklogRun fast = SimulateSource(1.02, 0, 100, 60);
+  EXPECT_GT(fast.drops, 0);
+  EXPECT_LE(fast.highestLate, BacklogBound::kLimit + 2 * BacklogBound::kWindow / 50 + 4800 + 1024);
+  EXPECT_LT(fast.dropped, static_cast<std::int64_t>(60 * 48000 * 0.02));
 
-TEST(Backlog, OldAudioAtTheStartGoesWithinTheFirstWindow) {
-  const BacklogRun run = SimulateSource(1.0, 48000, 100, 30);
-  EXPECT_EQ(run.drops, 1);
-  // The level dips by one burst (4800) and one frame before the next burst; the reserve stays.
-  EXPECT_GE(run.dropped, 48000 - 4800 - 1024 - BacklogBound::kReserve);
-  EXPECT_LE(run.highestLate, BacklogBound::kReserve + 4800 + 1024);
+  // Old audio at the start goes within the first window. The level dips by one burst (4800) and
+  // one frame before the next burst; the reserve stays.
+  const BacklogRun old = SimulateSource(1.0, 48000, 100, 30);
+  EXPECT_EQ(old.drops, 1);
+  EXPECT_GE(old.dropped, 48000 - 4800 - 1024 - BacklogBound::kReserve);
+  EXPECT_LE(old.highestLate, BacklogBound::kReserve + 4800 + 1024);
 }
 
 }  // namespace

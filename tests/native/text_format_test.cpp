@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
+#include <span>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -22,24 +23,7 @@ std::optional<std::wstring> Try(std::wstring_view format, const Args&... args) {
   return TryFormatText(format, list);
 }
 
-template <typename... Args>
-std::wstring Format(std::wstring_view format, const Args&... args) {
-  const std::array<FormatArg, sizeof...(Args)> list{FormatArg(args)...};
-  return FormatText(format, list);
-}
-
-// What the C library prints, as the reference for numbers.
-template <typename T>
-std::string CPrintf(const char* format, T value) {
-  const int length = std::snprintf(nullptr, 0, format, value);
-  if (length < 0) return "<error>";
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, value);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
-TEST(TextFormat, Strings) {
+TEST(TextFormat, StringsCharactersAndPercentSigns) {
   const std::wstring owned = L"owned";
   EXPECT_EQ(Try(L"[%s|%ls|%s]", owned, std::wstring_view(L"view"), L"literal"), L"[owned|view|literal]");
   const wchar_t* none = nullptr;
@@ -47,9 +31,6 @@ TEST(TextFormat, Strings) {
   EXPECT_EQ(Try(L"[%6s|%-6s|%.2s|%6.2s]", L"abc", L"abc", L"abc", L"abc"), L"[   abc|abc   |ab|    ab]");
   EXPECT_EQ(Try(L"%s", L"\u65e5\u672c\U0001F600"), L"\u65e5\u672c\U0001F600");
   EXPECT_EQ(Try(L"%c%lc", L'\u00e9', L'x'), L"\u00e9x");
-}
-
-TEST(TextFormat, PercentSigns) {
   EXPECT_EQ(Try(L"100%%"), L"100%");
   EXPECT_EQ(Try(L"%%s %%%d%%", 5), L"%s %5%");
   EXPECT_EQ(Try(L"no conversions"), L"no conversions");
@@ -65,30 +46,30 @@ TEST(TextFormat, IntegerTypesAndLengthModifiers) {
   EXPECT_EQ(Try(L"%d", ULLONG_MAX), L"18446744073709551615");  // the value, not a wrapped one
 }
 
-// Integer conversions agree with the C library for every flag, width and precision used here.
-TEST(TextFormat, IntegersMatchTheCLibrary) {
-  const std::vector<std::string> formats = {
-      "%d", "%5d", "%-5d|", "%05d", "%+d", "% d", "%+05d", "%.3d", "%8.3d", "%-8.3d|", "%.0d",
-      "%x", "%X", "%#x", "%#X", "%08x", "%#08x", "%o", "%#o", "%u", "%5u", "%.0u", "%-+6d|", "%0-5d|"};
-  for (const std::string& base : formats) {
-    const std::string llFormat = base.substr(0, base.find_first_of("dxXou")) + "ll" +
-                                 base.substr(base.find_first_of("dxXou"));
-    const bool isSigned = base.find('d') != std::string::npos;
-    for (long long value : {0LL, 1LL, 7LL, 255LL, 4096LL, 123456789LL, LLONG_MAX}) {
-      EXPECT_EQ(WideToUtf8(Try(Utf8ToWide(base), value).value_or(L"<failed>")), CPrintf(llFormat.c_str(), value)) << base << " " << value;
-    }
-    if (isSigned) {
-      for (long long value : {-1LL, -42LL, LLONG_MIN}) {
-        EXPECT_EQ(WideToUtf8(Try(Utf8ToWide(base), value).value_or(L"<failed>")), CPrintf(llFormat.c_str(), value)) << base << " " << value;
-      }
-    }
-  }
+// `value` formatted as the C library prints it with `cFormat`.
+template <typename T>
+void ExpectAsTheCLibrary(const std::string& format, const std::string& cFormat, T value) {
+  char expected[1024];
+  const int length = std::snprintf(expected, sizeof expected, cFormat.c_str(), value);
+  ASSERT_TRUE(length >= 0 && length < static_cast<int>(sizeof expected)) << cFormat;
+  EXPECT_EQ(WideToUtf8(Try(Utf8ToWide(format), value).value_or(L"<failed>")), std::string(expected, length))
+      << format << " " << value;
 }
 
-TEST(TextFormat, FloatsMatchTheCLibrary) {
+// Numbers agree with the C library for every flag, width and precision used here.
+TEST(TextFormat, NumbersMatchTheCLibrary) {
+  for (const std::string format :
+       {"%d", "%5d", "%-5d|", "%05d", "%+d", "% d", "%+05d", "%.3d", "%8.3d", "%-8.3d|", "%.0d", "%x", "%X", "%#x",
+        "%#X", "%08x", "%#08x", "%o", "%#o", "%u", "%5u", "%.0u", "%-+6d|", "%0-5d|"}) {
+    const std::size_t conversion = format.find_first_of("dxXou");
+    const std::string cFormat = format.substr(0, conversion) + "ll" + format.substr(conversion);
+    for (long long value : {0LL, 1LL, 7LL, 255LL, 4096LL, 123456789LL, LLONG_MAX, -1LL, -42LL, LLONG_MIN}) {
+      if (value >= 0 || format[conversion] == 'd') ExpectAsTheCLibrary(format, cFormat, value);
+    }
+  }
   for (const char* format : {"%f", "%.2f", "%8.3f", "%-8.1f|", "%+.0f", "%#.0f", "%08.2f", "% .1f", "%F", "%.10f"}) {
     for (double value : {0.0, -0.0, 0.5, 1.5, 2.5, -0.125, 1234.5678, 1e20, -3.14159, 1e-7}) {
-      EXPECT_EQ(WideToUtf8(Try(Utf8ToWide(format), value).value_or(L"<failed>")), CPrintf(format, value)) << format << " " << value;
+      ExpectAsTheCLibrary(format, format, value);
     }
   }
   EXPECT_EQ(Try(L"%.1f MB", 2.25f), L"2.2 MB");
@@ -96,61 +77,52 @@ TEST(TextFormat, FloatsMatchTheCLibrary) {
   EXPECT_EQ(Try(L"%.1f", 1.7976931348623157e308).value_or(L"").size(), 311u);
 }
 
-TEST(TextFormat, ArgumentsLeftOverAreIgnored) {
+TEST(TextFormat, ArgumentsLeftOverAreIgnoredButMissingOnesAndHugeWidthsFail) {
   EXPECT_EQ(Try(L"%d", 1, 2, L"three"), L"1");
   EXPECT_EQ(Try(L"plain", 1), L"plain");
-}
-
-TEST(TextFormat, MissingArgumentsFail) {
   EXPECT_EQ(Try(L"%s"), std::nullopt);
   EXPECT_EQ(Try(L"%s and %s", L"one"), std::nullopt);
   EXPECT_EQ(Try(L"%d%d%d%d%d%d%d%d", 1, 2, 3), std::nullopt);
-}
-
-TEST(TextFormat, TypeMismatchesFail) {
-  EXPECT_EQ(Try(L"%s", 5), std::nullopt);
-  EXPECT_EQ(Try(L"%d", L"five"), std::nullopt);
-  EXPECT_EQ(Try(L"%d", 5.0), std::nullopt);
-  EXPECT_EQ(Try(L"%f", 5), std::nullopt);
-  EXPECT_EQ(Try(L"%c", 65), std::nullopt);
-  EXPECT_EQ(Try(L"%d", L'x'), std::nullopt);
-  EXPECT_EQ(Try(L"%s", L'x'), std::nullopt);
-  // A negative number is not silently shown as a huge unsigned one.
-  EXPECT_EQ(Try(L"%u", -1), std::nullopt);
-  EXPECT_EQ(Try(L"%x", -255L), std::nullopt);
-}
-
-TEST(TextFormat, UnsupportedOrMalformedConversionsFail) {
-  for (const wchar_t* format : {L"%n", L"%ln", L"%p", L"%e", L"%g", L"%a", L"%*d", L"%.*d", L"%1$d", L"%",
-                                L"abc %", L"%5", L"%.", L"%-", L"%l", L"%ll", L"%I64", L"%hs", L"%S",
-                                L"%q", L"% ", L"%\u00e9"}) {
-    EXPECT_EQ(Try(format, 1), std::nullopt) << WideToUtf8(format);
-    EXPECT_EQ(Try(format, L"text"), std::nullopt) << WideToUtf8(format);
-    EXPECT_EQ(Try(format, 1.0), std::nullopt) << WideToUtf8(format);
-  }
-}
-
-TEST(TextFormat, HugeWidthsAndPrecisionsFail) {
+  // Widths and precisions up to 512; leading zeros are flags, not a number.
   EXPECT_EQ(Try(L"%512d", 1).value_or(L"").size(), 512u);
   EXPECT_EQ(Try(L"%.512d", 1).value_or(L"").size(), 512u);
   EXPECT_EQ(Try(L"%513d", 1), std::nullopt);
   EXPECT_EQ(Try(L"%.513f", 1.0), std::nullopt);
   EXPECT_EQ(Try(L"%99999999999999999999s", L"x"), std::nullopt);
   EXPECT_EQ(Try(L"%.99999999999999999999s", L"x"), std::nullopt);
-  EXPECT_EQ(Try(L"%0000000000000000000001d", 7), L"7");  // leading zeros are flags, not a number
+  EXPECT_EQ(Try(L"%0000000000000000000001d", 7), L"7");
 }
 
-TEST(FormatText, FallsBackToTheFormatItself) {
-  EXPECT_EQ(Format(L"%s files", 3), L"%s files");
-  EXPECT_EQ(Format(L"100%"), L"100%");
-  EXPECT_EQ(Format(L"%n"), L"%n");
-  // Formatting that yields nothing shows the text instead of a blank.
-  EXPECT_EQ(Format(L"%s", L""), L"%s");
-  EXPECT_EQ(Format(L"%.0s", L"hidden"), L"%.0s");
-  EXPECT_EQ(Format(L""), L"");
-  // Successful formatting.
-  EXPECT_EQ(Format(L"%d%% of %s", 40, L"disk"), L"40% of disk");
-  EXPECT_EQ(Format(L"%s", L"x"), L"x");
+// Formatting fails, and FormatText shows the format itself instead.
+void ExpectFailure(const wchar_t* format, const FormatArg& arg) {
+  SCOPED_TRACE(::testing::Message() << WideToUtf8(format) << " with an argument of kind " << int(arg.kind()));
+  EXPECT_EQ(TryFormatText(format, std::span(&arg, 1)), std::nullopt);
+  EXPECT_EQ(FormatText(format, std::span(&arg, 1)), format);
+}
+
+TEST(TextFormat, TypeMismatchesFail) {
+  // The last two: a negative number is not silently shown as a huge unsigned one.
+  const std::pair<const wchar_t*, FormatArg> mismatches[] = {
+      {L"%s", 5}, {L"%d", L"five"}, {L"%d", 5.0}, {L"%f", 5},   {L"%c", 65},
+      {L"%d", L'x'}, {L"%s", L'x'}, {L"%u", -1},  {L"%x", -255L}};
+  for (const auto& [format, arg] : mismatches) ExpectFailure(format, arg);
+}
+
+TEST(TextFormat, UnsupportedOrMalformedConversionsFail) {
+  for (const wchar_t* format : {L"%n", L"%ln", L"%p", L"%e", L"%g", L"%a", L"%*d", L"%.*d", L"%1$d", L"%",
+                                L"abc %", L"%5", L"%.", L"%-", L"%l", L"%ll", L"%I64", L"%hs", L"%S",
+                                L"%q", L"% ", L"%\u00e9"}) {
+    for (const FormatArg& arg : {FormatArg(1), FormatArg(L"text"), FormatArg(1.0)}) ExpectFailure(format, arg);
+  }
+}
+
+TEST(FormatText, ShowsTheFormatItselfWhenFormattingFailsOrYieldsNothing) {
+  // A blank would show nothing at all; the failures are in the tests above.
+  EXPECT_EQ(FormatText(L"%s", std::array{FormatArg(L"")}), L"%s");
+  EXPECT_EQ(FormatText(L"%.0s", std::array{FormatArg(L"hidden")}), L"%.0s");
+  EXPECT_EQ(FormatText(L"", {}), L"");
+  EXPECT_EQ(FormatText(L"100%", {}), L"100%");
+  EXPECT_EQ(FormatText(L"%d%% of %s", std::array{FormatArg(40), FormatArg(L"disk")}), L"40% of disk");
 }
 
 }  // namespace

@@ -2,47 +2,37 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "video/video_layout.h"
 
 namespace vistrel {
 namespace {
 
-TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscaling) {
-  struct Case {
-    int width, height, quality, framerate;
-    int outWidth, outHeight, target;
-    bool limited;
+TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscalingAndScalesTheBitRate) {
+  // {source width, height, quality, frame rate, output width, height, target height, limited by the
+  // source, bit rate}
+  const std::tuple<int, int, int, int, int, int, int, bool, std::int32_t> cases[] = {
+      {1366, 768, 2, 60, 1366, 768, 768, true, 8000000},  // the source is below 1080 lines
+      {2560, 1440, 1, 60, 1280, 720, 720, false, 4000000},
+      {1280, 1024, 0, 60, 600, 480, 480, false, 1500000},  // 480 x 1.25
+      {1920, 1080, 2, 30, 1920, 1080, 1080, false, 4000000},
+      {1920, 1080, 2, 120, 1920, 1080, 1080, false, 16000000},
+      {3840, 2160, 4, 90, 3840, 2160, 2160, false, 52500000},
+      {1280, 720, 7, 60, 1280, 720, 720, false, 8000000},  // unknown index: the source's height
+      {853, 480, 0, 60, 852, 480, 480, false, 1500000},    // odd widths are made even
+      {301, 201, 2, 60, 300, 200, 201, true, 8000000},     // the target is reported before evening
+      {100, 0, 2, 60, 0, 0, 0, true, 8000000},             // no size rather than a division by zero
   };
-  const Case cases[] = {
-      {1366, 768, 2, 60, 1366, 768, 768, true},    // the source is below 1080 lines
-      {2560, 1440, 1, 60, 1280, 720, 720, false},
-      {1280, 1024, 0, 60, 600, 480, 480, false},   // 480 x 1.25
-      {1920, 1080, 2, 30, 1920, 1080, 1080, false},
-      {1280, 720, 7, 60, 1280, 720, 720, false},   // unknown index: the source's height
-      {853, 480, 0, 60, 852, 480, 480, false},     // odd widths are made even
-      {301, 201, 2, 60, 300, 200, 201, true},      // the target is reported before evening
-  };
-  for (const Case& c : cases) {
-    const VideoOutputSize size = VideoOutputSizeFor(c.width, c.height, c.quality, c.framerate);
-    EXPECT_EQ(size.width, c.outWidth) << c.width << "x" << c.height << " q" << c.quality;
-    EXPECT_EQ(size.height, c.outHeight) << c.width << "x" << c.height << " q" << c.quality;
-    EXPECT_EQ(size.targetHeight, c.target) << c.width << "x" << c.height;
-    EXPECT_EQ(size.sourceLimited, c.limited) << c.width << "x" << c.height;
+  for (const auto& [width, height, quality, framerate, outWidth, outHeight, target, limited, bitRate] : cases) {
+    const VideoOutputSize size = VideoOutputSizeFor(width, height, quality, framerate);
+    EXPECT_EQ(std::tuple(size.width, size.height, size.targetHeight, size.sourceLimited, size.bitRate),
+              std::tuple(outWidth, outHeight, target, limited, bitRate))
+        << width << "x" << height << " q" << quality << " " << framerate;
   }
-}
-
-TEST(VideoOutputSize, BitRateScalesWithTheFrameRate) {
-  EXPECT_EQ(VideoOutputSizeFor(1920, 1080, 2, 60).bitRate, 8000000);
-  EXPECT_EQ(VideoOutputSizeFor(1920, 1080, 2, 30).bitRate, 4000000);
-  EXPECT_EQ(VideoOutputSizeFor(1920, 1080, 2, 120).bitRate, 16000000);
-  EXPECT_EQ(VideoOutputSizeFor(3840, 2160, 4, 90).bitRate, 52500000);
-  EXPECT_EQ(VideoOutputSizeFor(640, 480, 0, 60).bitRate, 1500000);
   EXPECT_EQ(UsableFramerate(0), 60);
   EXPECT_EQ(UsableFramerate(-5), 60);
   EXPECT_EQ(UsableFramerate(25), 25);
-  // A degenerate source gives no size rather than a division by zero.
-  EXPECT_EQ(VideoOutputSizeFor(100, 0, 2, 60).width, 0);
 }
 
 TEST(VideoBaseName, WindowTitlesBecomeSafeNames) {
@@ -90,18 +80,14 @@ TEST(FrameClock, ASlowMachineSkipsIntervalsAndStaysInStep) {
   EXPECT_LE(now - (last + 1) * 1000, 1700);
 }
 
-TEST(FrameClock, AnUnchangedPictureWaitsForTheNextInterval) {
+TEST(FrameClock, AnUnchangedPictureWaitsForTheNextIntervalAndTimesNeverRepeat) {
   FrameClock clock(1000);
   EXPECT_EQ(clock.Take(0), 0);
   clock.Idle(1200);  // the desktop had not changed
   EXPECT_EQ(clock.nextDue(), 2000);
   EXPECT_EQ(clock.Take(2100), 2);  // interval 1 has no frame: the previous picture lasts
   EXPECT_EQ(clock.nextDue(), 3000);
-}
-
-TEST(FrameClock, TimesNeverRepeatEvenWhenTheClockStandsStill) {
   // After a pause the recording time resumes where it stopped, inside the last frame's interval.
-  FrameClock clock(1000);
   EXPECT_EQ(clock.Take(5500), 5);
   EXPECT_EQ(clock.Take(5600), 6);
   EXPECT_EQ(clock.Take(5600), 7);

@@ -8,8 +8,7 @@
 #include <iterator>
 #include <random>
 #include <string>
-
-#include "i18n/translator.h"
+#include <string_view>
 
 namespace vistrel::testing {
 
@@ -17,15 +16,9 @@ inline std::filesystem::path Utf8Path(std::string_view utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-inline std::string PathUtf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::filesystem::create_directories(path.parent_path());
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string ReadFile(const std::filesystem::path& path) {
@@ -42,9 +35,8 @@ class LanguagesFolder {
  public:
   LanguagesFolder() {
     static std::atomic<int> counter{0};
-    std::random_device random;
     path_ = std::filesystem::temp_directory_path() /
-            Utf8Path("vistrel-\xD1\x8F\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB8-" + std::to_string(random()) +
+            Utf8Path("vistrel-\xD1\x8F\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB8-" + std::to_string(std::random_device()()) +
                      "-" + std::to_string(counter++));
     std::filesystem::create_directories(path_);
   }
@@ -56,22 +48,23 @@ class LanguagesFolder {
   }
 
   const std::filesystem::path& path() const { return path_; }
-  std::string utf8() const { return PathUtf8(path_); }
+  std::string utf8() const {
+    const std::u8string text = path_.u8string();
+    return std::string(text.begin(), text.end());
+  }
 
   // <code>/language.ini with the given text.
   void AddIni(std::string_view code, const std::string& text) const {
     WriteFile(path_ / Utf8Path(code) / "language.ini", text);
   }
   // <code>/<category>/<domain>.mo with the given bytes.
-  void AddCatalogue(std::string_view code, const std::string& bytes,
-                    std::string_view category = "LC_MESSAGES",
+  void AddCatalogue(std::string_view code, const std::string& bytes, std::string_view category = "LC_MESSAGES",
                     std::string_view domain = "messages") const {
     WriteFile(path_ / Utf8Path(code) / Utf8Path(category) / Utf8Path(std::string(domain) + ".mo"), bytes);
   }
   // A complete language: language.ini naming it, and the test catalogue.
   void AddLanguage(std::string_view code, std::string_view name) const {
-    AddIni(code, "[lang]\nlanguage_name = " + std::string(name) + "\nlanguage_code = " +
-                     std::string(code) + "\n");
+    AddIni(code, "[lang]\nlanguage_name = " + std::string(name) + "\nlanguage_code = " + std::string(code) + "\n");
     AddCatalogue(code, TestCatalogueBytes());
   }
 

@@ -34,30 +34,24 @@ inline std::size_t TranslationSlot(std::size_t count, std::size_t index) {
   return kMoHeaderSize + 8 * count + 8 * index;
 }
 
-inline std::string BuildMo(const std::vector<MoEntry>& entries,
-                           ByteOrder order = ByteOrder::kLittle) {
-  const auto count = static_cast<std::uint32_t>(entries.size());
+inline std::string BuildMo(const std::vector<MoEntry>& entries, ByteOrder order = ByteOrder::kLittle) {
+  const std::size_t count = entries.size();
+  // The magic is written in the file's own order: DE 12 04 95 for little-endian.
+  const std::size_t header[] = {0x950412DE, 0, count, MsgidSlot(0), TranslationSlot(count, 0), 0, 0};
   std::string bytes;
-  PutWord(bytes, 0, 0x950412DE, order);  // written in the file's own order: DE 12 04 95 for little
-  PutWord(bytes, 4, 0, order);
-  PutWord(bytes, 8, count, order);
-  PutWord(bytes, 12, static_cast<std::uint32_t>(MsgidSlot(0)), order);
-  PutWord(bytes, 16, static_cast<std::uint32_t>(TranslationSlot(count, 0)), order);
-  PutWord(bytes, 20, 0, order);
-  PutWord(bytes, 24, 0, order);
-  bytes.resize(TranslationSlot(count, count));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    PutWord(bytes, MsgidSlot(i), static_cast<std::uint32_t>(entries[i].msgid.size()), order);
-    PutWord(bytes, MsgidSlot(i) + 4, static_cast<std::uint32_t>(bytes.size()), order);
-    bytes += entries[i].msgid;
-    bytes.push_back('\0');
+  for (std::size_t i = 0; i < std::size(header); ++i) {
+    PutWord(bytes, 4 * i, static_cast<std::uint32_t>(header[i]), order);
   }
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    PutWord(bytes, TranslationSlot(count, i),
-            static_cast<std::uint32_t>(entries[i].translation.size()), order);
-    PutWord(bytes, TranslationSlot(count, i) + 4, static_cast<std::uint32_t>(bytes.size()), order);
-    bytes += entries[i].translation;
-    bytes.push_back('\0');
+  bytes.resize(TranslationSlot(count, count));
+  for (const bool msgids : {true, false}) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string& text = msgids ? entries[i].msgid : entries[i].translation;
+      const std::size_t slot = msgids ? MsgidSlot(i) : TranslationSlot(count, i);
+      PutWord(bytes, slot, static_cast<std::uint32_t>(text.size()), order);
+      PutWord(bytes, slot + 4, static_cast<std::uint32_t>(bytes.size()), order);
+      bytes += text;
+      bytes.push_back('\0');
+    }
   }
   return bytes;
 }

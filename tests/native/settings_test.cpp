@@ -1,0 +1,188 @@
+// The settings: the table against an in-memory store (defaults, reading rules, write order), and
+// what the settings dialog shows and stores, without its windows.
+#include <cwchar>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/app_config.h"
+#include "config/hotkey_text.h"
+#include "ui/settings_texts.h"
+
+namespace vistrel {
+namespace {
+
+// An INI file in memory that also keeps the order of the writes.
+class MapStore : public SettingsStore {
+ public:
+  using Key = std::pair<std::wstring, std::wstring>;
+
+  int ReadInt(const wchar_t* section, const wchar_t* key, int fallback) override {
+    const auto it = values.find({section, key});
+    return it == values.end() ? fallback : static_cast<int>(std::wcstol(it->second.c_str(), nullptr, 10));
+  }
+  std::wstring ReadString(const wchar_t* section, const wchar_t* key, const std::wstring& fallback) override {
+    const auto it = values.find({section, key});
+    return it == values.end() ? fallback : it->second;
+  }
+  void Write(const wchar_t* section, const wchar_t* key, const std::wstring& value) override {
+    values[{section, key}] = value;
+    order.emplace_back(section, key);
+  }
+
+  std::map<Key, std::wstring> values;
+  std::vector<Key> order;
+};
+
+const KnownFolders kFolders{L"P", L"V", L"M"};
+
+AppConfig ReadFrom(MapStore& store) {
+  AppConfig config = DefaultAppConfig(kFolders);
+  ReadSettings(store, config);
+  return config;
+}
+
+TEST(SettingsTable, NothingStoredGivesTheDefaults) {
+  MapStore store;
+  const AppConfig config = ReadFrom(store);
+  EXPECT_EQ(config, DefaultAppConfig(kFolders));
+  EXPECT_EQ(config.FullScreen, (HotkeyBinding{6, 116, false}));
+  EXPECT_EQ(config.ExitApp, (HotkeyBinding{7, 115, false}));
+  EXPECT_EQ(config.Mouse.virtualKey, 0u);
+  EXPECT_EQ((std::vector<std::wstring>{config.ScreenshotPath, config.VideoPath, config.AudioPath, config.GifPath}),
+            (std::vector<std::wstring>{L"P\\Vistrel", L"V\\Vistrel", L"M\\Vistrel", L"P\\Vistrel"}));
+  const AppConfig unknownFolders = DefaultAppConfig({});
+  EXPECT_EQ(unknownFolders.ScreenshotPath, L"");
+  EXPECT_EQ(unknownFolders.GifPath, L"");
+}
+
+TEST(SettingsTable, StoredValuesAreReadBySectionAndKeyWithTheReadingRules) {
+  MapStore store;
+  store.values = {
+      // The same key name in different sections is a different setting.
+      {{L"VideoOptions", L"AudioSource"}, L"0"},
+      {{L"AudioOptions", L"AudioSource"}, L"2"},
+      {{L"VideoHotkeys", L"StartStopVK"}, L"65"},
+      {{L"GifHotkeys", L"StartStopVK"}, L"66"},
+      // An empty sound value keeps the built-in sound, but an empty path stays empty.
+      {{L"SoundEffects", L"CaptureWindow"}, L""},
+      {{L"SoundEffects", L"exit_app"}, L"None"},
+      {{L"Paths", L"VideoPath"}, L""},
+      // Strings are cut to 259 characters.
+      {{L"Paths", L"ScreenshotPath"}, std::wstring(300, L's')},
+      {{L"SoundEffects", L"RecordingStop"}, std::wstring(400, L'r')},
+      {{L"General", L"Language"}, std::wstring(260, L'l')},
+  };
+  AppConfig expected = DefaultAppConfig(kFolders);
+  expected.VideoAudioSource = 0;
+  expected.AudioSource = 2;
+  expected.VideoStartStop.virtualKey = 65;
+  expected.GifStartStop.virtualKey = 66;
+  expected.Sounds.exit_app = L"None";
+  expected.VideoPath = L"";
+  expected.ScreenshotPath = std::wstring(259, L's');
+  expected.Sounds.RecordingStop = std::wstring(259, L'r');
+  expected.Language = std::wstring(259, L'l');
+  // Everything else, the sound left empty and the hotkey of the audio section included, keeps its default.
+  EXPECT_EQ(ReadFrom(store), expected);
+}
+
+TEST(SettingsTable, WritesEveryKeyOnceInFileOrderAndReadsItBackToTheSameRecord) {
+  AppConfig config = DefaultAppConfig(kFolders);
+  config.Language = L"de";
+  config.PlayStartupSound = false;
+  config.FreeForm = {kModAlt | kModShift, 0x41, true};
+  config.VideoQuality = 0;
+  config.SystemAudioRecVolume = 35;
+  config.GifMode = 0;
+  config.Sounds.MouseLeftClick = L"None";
+  config.ScreenID = L"\\\\.\\DISPLAY2";
+  MapStore store;
+  WriteSettings(store, config);
+  ASSERT_EQ(store.order.size(), 81u);  // 13 bindings of 3 keys, 42 single keys
+  EXPECT_EQ(store.values.size(), store.order.size()) << "no key is written twice";
+  std::vector<std::wstring> sections;
+  for (const auto& [section, key] : store.order) {
+    if (sections.empty() || sections.back() != section) sections.push_back(section);
+  }
+  EXPECT_EQ(sections, (std::vector<std::wstring>{L"General", L"Hotkeys", L"Options", L"VideoHotkeys", L"VideoOptions",
+                                                 L"AudioHotkeys", L"AudioOptions", L"GifHotkeys", L"GifOptions",
+                                                 L"AppHotkeys", L"Paths", L"SoundEffects", L"Devices"}))
+      << "each section is written in one run, in file order";
+  EXPECT_EQ(store.order.front(), (MapStore::Key{L"General", L"Language"}));
+  EXPECT_EQ(store.order.back(), (MapStore::Key{L"Devices", L"ScreenID"}));
+  EXPECT_EQ(store.values[(MapStore::Key{L"Hotkeys", L"FreeFormWinKey"})], L"1");
+  EXPECT_EQ(store.values[(MapStore::Key{L"General", L"PlayStartupSound"})], L"0");
+  EXPECT_EQ(ReadFrom(store), config);
+}
+
+TEST(LiveConfig, SnapshotSeesAWholeReplacement) {
+  AppConfig first = DefaultAppConfig(kFolders);
+  first.VideoPath = L"first";
+  ReplaceConfig(first);
+  EXPECT_EQ(ConfigSnapshot().VideoPath, L"first");
+  AppConfig second = first;
+  second.VideoPath = L"second";
+  second.VideoFramerate = 30;
+  ReplaceConfig(second);
+  EXPECT_EQ(ConfigSnapshot(), second);
+  EXPECT_EQ(&LiveConfig(), &LiveConfig());
+  EXPECT_EQ(LiveConfig(), second);
+}
+
+TEST(SoundValueForChosenFile, KeepsThePathInsideTheSoundsFolderOnly) {
+  const std::wstring sounds = L"C:\\Program Files\\Vistrel\\sounds";
+  EXPECT_EQ(SoundValueForChosenFile(L"C:\\Program Files\\Vistrel\\sounds\\beep.wav", sounds), L"beep.wav");
+  EXPECT_EQ(SoundValueForChosenFile(L"c:\\PROGRAM FILES\\vistrel\\SOUNDS\\Beep.wav", sounds), L"Beep.wav");
+  EXPECT_EQ(SoundValueForChosenFile(L"C:\\Program Files\\Vistrel\\sounds\\extra\\beep.wav", sounds + L"\\"),
+            L"extra\\beep.wav");
+  // A folder whose name only starts like the sounds folder, and files elsewhere, keep full paths.
+  for (const wchar_t* elsewhere : {L"C:\\Program Files\\Vistrel\\sounds2\\beep.wav",
+                                   L"C:\\Program Files\\Vistrel\\beep.wav", L"D:\\beep.wav",
+                                   L"C:\\Program Files\\Vistrel\\sounds\\"}) {
+    EXPECT_EQ(SoundValueForChosenFile(elsewhere, sounds), elsewhere);
+  }
+  EXPECT_EQ(SoundValueForChosenFile(L"D:\\beep.wav", L""), L"D:\\beep.wav");
+}
+
+TEST(FrameRateItemFor, PicksTheStoredRateOrTheSecondItem) {
+  const std::vector<int> rates = {30, 60, 90, 120};
+  EXPECT_EQ(FrameRateItemFor(rates, 30), 0);
+  EXPECT_EQ(FrameRateItemFor(rates, 120), 3);
+  EXPECT_EQ(FrameRateItemFor(rates, 25), 1);
+  EXPECT_EQ(FrameRateItemFor(std::vector<int>{30}, 25), 0);
+  EXPECT_EQ(FrameRateItemFor(std::vector<int>{}, 25), -1);
+  EXPECT_EQ(FrameRateLabel(60, L"Smooth"), L"60 FPS (Smooth)");
+}
+
+TEST(SettingsTables, EveryHotkeySoundEventAndPageHasOneRow) {
+  AppConfig config;
+  std::set<const HotkeyBinding*> bindings;
+  for (int hotkey = 1; hotkey <= kHotkeyFeatureCount; ++hotkey) bindings.insert(BindingForHotkey(config, hotkey));
+  EXPECT_EQ(bindings.size(), 13u);
+  EXPECT_EQ(bindings.count(nullptr), 0u);
+
+  // Each event edits its own field, and together they cover the whole record.
+  SoundEffects sounds;
+  for (size_t i = 0; i < kSoundEvents.size(); ++i) sounds.*(kSoundEvents[i].field) = std::to_wstring(i);
+  // In the record's order: the mouse and keyboard events come last in the list.
+  const SoundEffects expected{L"9", L"10", L"11", L"12", L"0", L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"13"};
+  EXPECT_EQ(sounds, expected);
+
+  std::set<int> templates;
+  for (const SettingsPage& page : kSettingsPages) {
+    templates.insert(page.templateId);
+    EXPECT_FALSE(TemplateTexts(page.templateId).empty()) << page.templateId;
+  }
+  EXPECT_EQ(templates, (std::set<int>{202, 203, 204, 205, 207, 208, 209, 210}));
+  EXPECT_EQ(kSettingsPages[kPageHotkeys].templateId, 205);
+  EXPECT_EQ(kSettingsPages[kPageSoundEffects].templateId, 209);
+  EXPECT_TRUE(TemplateTexts(999).empty());
+}
+
+}  // namespace
+}  // namespace vistrel
