@@ -55,8 +55,8 @@ class VideoBackend final : public RecordingBackend {
     const AppConfig& config = plan_.config;
     framerate_ = UsableFramerate(config.VideoFramerate);
     if (framerate_ != config.VideoFramerate) {
-      Log(L"[WARNING] The frame rate setting is not positive. Using " + std::to_wstring(framerate_) +
-          L" frames per second.");
+      Log(L"[WARNING] The frame rate setting " + std::to_wstring(config.VideoFramerate) + L" cannot be used. Using " +
+          std::to_wstring(framerate_) + L" frames per second.");
     }
     windowMode_ = config.VideoMode == 1;
     multiTrack_ = plan_.tracks.IsMultiTrackEnabled();

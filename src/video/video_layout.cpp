@@ -1,6 +1,7 @@
 #include "video/video_layout.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace vistrel {
 namespace {
@@ -36,11 +37,17 @@ VideoOutputSize VideoOutputSizeFor(int sourceWidth, int sourceHeight, int qualit
   size.width = static_cast<int>(width) & ~1;
   size.height = target & ~1;
   size.bitRate = row.bitRate;
-  if (framerate > 0) size.bitRate = static_cast<std::int32_t>(row.bitRate * (framerate / 60.0));
+  if (framerate > 0) {
+    const double scaled = row.bitRate * (framerate / 60.0);
+    size.bitRate = static_cast<std::int32_t>(std::min<double>(scaled, std::numeric_limits<std::int32_t>::max()));
+  }
   return size;
 }
 
-int UsableFramerate(int configured) { return configured > 0 ? configured : kFallbackFramerate; }
+int UsableFramerate(int configured) {
+  if (configured <= 0) return kFallbackFramerate;
+  return std::min(configured, kMaxFramerate);
+}
 
 std::wstring VideoBaseName(bool windowMode, std::wstring_view windowTitle, bool multiTrack) {
   if (!windowMode) return multiTrack ? L"MultiTrack_Recording" : L"Recording";

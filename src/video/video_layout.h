@@ -10,8 +10,10 @@
 
 namespace vistrel {
 
-// The frame rate used when the settings hold none that can be used (0 or below).
+// The frame rate used when the settings hold none that can be used (0 or below), and the highest
+// one used (a frame every few milliseconds is more than a screen recording can take).
 inline constexpr int kFallbackFramerate = 60;
+inline constexpr int kMaxFramerate = 240;
 
 struct VideoOutputSize {
   int width = 0;         // even
@@ -25,7 +27,7 @@ struct VideoOutputSize {
 // output size keeping the source's aspect ratio, and the bit rate scaled from 60 frames/s.
 VideoOutputSize VideoOutputSizeFor(int sourceWidth, int sourceHeight, int quality, int framerate);
 
-// A positive frame rate: the setting, or kFallbackFramerate for 0 and below.
+// A usable frame rate: the setting, kFallbackFramerate for 0 and below, at most kMaxFramerate.
 int UsableFramerate(int configured);
 
 // The base of a video's file name: "Recording" (or "MultiTrack_Recording") for the screen; for a

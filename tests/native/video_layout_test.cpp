@@ -23,6 +23,7 @@ TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscalingAndScalesTheBitRate)
       {853, 480, 0, 60, 852, 480, 480, false, 1500000},    // odd widths are made even
       {301, 201, 2, 60, 300, 200, 201, true, 8000000},     // the target is reported before evening
       {100, 0, 2, 60, 0, 0, 0, true, 8000000},             // no size rather than a division by zero
+      {3840, 2160, 4, 4000, 3840, 2160, 2160, false, 2147483647},  // a huge rate from the file: no overflow
   };
   for (const auto& [width, height, quality, framerate, outWidth, outHeight, target, limited, bitRate] : cases) {
     const VideoOutputSize size = VideoOutputSizeFor(width, height, quality, framerate);
@@ -33,6 +34,7 @@ TEST(VideoOutputSize, FollowsTheQualityTableWithoutUpscalingAndScalesTheBitRate)
   EXPECT_EQ(UsableFramerate(0), 60);
   EXPECT_EQ(UsableFramerate(-5), 60);
   EXPECT_EQ(UsableFramerate(25), 25);
+  EXPECT_EQ(UsableFramerate(4000), 240);
 }
 
 TEST(VideoBaseName, WindowTitlesBecomeSafeNames) {
