@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Synthesises the program's confirmation sounds and writes them as WAVE files.
 
-    make_sounds.py OUT_DIR   -> twelve 16-bit PCM mono 44100 Hz .wav files in OUT_DIR
+    make_sounds.py OUT_DIR   -> sixteen 16-bit PCM mono 44100 Hz .wav files in OUT_DIR
 
 Every sound is built from soft bell-like tones (a sine with a little second and third harmonic,
 a short raised-cosine attack and an exponential decay) and, for the captures, a camera-shutter
@@ -11,7 +11,7 @@ generator, so the output is the same on every run.
 
 The sounds are meant to be told apart by ear without looking at the screen:
 
-    mouse_click.wav  40 ms    a dry, bright tick (mouse button clicks).
+    mouse_click.wav  150 ms   a bright tick with a short ring (mouse button clicks).
     full.wav         300 ms   shutter, then a low falling thump: the whole screen was taken.
     capture.wav      320 ms   shutter, then a sweep rising from 600 to 2000 Hz: a free-form
                               rectangle was taken.
@@ -27,6 +27,17 @@ The sounds are meant to be told apart by ear without looking at the screen:
     exit.wav         720 ms   three notes descending (G5, E5, C5): the program is closing.
     startup.wav      1.0 s    a rising arpeggio (C5, E5, G5, C6) that rings on as a chord: the
                               program has started.
+
+Failures sound like nothing above: a low, rough buzz instead of a bell, each with its own shape.
+
+    capture_failed.wav   520 ms  two low buzzes on one note (D4, D4), no shutter: nothing was
+                                 captured.
+    save_failed.wav      620 ms  shutter, then a buzz sliding down from B3 to E3: the picture was
+                                 taken but could not be saved.
+    clipboard_failed.wav 600 ms  shutter, then three short buzzes (G3): the picture was taken but
+                                 could not be put on the clipboard.
+    rec_failed.wav       650 ms  two buzzes falling a tritone (E4 to A#3): a recording could not
+                                 start or had to stop.
 """
 import math
 import random
@@ -183,11 +194,25 @@ def pad_to(track, seconds):
 
 # ---------------------------------------------------------------------------------------------
 
+def buzz(f0, f1, seconds, decay=0.5):
+    """A rough low tone (odd harmonics, like a buzzer) whose pitch glides from f0 to f1."""
+    n = int(round(seconds * RATE))
+    env = envelope(n, 0.008, decay, release=0.03)
+    out = []
+    phase = 0.0
+    for i in range(n):
+        f = f0 * (f1 / f0) ** (i / max(1, n - 1))
+        phase += 2 * math.pi * f / RATE
+        out.append(sum(math.sin(k * phase) / k for k in (1, 3, 5, 7, 9)) * env[i])
+    return out
+
+
 def mouse_click():
     rng = random.Random(11)
     track = noise_burst(rng, 0.040, 3500, 2.0, 0.004)
-    mix(track, tone(2000, 0.025, attack=0.001, decay=0.005, harmonics=(1.0,)), 0.0, 0.6)
-    return pad_to(track, 0.040)
+    # The ring keeps the click long enough to be heard on any output, however short the press.
+    mix(track, tone(2000, 0.15, attack=0.001, decay=0.035, harmonics=(1.0, 0.1)), 0.0, 0.6)
+    return pad_to(track, 0.150)
 
 
 def full():
@@ -264,6 +289,33 @@ def startup():
     return pad_to(track, 1.0)
 
 
+def capture_failed():
+    track = []
+    mix(track, buzz(note('D4'), note('D4'), 0.20), 0.0)
+    mix(track, buzz(note('D4'), note('D4'), 0.24), 0.27)
+    return pad_to(track, 0.520)
+
+
+def save_failed():
+    track = shutter(6)
+    mix(track, buzz(note('B3'), note('E3'), 0.52, decay=0.8), 0.10, 0.8)
+    return pad_to(track, 0.620)
+
+
+def clipboard_failed():
+    track = shutter(7)
+    for k in range(3):
+        mix(track, buzz(note('G3'), note('G3'), 0.10, decay=0.3), 0.10 + k * 0.16, 0.8)
+    return pad_to(track, 0.600)
+
+
+def rec_failed():
+    track = []
+    mix(track, buzz(note('E4'), note('E4'), 0.26, decay=0.4), 0.0)
+    mix(track, buzz(note('A#3'), note('A#3'), 0.36, decay=0.4), 0.28)
+    return pad_to(track, 0.650)
+
+
 SOUNDS = {
     'mouse_click.wav': mouse_click,
     'full.wav': full,
@@ -277,6 +329,10 @@ SOUNDS = {
     'rec_resume.wav': rec_resume,
     'exit.wav': exit_sound,
     'startup.wav': startup,
+    'capture_failed.wav': capture_failed,
+    'save_failed.wav': save_failed,
+    'clipboard_failed.wav': clipboard_failed,
+    'rec_failed.wav': rec_failed,
 }
 
 

@@ -118,6 +118,7 @@ int Run(HINSTANCE instance) {
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 
   const int code = RunMessageLoop();
+  ShutdownSounds();
   ShutdownUiTasks();
   return code;
 }

@@ -3,18 +3,253 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "core/handles.h"
 #include "core/log.h"
 #include "core/sound_path.h"
+#include "core/wave_data.h"
 
 namespace vistrel {
 namespace {
 
-bool Play(const std::wstring& path, DWORD mode) {
-  // An asynchronous request may be accepted before the file is even opened, so a missing file is
-  // caught here, not only by the player's answer.
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  return PlaySoundW(path.c_str(), nullptr, SND_FILENAME | SND_NODEFAULT | mode) != FALSE;
+// Every sound is followed by this much silence. The device reports a buffer played when the audio
+// stack has taken it, which can be before it was heard; a sound played to its end right before
+// the program exits (or the device closes) would otherwise lose its last part.
+constexpr unsigned kTailMilliseconds = 150;
+// The device stays open this long after the last sound, so a burst of sounds (a series of captures)
+// plays on one stream instead of a stream opened and torn down for each.
+constexpr ULONGLONG kIdleCloseMilliseconds = 3000;
+// Larger files are not sounds.
+constexpr LONGLONG kMaxSoundBytes = 64LL * 1024 * 1024;
+
+struct Sound {
+  std::wstring path;
+  WaveData wave;
+  DWORD milliseconds = 0;
+};
+
+struct Completion {
+  UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<bool> failed{false};
+};
+
+struct Request {
+  std::shared_ptr<const Sound> sound;
+  std::shared_ptr<Completion> completion;
+  const wchar_t* mode;  // "sync" or "async", for the log
+};
+
+struct WaveOutTraits {
+  using Handle = HWAVEOUT;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) {
+    waveOutReset(h);
+    waveOutClose(h);
+  }
+};
+using UniqueWaveOut = UniqueHandle<WaveOutTraits>;
+
+std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::wstring& path, FILETIME& written) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxSoundBytes ||
+      !GetFileTime(file.get(), nullptr, nullptr, &written)) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                         read != bytes.size())) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// Files are read once and kept while they stay unchanged on disk.
+std::shared_ptr<const Sound> LoadSound(const std::wstring& path) {
+  struct Entry {
+    FILETIME written;
+    std::shared_ptr<const Sound> sound;
+  };
+  static std::mutex lock;
+  static std::map<std::wstring, Entry> cache;
+  FILETIME written{};
+  auto bytes = ReadSmallFile(path, written);
+  if (!bytes) return nullptr;
+  std::lock_guard guard(lock);
+  auto found = cache.find(path);
+  if (found != cache.end() && CompareFileTime(&found->second.written, &written) == 0) return found->second.sound;
+  auto wave = ParseWave(*bytes);
+  if (!wave || wave->bytesPerSecond() == 0) return nullptr;
+  auto sound = std::make_shared<Sound>();
+  sound->path = path;
+  sound->milliseconds =
+      static_cast<DWORD>(static_cast<std::uint64_t>(wave->samples.size()) * 1000 / wave->bytesPerSecond());
+  AppendSilence(*wave, kTailMilliseconds);
+  sound->wave = std::move(*wave);
+  if (cache.size() >= 32) cache.clear();  // sounds being played are kept alive by their requests
+  cache[path] = Entry{written, sound};
+  return sound;
+}
+
+// One thread plays every sound on one output device: a new sound ends the one playing by resetting
+// the device, not by closing it and opening another, which under some audio stacks garbles the new
+// sound or drops it.
+class Player {
+ public:
+  ~Player() {
+    if (thread_.joinable()) thread_.detach();  // the process is ending
+  }
+
+  void Play(Request request) {
+    std::lock_guard guard(lock_);
+    if (stopping_) {
+      Complete(request.completion.get(), true);
+      return;
+    }
+    if (!thread_.joinable()) thread_ = std::thread(&Player::Run, this);
+    if (pending_) Complete(pending_->completion.get(), false);  // replaced before it began
+    pending_ = std::move(request);
+    SetEvent(wake_.get());
+  }
+
+  void Shutdown() {
+    {
+      std::lock_guard guard(lock_);
+      stopping_ = true;
+      SetEvent(wake_.get());
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  static void Complete(Completion* completion, bool failed) {
+    if (!completion) return;
+    completion->failed = failed;
+    SetEvent(completion->done.get());
+  }
+
+  void Run() {
+    for (;;) {
+      DWORD timeout = INFINITE;
+      if (current_) {
+        timeout = 100;  // the device event is the signal; this only guards against a missed one
+      } else if (device_) {
+        const ULONGLONG idle = GetTickCount64() - idleSince_;
+        timeout = idle >= kIdleCloseMilliseconds ? 0 : static_cast<DWORD>(kIdleCloseMilliseconds - idle);
+      }
+      const HANDLE events[] = {wake_.get(), deviceEvent_.get()};
+      WaitForMultipleObjects(2, events, FALSE, timeout);
+      std::optional<Request> next;
+      {
+        std::lock_guard guard(lock_);
+        if (stopping_) break;
+        next.swap(pending_);
+      }
+      if (next) {
+        if (current_) {
+          waveOutReset(device_.get());
+          EndCurrent(false);
+        }
+        Begin(std::move(*next));
+      }
+      if (current_ && (header_.dwFlags & WHDR_DONE)) EndCurrent(false);
+      if (!current_ && device_ && GetTickCount64() - idleSince_ >= kIdleCloseMilliseconds) device_.reset();
+    }
+    if (current_) {
+      waveOutReset(device_.get());
+      EndCurrent(false);
+    }
+    device_.reset();
+    std::lock_guard guard(lock_);
+    if (pending_) Complete(pending_->completion.get(), true);
+    pending_.reset();
+  }
+
+  void Begin(Request request) {
+    const WaveData& wave = request.sound->wave;
+    if (device_ && deviceFormat_ != wave.format) device_.reset();
+    if (!device_) {
+      HWAVEOUT opened = nullptr;
+      if (waveOutOpen(&opened, WAVE_MAPPER, reinterpret_cast<const WAVEFORMATEX*>(wave.format.data()),
+                      reinterpret_cast<DWORD_PTR>(deviceEvent_.get()), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+        Fail(request);
+        return;
+      }
+      device_.reset(opened);
+      deviceFormat_ = wave.format;
+    }
+    header_ = WAVEHDR{};
+    header_.lpData = reinterpret_cast<LPSTR>(const_cast<std::uint8_t*>(wave.samples.data()));
+    header_.dwBufferLength = static_cast<DWORD>(wave.samples.size());
+    if (waveOutPrepareHeader(device_.get(), &header_, sizeof header_) != MMSYSERR_NOERROR) {
+      Fail(request);
+      return;
+    }
+    if (waveOutWrite(device_.get(), &header_, sizeof header_) != MMSYSERR_NOERROR) {
+      waveOutUnprepareHeader(device_.get(), &header_, sizeof header_);
+      Fail(request);
+      return;
+    }
+    current_ = std::move(request);
+  }
+
+  void Fail(const Request& request) {
+    LogMessage(std::wstring(L"Failed to play sound (") + request.mode + L"): " + request.sound->path);
+    Complete(request.completion.get(), true);
+    idleSince_ = GetTickCount64();
+  }
+
+  void EndCurrent(bool failed) {
+    waveOutUnprepareHeader(device_.get(), &header_, sizeof header_);
+    Complete(current_->completion.get(), failed);
+    current_.reset();
+    idleSince_ = GetTickCount64();
+  }
+
+  std::mutex lock_;
+  std::optional<Request> pending_;
+  bool stopping_ = false;
+  UniqueKernelHandle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  std::thread thread_;
+
+  // The playing thread's own.
+  UniqueKernelHandle deviceEvent_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  UniqueWaveOut device_;
+  std::vector<std::uint8_t> deviceFormat_;
+  WAVEHDR header_{};
+  std::optional<Request> current_;
+  ULONGLONG idleSince_ = 0;
+};
+
+Player& ThePlayer() {
+  static Player player;
+  return player;
+}
+
+// Starts the sound; null when the file cannot be played (logged).
+std::shared_ptr<Completion> Start(const std::wstring& value, const wchar_t* mode, DWORD* milliseconds) {
+  const std::wstring path = ResolveSoundPath(value);
+  if (path.empty()) return nullptr;
+  std::shared_ptr<const Sound> sound = LoadSound(path);
+  if (!sound) {
+    LogMessage(std::wstring(L"Failed to play sound (") + mode + L"): " + path);
+    return nullptr;
+  }
+  if (milliseconds) *milliseconds = sound->milliseconds + kTailMilliseconds;
+  auto completion = std::make_shared<Completion>();
+  ThePlayer().Play(Request{std::move(sound), completion, mode});
+  return completion;
 }
 
 }  // namespace
@@ -31,16 +266,15 @@ std::wstring ResolveSoundPath(const std::wstring& value) {
   return ResolveSoundPathIn(value, ProgramFolder());
 }
 
-void PlaySoundAsync(const std::wstring& value) {
-  const std::wstring path = ResolveSoundPath(value);
-  if (path.empty()) return;
-  if (!Play(path, SND_ASYNC)) LogMessage(L"Failed to play sound (async): " + path);
-}
+void PlaySoundAsync(const std::wstring& value) { Start(value, L"async", nullptr); }
 
 void PlaySoundSync(const std::wstring& value) {
-  const std::wstring path = ResolveSoundPath(value);
-  if (path.empty()) return;
-  if (!Play(path, SND_SYNC)) LogMessage(L"Failed to play sound (sync): " + path);
+  DWORD milliseconds = 0;
+  const std::shared_ptr<Completion> completion = Start(value, L"sync", &milliseconds);
+  // A device that stops answering must not hold the caller for good.
+  if (completion) WaitForSingleObject(completion->done.get(), milliseconds + 5000);
 }
+
+void ShutdownSounds() { ThePlayer().Shutdown(); }
 
 }  // namespace vistrel

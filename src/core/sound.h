@@ -21,8 +21,11 @@ std::wstring ResolveSoundPath(const std::wstring& value);
 // Starts the sound and returns at once. Starting a sound ends the one playing.
 void PlaySoundAsync(const std::wstring& value);
 
-// Plays the sound to its end.
+// Plays the sound to its end (or until another sound ends it).
 void PlaySoundSync(const std::wstring& value);
+
+// Ends the sound playing and the thread that plays them; later sounds are not played.
+void ShutdownSounds();
 
 // The program's folder (no trailing backslash).
 std::wstring ProgramFolder();

@@ -422,36 +422,6 @@ def focused_control(driver: Driver) -> tuple[int, str, str] | None:
     return int(control_id), cls, text
 
 
-class SinkStreams:
-    """Counts the playback streams that programs open on the sound server during a with block."""
-
-    def __init__(self):
-        self.process: subprocess.Popen | None = None
-        self.file = tempfile.NamedTemporaryFile(mode='w', suffix='.events', delete=False)
-
-    def _events(self) -> str:
-        with open(self.file.name, encoding='utf-8', errors='replace') as f:
-            return f.read()
-
-    def __enter__(self) -> 'SinkStreams':
-        self.process = subprocess.Popen(['pactl', 'subscribe'], stdout=self.file, stderr=subprocess.DEVNULL)
-        # Subscribed once a change of our own shows up (muting and unmuting the sink: two changes).
-        def seen() -> bool:
-            for _ in range(2):
-                subprocess.run(['pactl', 'set-sink-mute', 'vsink', 'toggle'], capture_output=True, timeout=10)
-            return "'change' on sink" in self._events()
-        assert wait_until(seen, 10, 0.1), 'pactl subscribe did not start'
-        return self
-
-    def __exit__(self, *exc) -> None:
-        self.process.terminate()
-        self.process.wait(10)
-        self.file.close()
-
-    def opened(self) -> int:
-        return sum(1 for line in self._events().splitlines() if "'new' on sink-input" in line)
-
-
 class SinkRecorder:
     """Records what the program plays: the PulseAudio monitor of the null sink, 48 kHz stereo."""
 
@@ -505,9 +475,86 @@ class SinkRecorder:
             heard = self.loud_seconds()
         return heard
 
+    def quiet_for(self, seconds: float, threshold: float = 0.01) -> bool:
+        """Whether the last `seconds` recorded were silent."""
+        tail = self.samples()[-int(seconds * self.RATE):]
+        return len(tail) >= int(seconds * self.RATE) and float(abs(tail).max()) < threshold * 2
+
+    def bursts(self, threshold: float = 0.01, gap: float = 0.12) -> list[tuple[float, float]]:
+        """The separate sounds heard so far as (start, length) in seconds: loud 10 ms windows,
+        with quiet stretches shorter than `gap` counted as part of the sound around them."""
+        import numpy as np
+        s = self.samples()
+        window = self.RATE // 100
+        n = len(s) // window
+        if n == 0:
+            return []
+        loud = np.sqrt((s[:n * window].reshape(n, window) ** 2).mean(axis=1)) > threshold
+        found: list[list[int]] = []
+        for i in np.flatnonzero(loud):
+            if found and i - found[-1][1] <= gap * 100:
+                found[-1][1] = i
+            else:
+                found.append([i, i])
+        return [(a / 100.0, (b - a + 1) / 100.0) for a, b in found]
+
+    def sounds(self) -> list[str]:
+        """Each separate sound heard so far, named after the shipped sound it is."""
+        s = self.samples()
+        return [identify_sound(s[int(a * self.RATE):int((a + n) * self.RATE)], self.RATE) for a, n in self.bursts()]
+
     def peak(self) -> float:
         s = self.samples()
         return float(abs(s).max()) if len(s) else 0.0
+
+
+def _band_levels(samples, rate):
+    """The long-term spectrum in sixth-octave bands from 100 Hz to 10 kHz, in dB about its mean."""
+    import numpy as np
+    size = max(len(samples), rate)
+    spectrum = np.abs(np.fft.rfft(samples * np.hanning(len(samples)), n=size))
+    freqs = np.fft.rfftfreq(size, 1 / rate)
+    edges = 100 * 2 ** (np.arange(0, 41) / 6)
+    bands = np.array([spectrum[(freqs >= lo) & (freqs < hi)].mean() for lo, hi in zip(edges[:-1], edges[1:])])
+    db = 20 * np.log10(bands + 1e-9)
+    db = np.maximum(db, db.max() - 60)
+    return db - db.mean()
+
+
+def sound_print(samples, rate):
+    """What a sound is like to the ear, roughly: the spectra of the first and second half of its
+    loud part, so that a sound and its reverse differ too."""
+    import numpy as np
+    window = rate // 100
+    n = len(samples) // window
+    rms = np.sqrt((samples[:n * window].reshape(n, window) ** 2).mean(axis=1))
+    loud = np.flatnonzero(rms > rms.max() * 0.03)
+    part = samples[loud[0] * window:(loud[-1] + 1) * window]
+    half = len(part) // 2
+    return np.concatenate([_band_levels(part[:half], rate), _band_levels(part[half:], rate)])
+
+
+def print_distance(a, b) -> float:
+    import numpy as np
+    return float(np.sqrt(((a - b) ** 2).mean()))
+
+
+def shipped_sounds() -> dict:
+    """The print of every sound the program ships, by file name."""
+    import wave
+    import numpy as np
+    prints = {}
+    for path in sorted((BIN / 'sounds').glob('*.wav')):
+        with wave.open(str(path)) as w:
+            data = np.frombuffer(w.readframes(w.getnframes()), '<i2').astype(np.float32) / 32768.0
+            prints[path.name] = sound_print(data, w.getframerate())
+    return prints
+
+
+def identify_sound(samples, rate: int = 48000) -> str:
+    """The shipped sound nearest to what was heard."""
+    heard = sound_print(samples, rate)
+    return min(shipped_sounds().items(), key=lambda item: print_distance(heard, item[1]))[0]
 
 
 def tooltips(driver: Driver) -> list[str]:

@@ -5,7 +5,8 @@ import time
 
 import pytest
 
-from harness import (BIN, WM_LANGUAGE_CHANGED, SinkRecorder, tooltips, wait_until, write_config)
+from harness import (BIN, WM_LANGUAGE_CHANGED, SinkRecorder, print_distance, shipped_sounds, tooltips, wait_until,
+                     write_config)
 
 WM_COMMAND_PAUSE_HOTKEYS = 40005
 CMD_EXIT = 40007
@@ -268,3 +269,18 @@ def test_tray_tooltip_follows_the_language_and_the_recordings(app, prefix, drive
     assert app.post_core(WM_LANGUAGE_CHANGED)
     assert app.wait_log('Language changed message received. Updating tray icon tooltip.')
     assert wait_tooltip(driver, arabic), tooltips(driver)
+
+
+def test_shipped_sounds_last_long_enough_and_are_told_apart():
+    import wave
+    import numpy as np
+    prints = shipped_sounds()
+    assert {'capture_failed.wav', 'save_failed.wav', 'clipboard_failed.wav', 'rec_failed.wav'} <= set(prints)
+    for name, sound in prints.items():
+        nearest = min(print_distance(sound, other) for key, other in prints.items() if key != name)
+        assert nearest > 6, f'{name} sounds too much like another sound ({nearest:.1f} dB)'
+        with wave.open(str(BIN / 'sounds' / name)) as w:
+            data = np.frombuffer(w.readframes(w.getnframes()), '<i2').astype(np.float32) / 32768.0
+            rate = w.getframerate()
+        loud = np.flatnonzero(np.abs(data) > 0.01)
+        assert (loud[-1] - loud[0]) / rate >= 0.12, f'{name} is too short to be heard for sure'
