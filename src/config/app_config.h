@@ -44,9 +44,10 @@ struct SoundEffects {
 SoundEffects DefaultSoundEffects();
 
 // The start, stop, pause and resume sounds of a recorder (without pauses: start and stop only).
+// The failure sound is the program's own, so that a failure never sounds like a stop.
 inline RecordingSounds RecordingSoundsOf(const SoundEffects& sounds, bool enabled, bool pauses) {
   return {enabled, sounds.RecordingStart, sounds.RecordingStop, pauses ? sounds.RecordingPause : std::wstring(),
-          pauses ? sounds.RecordingResume : std::wstring()};
+          pauses ? sounds.RecordingResume : std::wstring(), L"rec_failed.wav"};
 }
 
 // Field names follow the INI keys. Keys that repeat in several sections carry their section's

@@ -6,13 +6,14 @@
 namespace vistrel {
 
 // The sounds of a recording's events, played to their end (empty: silence), and whether they play
-// at all.
+// at all. `failed` replaces the stop sound when the recording could not start or was not saved.
 struct RecordingSounds {
   bool enabled = false;
   std::wstring start;
   std::wstring stop;
   std::wstring pause;
   std::wstring resume;
+  std::wstring failed;
 };
 
 // The file a sound setting plays, or empty for silence.

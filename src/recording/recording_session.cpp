@@ -267,6 +267,8 @@ void RecordingSession::Run() {
       event.type = SessionHost::Event::Type::kFailed;
       event.message = backend->facts().startFailed;
       Log(L"Failed: " + Describe(event.message));
+      const RecordingSounds& sounds = backend->facts().sounds;
+      if (sounds.enabled) PlaySound(sounds.failed);
       Emit(event);
     }
   }
@@ -382,10 +384,11 @@ void RecordingSession::Finish(RecordingBackend& backend, const std::wstring& pat
   Log(seconds);
   const FinishResult result = backend.Finish(TickInfo{recorded, host_.Frequency(), paused});
   const RecordingSounds& sounds = backend.facts().sounds;
-  if (sounds.enabled) PlaySound(sounds.stop);
+  const bool failed = failure || result.outcome == FinishResult::Outcome::kFailed;
+  if (sounds.enabled) PlaySound(failed ? sounds.failed : sounds.stop);
   SessionHost::Event event;
   event.path = path;
-  if (failure || result.outcome == FinishResult::Outcome::kFailed) {
+  if (failed) {
     event.type = SessionHost::Event::Type::kFailed;
     event.message = failure ? *failure : result.failure;
     Log(L"Failed: " + Describe(event.message));

@@ -129,7 +129,7 @@ struct BackendScript {
 };
 
 RecordingBackend::Facts FakeFacts(bool canPause) {
-  return {L"Fake: ", RecordingSounds{true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav"}, canPause,
+  return {L"Fake: ", RecordingSounds{true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav", L"failed.wav"}, canPause,
           RecordingMessage{L"Saved", L"ok"}, RecordingMessage{L"Failed", L"could not start"}};
 }
 
@@ -355,6 +355,7 @@ TEST_F(SessionTest, AFailedSetUpRemovesTheFileAndSaysWhy) {
   EXPECT_EQ(host.Only(L"remove "), std::vector<std::wstring>{L"remove C:\\out.mp4"});
   EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed could not start"});
   EXPECT_EQ(host.Only(L"notice "), std::vector<std::wstring>{L"notice switched to GDI"});
+  EXPECT_EQ(host.Only(L"sound "), (std::vector<std::wstring>{L"sound start.wav", L"sound failed.wav"}));
   EXPECT_TRUE(host.Only(L"saved ").empty());
   EXPECT_EQ(session.LastSavedPath(), L"");
 }
@@ -415,6 +416,7 @@ TEST_F(SessionTest, ABackendThatEndsByItselfIsSavedAndOneThatFailsIsAnnounced) {
   Ask(TickResult::Action::kFail);
   ASSERT_TRUE(Reaches(Phase::kIdle));
   EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed disk full"});
+  EXPECT_EQ(host.Only(L"sound ").back(), L"sound failed.wav");  // never the stop sound
   EXPECT_EQ(host.Only(L"saved ").size(), 1u);
   EXPECT_TRUE(host.Only(L"remove ").empty());  // what is on disk is kept
   EXPECT_EQ(script.finished, 2);
@@ -432,6 +434,7 @@ TEST_F(SessionTest, AnEmptyRecordingIsRemovedAndAFailedFinishIsNotCalledSaved) {
   StopAndWait();
   EXPECT_TRUE(host.Only(L"saved ").empty());
   EXPECT_EQ(host.Only(L"failed "), std::vector<std::wstring>{L"failed trailer"});
+  EXPECT_EQ(host.Only(L"sound ").back(), L"sound failed.wav");
 }
 
 TEST_F(SessionTest, ABusyOrCancelledCountdownOpensNothing) {
