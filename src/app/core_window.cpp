@@ -1,5 +1,7 @@
 // The message-only core window: hotkeys, tray callbacks and everything worker threads post back.
 #include <windows.h>
+#include <shellapi.h>
+#include <windowsx.h>
 
 #include <chrono>
 
@@ -62,28 +64,33 @@ void OnDestroy(HWND window) {
   PostQuitMessage(0);
 }
 
-void OnTrayCallback(LPARAM lParam) {
+// The icon speaks version 4 of the tray protocol: the low word of lParam is the event, wParam
+// the anchor point in screen coordinates. A click or Enter/Space on the icon is NIN_SELECT or
+// NIN_KEYSELECT; the right button, the Apps key and Shift+F10 end in WM_CONTEXTMENU, which the
+// right button announces with WM_RBUTTONUP just before.
+void OnTrayCallback(WPARAM wParam, LPARAM lParam) {
+  static bool rightButtonUp = false;
   HWND owner = App().trayOwner;
   switch (LOWORD(lParam)) {
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
+    case NIN_SELECT:
+    case NIN_KEYSELECT:
       if (owner) PostMessageW(owner, WM_COMMAND, kCmdConfigure, 0);
       break;
     case WM_RBUTTONUP:
-      if (owner) ShowTrayMenu(owner);
+      rightButtonUp = true;
+      break;
+    case WM_CONTEXTMENU:
+      if (owner) {
+        const POINT anchor{GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
+        ShowTrayMenu(owner, anchor, !rightButtonUp);
+      }
+      rightButtonUp = false;
       break;
     case NIN_BALLOONUSERCLICK:
       OpenVideoLocation();
       break;
     default:
       break;
-  }
-}
-
-void OnKeyDown(WPARAM key) {
-  const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
-  if (key == VK_RETURN || key == VK_APPS || (key == VK_F10 && shift)) {
-    if (App().trayOwner) ShowTrayMenu(App().trayOwner);
   }
 }
 
@@ -104,7 +111,7 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       OpenSettings();
       return 0;
     case WM_TRAY_CALLBACK:
-      OnTrayCallback(lParam);
+      OnTrayCallback(wParam, lParam);
       return 0;
     case WM_LANGUAGE_CHANGED:
       LogMessage(L"Language changed message received. Updating tray icon tooltip.");
@@ -112,9 +119,6 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_PING:
       LogMessage(L"Ping " + std::to_wstring(lParam) + L".");
-      return 0;
-    case WM_KEYDOWN:
-      OnKeyDown(wParam);
       return 0;
     default:
       break;

@@ -8,6 +8,7 @@
 #include "app/recorders.h"
 #include "core/balloon.h"
 #include "i18n/tr.h"
+#include "i18n/translator.h"
 
 namespace vistrel {
 namespace {
@@ -64,7 +65,8 @@ void AppendConnectSubmenu(HMENU menu) {
 
 void AddTrayIcon(HWND owner, HICON icon, UINT callbackMessage) {
   NOTIFYICONDATAW data = IconData(owner);
-  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  // Version 4 icons show their tooltip only with NIF_SHOWTIP.
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   data.uCallbackMessage = callbackMessage;
   data.hIcon = icon;
   SetTooltip(data, tr(L"Vistrel"));
@@ -75,7 +77,7 @@ void AddTrayIcon(HWND owner, HICON icon, UINT callbackMessage) {
 
 void UpdateTrayIcon(HWND owner, HICON icon, const std::wstring& tooltip) {
   NOTIFYICONDATAW data = IconData(owner);
-  data.uFlags = NIF_ICON | NIF_TIP;
+  data.uFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   data.hIcon = icon;
   SetTooltip(data, tooltip);
   Shell_NotifyIconW(NIM_MODIFY, &data);
@@ -145,15 +147,25 @@ UniqueMenu BuildTrayMenu(const TrayMenuState& state) {
   return menu;
 }
 
-void ShowTrayMenu(HWND trayOwner) {
+void ShowTrayMenu(HWND trayOwner, POINT anchor, bool fromKeyboard) {
   UniqueMenu menu = BuildTrayMenu(CurrentTrayMenuState());
   if (!menu) return;
   App().foregroundBeforeMenu = GetForegroundWindow();
+  // The menu takes the keyboard only when its owner is the foreground window.
   SetForegroundWindow(trayOwner);
-  POINT cursor{};
-  GetCursorPos(&cursor);
-  TrackPopupMenu(menu.get(), TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y,
-                 0, trayOwner, nullptr);
+  if (fromKeyboard) PostMessageW(trayOwner, WM_KEYDOWN, VK_DOWN, 0);  // the menu loop selects the first item
+  UINT flags = TPM_BOTTOMALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD;
+  flags |= GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+  if (Translator::instance().isRightToLeft()) flags |= TPM_LAYOUTRTL;
+  const UINT command = static_cast<UINT>(TrackPopupMenu(menu.get(), flags, anchor.x, anchor.y, 0, trayOwner, nullptr));
+  // Lets the menu close properly when the user clicks elsewhere after it was dismissed.
+  PostMessageW(trayOwner, WM_NULL, 0, 0);
+  if (command != 0) {
+    PostMessageW(trayOwner, WM_COMMAND, command, 0);
+  } else if (fromKeyboard) {
+    NOTIFYICONDATAW data = IconData(App().coreWindow.load());
+    Shell_NotifyIconW(NIM_SETFOCUS, &data);
+  }
 }
 
 }  // namespace vistrel

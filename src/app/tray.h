@@ -27,8 +27,10 @@ TrayMenuState CurrentTrayMenuState();
 // The context menu for a state, every label translated.
 UniqueMenu BuildTrayMenu(const TrayMenuState& state);
 
-// Builds the menu, tracks it at the cursor on the tray owner window and destroys it.
-void ShowTrayMenu(HWND trayOwner);
+// Builds the menu, tracks it at `anchor` on the tray owner window and destroys it. Opened from the
+// keyboard, its first item is selected so that the arrows and Enter work at once, and cancelling
+// it gives the focus back to the notification area.
+void ShowTrayMenu(HWND trayOwner, POINT anchor, bool fromKeyboard);
 
 // The icon and tooltip that say whether a video or GIF recording runs.
 void RefreshTrayIcon();

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "core/system_error.h"
 #include "core/ui_task.h"
 #include "core/unique_file.h"
+#include "i18n/text_format.h"
 #include "i18n/tr.h"
 
 using Microsoft::WRL::ComPtr;
@@ -35,10 +37,32 @@ struct CaptureRequest {
   HWND target;
 };
 
+// What became of one capture's outputs. It is announced once every output is done, so the user
+// hears the capture sound only for a capture that went where it was meant to go.
+struct CaptureOutcome {
+  std::uint32_t type = 0;
+  bool copied = false;  // true only when the clipboard was asked for and holds the picture
+  bool saved = false;   // true only when a file was asked for and written
+  std::vector<CaptureFailure> failures;
+};
+
 struct SaveJob {
   ComPtr<IStream> stream;
   std::wstring path;
+  CaptureOutcome outcome;
 };
+
+constexpr wchar_t kCaptureFailedSound[] = L"capture_failed.wav";
+constexpr wchar_t kSaveFailedSound[] = L"save_failed.wav";
+constexpr wchar_t kClipboardFailedSound[] = L"clipboard_failed.wav";
+
+CaptureFailure FolderFailure(const std::wstring& folder, DWORD error) {
+  return {kSaveFailedSound,
+          N_(L"The picture could not be saved in %s: %s Choose another screenshot folder in the settings."),
+          folder, SystemErrorText(error)};
+}
+
+void Announce(const CaptureOutcome& outcome);
 
 // Runs `work` with ownership of `job` on a new thread whose handle is closed at once.
 template <typename Job>
@@ -50,13 +74,13 @@ bool StartDetachedThread(std::unique_ptr<Job> job, unsigned(__stdcall* work)(voi
   return true;
 }
 
-HBITMAP CaptureByType(std::uint32_t type, HWND target) {
+HBITMAP CaptureByType(std::uint32_t type, HWND target, bool& cancelled) {
   switch (type) {
     case kCaptureFullScreen:
     case kCaptureTrayFullScreen:
       return CaptureScreen();
     case kCaptureActiveWindow:
-      return CaptureActiveWindow();
+      return CaptureActiveWindow(&cancelled);
     case kCaptureKeyboardControl:
       return CaptureKeyboardFocusedControl();
     case kCaptureMouseControl:
@@ -76,19 +100,37 @@ void Deliver(UniqueBitmap bitmap, std::uint32_t type) {
 unsigned __stdcall CaptureWorker(void* param) {
   std::unique_ptr<CaptureRequest> request(static_cast<CaptureRequest*>(param));
   Sleep(300);
-  UniqueBitmap bitmap(CaptureByType(request->type, request->target));
-  if (bitmap) Deliver(std::move(bitmap), request->type);
+  bool cancelled = false;
+  UniqueBitmap bitmap(CaptureByType(request->type, request->target, cancelled));
+  if (bitmap) {
+    Deliver(std::move(bitmap), request->type);
+  } else if (!cancelled) {
+    CaptureOutcome outcome{request->type};
+    outcome.failures.push_back(
+        {kCaptureFailedSound,
+         N_(L"Nothing was captured: the screen, window or control could not be read. Bring what you want "
+            "to capture to the front, give it the focus and try again.")});
+    PostUiTask([outcome = std::move(outcome)] { Announce(outcome); });
+  }
   return 0;
 }
 
 unsigned __stdcall SaveWorker(void* param) {
   std::unique_ptr<SaveJob> job(static_cast<SaveJob*>(param));
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (job->stream && !SaveStreamToFile(job->path, job->stream.Get())) {
-    ShowError(tr(L"Failed to save capture to file: ") + job->path);
+  SetLastError(ERROR_SUCCESS);
+  if (SaveStreamToFile(job->path, job->stream.Get())) {
+    job->outcome.saved = true;
+  } else {
+    const DWORD error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    LogMessage(L"Capture: [ERROR] Failed to write '" + job->path + L"'. Error: " + SystemErrorText(error));
+    DeleteFileW(job->path.c_str());  // nothing half written stays behind
+    const auto slash = job->path.find_last_of(L'\\');
+    job->outcome.failures.push_back(FolderFailure(job->path.substr(0, slash), error));
   }
   job->stream.Reset();
   if (SUCCEEDED(com)) CoUninitialize();
+  PostUiTask([outcome = std::move(job->outcome)] { Announce(outcome); });
   return 0;
 }
 
@@ -126,8 +168,8 @@ bool FindPngEncoder(CLSID& clsid) {
 }
 
 
-// The screenshot folder, created when missing; empty (and reported) on failure.
-std::wstring ScreenshotFolder() {
+// The screenshot folder, created when missing; empty on failure, with `failure` saying why.
+std::wstring ScreenshotFolder(CaptureFailure& failure) {
   std::wstring folder = ConfigSnapshot().ScreenshotPath;
   if (!folder.empty()) {
     LogMessage(L"Capture: Using configured screenshot path: " + folder);
@@ -135,18 +177,16 @@ std::wstring ScreenshotFolder() {
     LogMessage(L"Capture: Configured screenshot path is empty. Falling back to default Pictures folder.");
     CoTaskMem<wchar_t> pictures;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, pictures.put())) || !pictures.get()) {
-      ShowError(tr(L"Failed to get user's Pictures folder path."));
       LogMessage(L"Capture: [ERROR] Failed to get user's Pictures directory path.");
+      failure = {kSaveFailedSound, N_(L"Failed to get user's Pictures folder path.")};
       return {};
     }
     folder = std::wstring(pictures.get()) + L"\\Vistrel";
   }
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     const DWORD error = GetLastError();
-    const std::wstring text = L"Capture: [ERROR] Failed to create directory '" + folder +
-                              L"'. Error: " + SystemErrorText(error);
-    ShowError(text);
-    LogMessage(text);
+    LogMessage(L"Capture: [ERROR] Failed to create directory '" + folder + L"'. Error: " + SystemErrorText(error));
+    failure = FolderFailure(folder, error);
     return {};
   }
   return folder;
@@ -160,11 +200,24 @@ std::wstring ForegroundTitle() {
   return title;
 }
 
-void StartSave(ComPtr<IStream> stream, std::uint32_t type) {
-  const std::wstring path = BuildCaptureSavePath(type);
-  if (path.empty()) return;  // already reported to the user
-  auto job = std::make_unique<SaveJob>(SaveJob{std::move(stream), path});
-  StartDetachedThread(std::move(job), SaveWorker);
+void Announce(const CaptureOutcome& outcome) {
+  const AppConfig config = ConfigSnapshot();
+  if (outcome.failures.empty()) {
+    if (config.PlayCaptureSound) PlaySoundAsync(CaptureSound(config.Sounds, outcome.type));
+    ShowCaptureNotification(outcome.type);
+    return;
+  }
+  // What did work is said first, then every failure with what to do about it.
+  std::wstring text;
+  if (outcome.saved) text = tr(L"Saved to file.") + L" ";
+  if (outcome.copied) text += tr(L"Copied to clipboard.") + L" ";
+  for (const CaptureFailure& failure : outcome.failures) {
+    LogMessage(L"Capture: Failed: " + FormatText(failure.msgid, std::array<FormatArg, 2>{
+                                                                     FormatArg(failure.first), FormatArg(failure.second)}));
+    text += tr(failure.msgid, failure.first, failure.second) + L" ";
+  }
+  if (config.PlayCaptureSound) PlaySoundAsync(outcome.failures.front().sound);
+  ShowBalloon(tr(L"Capture Failed"), text.substr(0, text.size() - 1));
 }
 
 }  // namespace
@@ -185,19 +238,42 @@ void ProcessCapture(UniqueBitmap owned, std::uint32_t type) {
   }
   HBITMAP bitmap = static_cast<HBITMAP>(owned.get());
   const AppConfig config = ConfigSnapshot();
-  if (config.PlayCaptureSound) PlaySoundAsync(CaptureSound(config.Sounds, type));
   const bool save = config.OutputMode == 1 || config.OutputMode == 2;
   const bool clip = config.OutputMode == 0 || config.OutputMode == 2;
+  CaptureOutcome outcome{type};
+  ComPtr<IStream> stream;
+  std::wstring path;
   if (save) {
-    ComPtr<IStream> stream;
-    if (EncodeBitmapToPngStream(bitmap, stream.GetAddressOf()) == S_OK) {
-      StartSave(std::move(stream), type);
-    } else {
+    if (EncodeBitmapToPngStream(bitmap, stream.GetAddressOf()) != S_OK) {
       LogMessage(L"Capture: [ERROR] Could not encode the capture as PNG.");
+      outcome.failures.push_back({kSaveFailedSound, N_(L"The picture could not be converted to PNG, so it was not "
+                                                       "saved. Try again; if it keeps failing, restart Vistrel.")});
+    } else {
+      CaptureFailure failure;
+      path = BuildCaptureSavePath(type, &failure);
+      if (path.empty()) outcome.failures.push_back(std::move(failure));
     }
   }
-  if (clip) CopyBitmapToClipboard(static_cast<HBITMAP>(owned.release()));
-  ShowCaptureNotification(type);
+  if (clip) {
+    if (CopyBitmapToClipboard(static_cast<HBITMAP>(owned.release()))) {
+      outcome.copied = true;
+    } else {
+      outcome.failures.push_back({kClipboardFailedSound,
+                                  N_(L"Another program is using the clipboard, so the picture was not copied. Try "
+                                     "again in a moment.")});
+    }
+  }
+  if (path.empty()) {
+    Announce(outcome);
+    return;
+  }
+  // The file is written on a worker, which announces the whole outcome when it is done.
+  auto job = std::make_unique<SaveJob>(SaveJob{std::move(stream), path, outcome});
+  if (!StartDetachedThread(std::move(job), SaveWorker)) {
+    DeleteFileW(path.c_str());
+    outcome.failures.push_back(FolderFailure(path.substr(0, path.find_last_of(L'\\')), GetLastError()));
+    Announce(outcome);
+  }
 }
 
 HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out) {
@@ -238,15 +314,21 @@ bool SaveStreamToFile(const std::wstring& path, IStream* stream) {
   return WriteFile(file.get(), bytes.data(), read, &written, nullptr) && written == read;
 }
 
-std::wstring BuildCaptureSavePath(std::uint32_t type) {
-  const std::wstring folder = ScreenshotFolder();
-  if (folder.empty()) return {};
+std::wstring BuildCaptureSavePath(std::uint32_t type, CaptureFailure* failure) {
+  CaptureFailure why;
+  const std::wstring folder = ScreenshotFolder(why);
+  if (folder.empty()) {
+    if (failure) *failure = std::move(why);
+    return {};
+  }
   const bool titled = type == kCaptureActiveWindow || type == kCaptureTrayPickedWindow;
   const std::wstring name = CaptureFileName(type, titled ? ForegroundTitle() : L"", MakeTimestamp(), folder);
   const std::wstring wanted = folder + L"\\" + name;
   const std::wstring path = ClaimNewFile(wanted);
   if (path.empty()) {
-    ShowError(tr(L"Failed to save capture to file: ") + wanted);
+    const DWORD error = GetLastError();
+    LogMessage(L"Capture: [ERROR] Failed to create '" + wanted + L"'. Error: " + SystemErrorText(error));
+    if (failure) *failure = FolderFailure(folder, error);
     return {};
   }
   LogMessage(L"Capture: Generated final save path: " + path);
@@ -259,21 +341,27 @@ std::wstring MakeTimestamp() {
   return FormatFileTimestamp({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
 }
 
-void CopyBitmapToClipboard(HBITMAP bitmap) {
-  if (!bitmap) return;
+bool CopyBitmapToClipboard(HBITMAP bitmap) {
+  if (!bitmap) return false;
   UniqueBitmap owned(bitmap);
-  if (!OpenClipboard(nullptr)) {
+  // Another program may hold the clipboard for a moment (a clipboard manager reading what changed):
+  // a few short retries, then the failure is told.
+  bool open = false;
+  for (int attempt = 0; attempt < 5 && !(open = OpenClipboard(nullptr)); ++attempt) Sleep(20);
+  if (!open) {
     LogMessage(L"Failed to open clipboard.");
-    return;
+    return false;
   }
-  EmptyClipboard();
-  if (SetClipboardData(CF_BITMAP, bitmap)) {
+  bool copied = false;
+  if (EmptyClipboard() && SetClipboardData(CF_BITMAP, bitmap)) {
     owned.release();  // the clipboard owns it now
+    copied = true;
     LogMessage(L"Capture: Bitmap copied to the clipboard.");
   } else {
     LogMessage(L"Failed to set clipboard data.");
   }
   CloseClipboard();
+  return copied;
 }
 
 void ShowCaptureNotification(std::uint32_t) {

@@ -28,22 +28,33 @@ enum CaptureType : std::uint32_t {
 // 300 ms. `target` is the picked window of type 40003.
 void StartCapture(std::uint32_t type, HWND target);
 
-// Plays the capture sound, saves the PNG and/or fills the clipboard, shows the balloon. Runs on
-// the UI thread.
+// Saves the PNG and/or fills the clipboard, then tells the user what became of it: the capture
+// sound and balloon when every output worked, otherwise the failure's own sound and a balloon that
+// says what failed and what to do. Runs on the UI thread; the file is written on a worker.
 void ProcessCapture(UniqueBitmap bitmap, std::uint32_t type);
 
 HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out);
 bool SaveStreamToFile(const std::wstring& path, IStream* stream);
 
-// The file for a capture in the screenshot folder (created when missing); empty on failure,
-// which has been reported.
-std::wstring BuildCaptureSavePath(std::uint32_t type);
+// What failed in a capture: its sound and a message (msgid with up to two "%s") that says what
+// failed and what to do.
+struct CaptureFailure {
+  const wchar_t* sound = nullptr;
+  std::wstring msgid;
+  std::wstring first;
+  std::wstring second;
+};
+
+// The file for a capture, claimed in the screenshot folder (created when missing); empty on
+// failure, with `failure` (when given) saying why.
+std::wstring BuildCaptureSavePath(std::uint32_t type, CaptureFailure* failure = nullptr);
 
 // Local time as "YYYY-MM-DD_hh-mm-ss".
 std::wstring MakeTimestamp();
 
-// Hands the bitmap to the clipboard (or frees it when that fails).
-void CopyBitmapToClipboard(HBITMAP bitmap);
+// Hands the bitmap to the clipboard (or frees it when that fails); false when the clipboard could
+// not take it.
+bool CopyBitmapToClipboard(HBITMAP bitmap);
 
 void ShowCaptureNotification(std::uint32_t type);
 

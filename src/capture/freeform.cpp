@@ -35,6 +35,7 @@ struct FreeformState {
   POINT end{};
   bool dragging = false;
   bool cancelled = false;
+  bool closing = false;  // the overlay is on its way out: losing the focus now is not a cancel
   // Declared last so that, at exit, it is destroyed while the rest of the state still exists.
   UniqueWindow overlay;
 };
@@ -326,8 +327,14 @@ void PaintOverlay(HWND window) {
 
 void Cancel(HWND window) {
   State().cancelled = true;
+  State().closing = true;
   DestroyWindow(window);
 }
+
+// Asked for when the overlay loses the focus (Alt+Tab, the Windows key, another program's window):
+// the keyboard could no longer reach it, so it goes as Escape makes it go. Posted, because the
+// deactivation may come in the middle of the overlay's own destruction.
+constexpr UINT kCancelOnDeactivation = WM_APP + 1;
 
 void OnLeftButtonDown(HWND window, POINT position) {
   FreeformState& s = State();
@@ -354,6 +361,7 @@ void OnLeftButtonUp(HWND window) {
     Cancel(window);
     return;
   }
+  s.closing = true;
   ShowWindow(window, SW_HIDE);
   if (s.loupe) ShowWindow(s.loupe.get(), SW_HIDE);
   Sleep(kRepaintPauseMs);
@@ -409,6 +417,15 @@ LRESULT CALLBACK OverlayProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_KEYDOWN:
       if (wParam == VK_ESCAPE) Cancel(window);
       return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE && !State().closing) PostMessageW(window, kCancelOnDeactivation, 0, 0);
+      return DefWindowProcW(window, message, wParam, lParam);
+    case kCancelOnDeactivation:
+      if (!State().closing) {
+        LogMessage(L"The free-form overlay lost the focus and was closed.");
+        Cancel(window);
+      }
+      return 0;
     case WM_PAINT:
       PaintOverlay(window);
       return 0;
@@ -430,6 +447,7 @@ void StartFreeformCapture(HINSTANCE instance, FreeformDelivery deliver) {
   s.start = s.end = POINT{};
   s.dragging = false;
   s.cancelled = false;
+  s.closing = false;
   RegisterWindowClasses(instance);
   s.snapshot = TakeSnapshot();
   if (!s.snapshot) {

@@ -242,7 +242,7 @@ HBITMAP CaptureWindowWithPopups(HWND target, HWND control) {
   return FinishCapture(static_cast<HBITMAP>(bitmap.release()), area);
 }
 
-HBITMAP CaptureActiveWindow() {
+HBITMAP CaptureActiveWindow(bool* cancelled) {
   LogMessage(L"Starting smart CaptureActiveWindow.");
   HWND window = GetForegroundWindow();
   if (!window || !IsCapturableTopLevelWindow(window)) {
@@ -250,6 +250,7 @@ HBITMAP CaptureActiveWindow() {
     window = ShowWindowPicker();
     if (!window) {
       LogMessage(L"Window selection cancelled.");
+      if (cancelled) *cancelled = true;
       return nullptr;
     }
     LogMessage(L"User selected a window. Activating.");
@@ -270,7 +271,8 @@ HBITMAP CaptureKeyboardFocusedControl() {
   LogMessage(L"Starting CaptureKeyboardFocusedControl.");
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
-  if (!GetGUIThreadInfo(0, &info) || !info.hwndFocus) {
+  // The desktop window holds the focus when nothing else does: that is no control.
+  if (!GetGUIThreadInfo(0, &info) || !info.hwndFocus || info.hwndFocus == GetDesktopWindow()) {
     LogMessage(L"GetGUIThreadInfo failed or no control has keyboard focus.");
     return nullptr;
   }

@@ -18,7 +18,7 @@ bool IsCapturableTopLevelWindow(HWND window);
 // The window and its open menus and owned pop-ups; `control` (may be null) is outlined.
 HBITMAP CaptureWindowWithPopups(HWND target, HWND control);
 
-HBITMAP CaptureActiveWindow();
+HBITMAP CaptureActiveWindow(bool* cancelled = nullptr);
 HBITMAP CaptureKeyboardFocusedControl();
 HBITMAP CaptureMouseFocusedControl();
 

@@ -179,7 +179,13 @@ def press_left_and_move(driver, x, y):
     return mouse_move(driver, 800, 400) and mouse_button(driver, 'down') and mouse_move(driver, x, y)
 
 
+def activate_another_window(driver):
+    with DriverWindow('window', 'Another program', '100', '100', '300', '200', '884422', '30'):
+        return driver.wait_gone(OVERLAY)
+
+
 CANCELS = {
+    'another window activated': activate_another_window,
     'click': lambda d: mouse_click(d, 800, 400),
     'five pixels wide': lambda d: mouse_drag(d, 800, 400, 805, 460),
     'five pixels high': lambda d: mouse_drag(d, 800, 400, 860, 405),

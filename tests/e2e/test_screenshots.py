@@ -1,11 +1,13 @@
-"""Screenshots end to end: full screen, active window, focused control, control under the mouse."""
+"""Screenshots end to end: full screen, active window, focused control, control under the mouse,
+and what the user hears and reads when an output fails."""
 import re
+import subprocess
 
 import numpy as np
 import pytest
 
-from harness import (DriverWindow, SinkRecorder, clipboard_image, load_image, png_files,
-                     set_clipboard_text, wait_balloon, wait_clipboard_image, wait_files, wait_until, write_config)
+from harness import (BIN, DriverWindow, SinkRecorder, clipboard_image, load_image, png_files,
+                     set_clipboard_text, tooltips, wait_balloon, wait_clipboard_image, wait_files, wait_until, write_config)
 
 STAMP = r'\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d'
 
@@ -60,7 +62,6 @@ def test_full_screen_png_matches_the_screen_and_is_announced(app, prefix, shots,
     assert 'Capture: Generated final save path: ' + prefix.windows_path(files[0]) in app.log_texts()
     assert heard, 'the capture sound is heard'
     # OutputMode 1 leaves the clipboard alone.
-    import subprocess
     assert subprocess.run(['xclip', '-selection', 'clipboard', '-o'], capture_output=True,
                           text=True).stdout == 'untouched'
 
@@ -145,12 +146,58 @@ def test_mouse_mode_captures_the_control_under_the_pointer(app, prefix, shots, d
     assert load_image(files[0]).shape[:2] == (eb - et, er - el)
 
 
-def test_no_focused_control_writes_nothing(app, prefix, shots, driver):
+def test_no_focused_control_writes_nothing_and_says_so(app, prefix, shots, driver):
     start(app, prefix, shots)
-    assert driver.keys('ctrl+shift+f8')
-    # Logged when the capture gives up, before it could hand anything on.
-    assert app.wait_log('GetGUIThreadInfo failed or no control has keyboard focus.')
-    app.barrier()
+    with SinkRecorder() as sink:
+        assert driver.keys('ctrl+shift+f8')
+        assert app.wait_log('GetGUIThreadInfo failed or no control has keyboard focus.')
+        assert wait_balloon(driver, 'Capture Failed', NOTHING_CAPTURED)
+        assert wait_until(lambda: 'capture_failed.wav' in sink.sounds(), 5), sink.sounds()
+    assert png_files(shots) == []
+
+
+NOTHING_CAPTURED = ('Nothing was captured: the screen, window or control could not be read. Bring what you want '
+                    'to capture to the front, give it the focus and try again.')
+CLIPBOARD_HELD = 'Another program is using the clipboard, so the picture was not copied. Try again in a moment.'
+
+
+@pytest.mark.parametrize('failure', ['clipboard held by another program', 'folder that cannot be written'])
+def test_a_failed_output_has_its_own_sound_and_says_what_to_do(app, prefix, shots, driver, failure):
+    holder = None
+    if failure.startswith('clipboard'):
+        start(app, prefix, shots, output_mode=0)
+        holder = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'hold-clipboard', '60'],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        assert holder.stdout.readline().strip() == 'held'
+        sound = 'clipboard_failed.wav'
+    else:
+        # A file where the folder should be: the folder can be neither made nor written.
+        shots.parent.mkdir(parents=True, exist_ok=True)
+        blocker = shots.parent / 'not-a-folder'
+        blocker.write_text('x')
+        start(app, prefix, shots, output_mode=2, Paths={'ScreenshotPath': prefix.windows_path(blocker)})
+        sound = 'save_failed.wav'
+    try:
+        with DriverWindow('pattern', '30'), SinkRecorder() as sink:
+            since = app.mark()
+            assert driver.keys('ctrl+shift+f5')
+            assert wait_until(lambda: any(t.startswith('Capture: Failed: ') for t in app.log_texts()[since:]))
+            said = next(t for t in app.log_texts()[since:] if t.startswith('Capture: Failed: '))[17:]
+            if holder:
+                assert said == CLIPBOARD_HELD
+            else:
+                assert said.startswith('The picture could not be saved in ' + prefix.windows_path(blocker))
+                assert said.endswith(' Choose another screenshot folder in the settings.')
+                said = 'Copied to clipboard. ' + said  # what did work is said first
+            assert wait_balloon(driver, 'Capture Failed', said)
+            assert wait_until(lambda: sound in sink.sounds(), 5), sink.sounds()
+            heard = sink.sounds()
+    finally:
+        if holder:
+            holder.kill()
+            holder.wait(10)
+    assert 'full.wav' not in heard, 'no capture sound for a failed capture'
+    assert 'Capture Successful' not in '\n'.join(tooltips(driver))
     assert png_files(shots) == []
 
 

@@ -13,7 +13,7 @@ PAGES = ['General', 'Screen Capture', 'Video Recording', 'Audio Recording', 'GIF
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 TREE = 1000
 CMD_CONFIGURE, CMD_PAUSE_HOTKEYS = 40004, 40005
-WM_TRAY_CALLBACK, WM_LBUTTONUP = 0x8003, 0x0202
+WM_TRAY_CALLBACK, NIN_SELECT, NIN_KEYSELECT = 0x8003, 0x0400, 0x0401
 
 # Quiet start, the dialog opened before; captures go to the clipboard only.
 QUIET = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0, 'AutoOpenedConf': 1},
@@ -36,8 +36,11 @@ def open_settings(app, driver, how: str = 'tray') -> DialogWindow:
         assert app.command(CMD_CONFIGURE)
     elif how == 'hotkey':
         assert driver.keys('ctrl+alt+shift+f10')
-    elif how == 'click':
-        assert app.post_core(WM_TRAY_CALLBACK, 0, WM_LBUTTONUP)
+    elif how in ('click', 'enter'):
+        # As the shell reports a click or Enter on a version 4 icon: the event in the low word, the
+        # icon's id in the high word, the anchor point in wParam.
+        event = NIN_SELECT if how == 'click' else NIN_KEYSELECT
+        assert app.post_core(WM_TRAY_CALLBACK, 600 << 16 | 1000, 1 << 16 | event)
     else:
         assert app.post_core(WM_SHOW_SETTINGS)
     dialog = DialogWindow(driver, CAPTION)
@@ -314,7 +317,7 @@ def test_paused_hotkeys_stay_paused_through_save_and_cancel(app, prefix, driver)
     assert app.wait_log('Hotkeys paused.')
     lines = len(app.log())
     close(open_settings(app, driver), IDOK)
-    close(open_settings(app, driver, 'click'), IDCANCEL)
+    close(open_settings(app, driver, 'enter'), IDCANCEL)
     assert not any('hotkeys' in t.lower() for t in app.log_texts()[lines:]), app.log_texts()[lines:]
     assert not hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.')
     assert app.command(CMD_PAUSE_HOTKEYS)

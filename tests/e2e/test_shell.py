@@ -132,6 +132,23 @@ def test_paused_hotkeys_ignore_exit_while_the_tray_exit_works(app, prefix, drive
     assert app.wait_exit() == 0
 
 
+def test_the_tray_menu_is_walked_with_keys_only(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+    # The Apps key on the icon, as the shell reports it: WM_CONTEXTMENU with the anchor point.
+    assert app.post_core(0x8003, 700 << 16 | 900, 1 << 16 | 0x7B)
+    menu = driver.run('wait-window', '#32768', '--visible').stdout.split()
+    assert menu, 'the menu opens'
+    left, top, right, bottom = (int(v) for v in menu[1:])
+    assert (left, bottom) == (900, 700), 'the menu opens at the anchor point'
+    # The first item is selected already: one step down is the second item, "Capture Free Form".
+    assert driver.keys('0x28', 'enter')
+    assert driver.wait_window('FreeFormSelectWindowClass', timeout_ms=10000), 'the free-form overlay opens'
+    assert driver.keys('esc')
+    assert app.wait_log('Freeform capture complete.')
+
+
 def test_a_hotkey_held_by_another_program_is_logged_and_the_rest_work(app, prefix, driver):
     write_config(prefix, config())
     holder = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'hold-hotkey', '6', '0x74', '60'],

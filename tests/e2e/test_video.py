@@ -358,7 +358,7 @@ def test_the_tray_and_the_hotkeys_answer_while_a_long_recording_is_finished(app,
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         assert watch.stdout.readline().strip() == 'watching'
         press(app, driver, START_STOP, 'STOPPING')
-        assert app.post_core(0x8003, 0, 0x0205)  # the tray icon's right button: the menu
+        assert app.post_core(0x8003, 600 << 16 | 1000, 1 << 16 | 0x7B)  # the tray icon's menu
         assert driver.keys('ctrl+shift+f5')       # a screenshot
         menu = driver.run('wait-window', '#32768', '--visible').returncode == 0
         driver.keys('esc')

@@ -134,5 +134,21 @@ TEST_F(SavePath, EmptySettingUsesPicturesVistrel) {
             std::string::npos);
 }
 
+TEST_F(SavePath, APictureThatCannotBeEncodedIsNeitherSavedNorCalledSaved) {
+  AppConfig config = saved_;
+  config.ScreenshotPath = folder_ / L"shots";
+  config.OutputMode = 1;
+  config.PlayCaptureSound = false;
+  ReplaceConfig(config);
+  // A handle that no longer names a bitmap: GDI+ cannot read it.
+  HBITMAP gone = static_cast<HBITMAP>(TestBitmap().release());
+  DeleteObject(gone);
+  ProcessCapture(UniqueBitmap(gone), kCaptureFullScreen);
+  const std::string log = ReadBytes(folder_ / L"log.txt");
+  EXPECT_NE(log.find("Capture: Failed: The picture could not be converted to PNG, so it was not saved."),
+            std::string::npos) << log;
+  EXPECT_EQ(log.find("Generated final save path"), std::string::npos) << "no file was claimed";
+}
+
 }  // namespace
 }  // namespace vistrel

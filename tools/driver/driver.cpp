@@ -7,6 +7,7 @@
 //   vistrel-driver post CLASS MSG WPARAM LPARAM [--message-only]       PostMessage to the window
 //   vistrel-driver keys COMBO...                                       SendInput, e.g. ctrl+shift+f5
 //   vistrel-driver hold-hotkey MODIFIERS VK SECONDS                      keeps a hotkey registered
+//   vistrel-driver hold-clipboard SECONDS                               keeps the clipboard open
 //   vistrel-driver tooltips                                             every tooltip text, one a line;
 //                                                                       balloon titles as "[title] ..."
 //   vistrel-driver remove-tray-icon HWND ID                              removes a dead program's icon
@@ -60,7 +61,10 @@ int WaitWindow(const Options& o, bool wantPresent) {
   for (;;) {
     HWND window = Find(o);
     if (wantPresent && window && (!o.visible || IsWindowVisible(window))) {
-      std::wprintf(L"0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+      RECT r{};
+      GetWindowRect(window, &r);
+      std::wprintf(L"0x%llx %ld %ld %ld %ld\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)),
+                   r.left, r.top, r.right, r.bottom);
       return 0;
     }
     if (!wantPresent && !window) return 0;
@@ -156,6 +160,23 @@ int HoldHotkey(const Options& o) {
     Sleep(50);
   }
   UnregisterHotKey(nullptr, 1);
+  return 0;
+}
+
+// A program that keeps the clipboard open, as a stuck clipboard manager does.
+int HoldClipboard(const Options& o) {
+  if (o.words.size() != 2) return 2;
+  // Opened for a window: Wine lets a second opener without a window in while the first has none.
+  HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  if (!OpenClipboard(owner)) {
+    std::fwprintf(stderr, L"could not open the clipboard\n");
+    return 1;
+  }
+  std::wprintf(L"held\n");
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(Number(o.words[1]) * 1000));
+  CloseClipboard();
+  DestroyWindow(owner);
   return 0;
 }
 
@@ -281,6 +302,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"post") return Post(o);
   if (verb == L"keys" && o.words.size() >= 2) return Keys(o);
   if (verb == L"hold-hotkey") return HoldHotkey(o);
+  if (verb == L"hold-clipboard") return HoldClipboard(o);
   if (verb == L"tooltips") return Tooltips();
   if (verb == L"latency" && o.words.size() == 2) return Latency(o);
   if (verb == L"remove-tray-icon") return RemoveTrayIcon(o);
