@@ -9,7 +9,7 @@ PACKAGES=(
   wine wine64 xvfb xauth fonts-wine fonts-liberation2 pulseaudio pulseaudio-utils
   xdotool imagemagick x11-utils xclip ffmpeg gettext
   nlohmann-json3-dev googletest python3 python3-numpy python3-pytest python3-pil
-  dpkg-dev devscripts sox openssl clang libclang-rt-14-dev
+  dpkg-dev devscripts sox openssl clang libclang-rt-14-dev nsis
 )
 
 SUDO=""

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Makes the portable Windows folder and zip for real Windows users:
+# Makes what real Windows users download:
 #   dist/Vistrel-<version>-win64/  (Vistrel.exe, the FFmpeg DLLs, sounds/, languages/, help.html)
-#   dist/Vistrel-<version>-win64.zip
+#   dist/Vistrel-<version>-win64.zip   the portable folder, zipped
+#   dist/Vistrel-<version>-setup.exe   the installer (NSIS, scripts/installer.nsi) of the same files
+# Prints the zip's and the installer's paths, one a line.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" win
 version=$(sed -n 's/^project(Vistrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 name="Vistrel-$version-win64"
 out="$root/dist/$name"
-rm -rf "$out" "$out.zip"
+setup="$root/dist/Vistrel-$version-setup.exe"
+rm -rf "$out" "$out.zip" "$setup"
 mkdir -p "$out"
 bin="$root/build/win/bin"
 x86_64-w64-mingw32-strip -o "$out/Vistrel.exe" "$bin/Vistrel.exe"
@@ -17,3 +20,17 @@ for dll in avcodec avformat avutil swscale swresample; do cp "$bin"/$dll-*.dll "
 cp -r "$bin/sounds" "$bin/languages" "$bin/help.html" "$out/"
 (cd "$root/dist" && /usr/bin/python3 -m zipfile -c "$name.zip" "$name")
 echo "$out.zip"
+
+if ! command -v makensis >/dev/null; then
+  echo "package: makensis is missing (Debian package nsis; scripts/install-deps.sh installs it)" >&2
+  exit 1
+fi
+# The maker's name and pages as the program itself has them.
+maker() { sed -n "s/.*$1\[\] = L\"\(.*\)\";.*/\1/p" "$root/src/core/maker.h"; }
+IFS=. read -r major minor patch build <<<"$version"
+makensis -V2 -INPUTCHARSET UTF8 \
+  -DVERSION="$version" -DFILE_VERSION="$major.${minor:-0}.${patch:-0}.${build:-0}" \
+  -DSOURCE="$out" -DOUTFILE="$setup" -DICON="$root/build/win/generated/vistrel.ico" \
+  -DPUBLISHER="$(maker kName)" -DURL_ABOUT="$(maker kProductPage)" -DURL_HELP="$(maker kContact)" \
+  "$root/scripts/installer.nsi" >&2
+echo "$setup"

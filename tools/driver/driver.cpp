@@ -10,6 +10,8 @@
 //   vistrel-driver hold-clipboard SECONDS                               keeps the clipboard open
 //   vistrel-driver tooltips                                             every tooltip text, one a line;
 //                                                                       balloon titles as "[title] ..."
+//   vistrel-driver program CLASS [--message-only]                      the full path of the program
+//                                                                       that owns the window
 //   vistrel-driver remove-tray-icon HWND ID                              removes a dead program's icon
 //   vistrel-driver latency CLASS [--message-only] --timeout MS         how fast the window's thread
 //                                                                       answers, for MS milliseconds
@@ -24,6 +26,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -232,6 +235,20 @@ int Tooltips() {
   return 0;
 }
 
+int Program(const Options& o) {
+  HWND window = Find(o);
+  DWORD processId = 0;
+  if (!window || !GetWindowThreadProcessId(window, &processId)) return 1;
+  const std::unique_ptr<void, decltype(&CloseHandle)> process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId), &CloseHandle);
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!process || !QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return 1;
+  path.resize(size);
+  PrintUtf8Line(path.c_str());
+  return 0;
+}
+
 // Removes a notification-area icon by its owner window and identifier: the icon a killed program
 // leaves behind (the shell does not notice that its window went with the process).
 int RemoveTrayIcon(const Options& o) {
@@ -306,6 +323,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"tooltips") return Tooltips();
   if (verb == L"latency" && o.words.size() == 2) return Latency(o);
   if (verb == L"remove-tray-icon") return RemoveTrayIcon(o);
+  if (verb == L"program" && o.words.size() == 2) return Program(o);
   if (const int code = RunMouseCommand(o); code >= 0) return code;
   if (const int code = RunWindowCommand(o); code >= 0) return code;
   if (const int code = RunDeviceCommand(o); code >= 0) return code;
