@@ -239,11 +239,13 @@ class GifBackend final : public RecordingBackend {
       Log(L"[ERROR] No memory for a GIF frame.");
       return false;
     }
-    if (previous.empty() || !palette_.Map(capture.pixels.data(), width_, region, frame->data[0], frame->linesize[0])) {
-      palette_.Build(capture.pixels.data(), width_, height_, frame->data[0], frame->linesize[0]);
-      const auto argb = palette_.Argb();
-      std::memcpy(frame->data[1], argb.data(), sizeof argb);
+    const std::uint8_t* pixels = capture.pixels.data();
+    if (previous.empty() || !(palette_.Map(pixels, width_, region, frame->data[0], frame->linesize[0]) ||
+                              palette_.Extend(pixels, width_, region, frame->data[0], frame->linesize[0]))) {
+      palette_.Build(pixels, width_, height_, frame->data[0], frame->linesize[0]);
     }
+    const auto argb = palette_.Argb();
+    std::memcpy(frame->data[1], argb.data(), sizeof argb);
     const std::int64_t quantised = CounterNow();
     const HRESULT hr = encoder_.Write(capture.stamp);
     quantiseTicks_ += quantised - began;

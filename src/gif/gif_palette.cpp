@@ -192,6 +192,33 @@ bool GifPalette::Map(const std::uint8_t* bgra, int width, const GifRect& region,
   return true;
 }
 
+bool GifPalette::Extend(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
+                        std::ptrdiff_t stride) {
+  if (binned_ || colours_.empty()) return false;
+  for (int y = region.top; y < region.bottom; ++y) {
+    const std::uint8_t* row = bgra + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
+    std::uint8_t* out = indices + y * stride;
+    std::uint32_t lastColour = kEmptySlot;
+    std::uint8_t lastIndex = 0;
+    for (int x = region.left; x < region.right; ++x) {
+      const std::uint32_t colour = RgbOf(row + x * 4);
+      if (colour != lastColour) {
+        const std::size_t slot = Slot(colour);
+        if (keys_[slot] == kEmptySlot) {
+          if (colours_.size() == kGifMaxColours) return false;
+          keys_[slot] = colour;
+          values_[slot] = static_cast<std::uint8_t>(colours_.size());
+          colours_.push_back(colour);
+        }
+        lastColour = colour;
+        lastIndex = values_[slot];
+      }
+      out[x] = lastIndex;
+    }
+  }
+  return true;
+}
+
 std::array<std::uint32_t, 256> GifPalette::Argb() const {
   std::array<std::uint32_t, 256> entries{};
   for (std::size_t i = 0; i < colours_.size(); ++i) entries[i] = 0xFF000000u | colours_[i];

@@ -7,7 +7,9 @@
 //
 // A palette stays from frame to frame for as long as every colour shown has its place in it (the
 // exact colour, or a bin it was built from), so that a frame can be stored as its difference from
-// the one before; a frame with a colour that has no place gets a palette of its own.
+// the one before. An exact palette with room left takes in new colours and keeps the old ones, so
+// that colours which come and go (a highlight, a blinking caret) soon all have their place;
+// otherwise a frame with a colour that has no place gets a palette of its own.
 #pragma once
 
 #include <array>
@@ -34,6 +36,10 @@ class GifPalette {
   // it is; false, with the region written only in part, when a colour has no place in it.
   bool Map(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
            std::ptrdiff_t stride) const;
+
+  // Like Map, but an exact palette takes in the colours that have no place yet while there is room
+  // (the indices already given keep their colours); false when it has none, or is binned.
+  bool Extend(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices, std::ptrdiff_t stride);
 
   // The colours, 0xRRGGBB, 1 to 255 of them (none before the first Build).
   const std::vector<std::uint32_t>& colours() const { return colours_; }

@@ -124,9 +124,18 @@ TEST(GifPalette, ARegionMapsOntoThePaletteOnlyWhileItsColoursHaveTheirPlace) {
   EXPECT_EQ(Errors(frame, palette, indices).first, 0);
   SetPixel(frame, 24, 8, 0xFF0001);  // a colour the palette does not hold
   EXPECT_FALSE(palette.Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
-  SetPixel(frame, 24, 8, 0xFF0000);
+  // Taken in, after the colours it had, whose indices stay.
+  ASSERT_TRUE(palette.Extend(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
+  EXPECT_EQ(palette.colours(), (std::vector<std::uint32_t>{0xFF0000, 0x0000FF, 0xFF0001}));
+  EXPECT_EQ(Errors(frame, palette, indices).first, 0);
   SetPixel(frame, 30, 20, 0x00FF00);  // outside the region: not looked at
   EXPECT_TRUE(palette.Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
+  // A full palette has no room.
+  Frame full = MakeFrame(255, 1, [](int x, int) { return static_cast<std::uint32_t>(x); });
+  Indices fullIndices(full);
+  palette.Build(full.bgra.data(), 255, 1, fullIndices.data(), fullIndices.stride);
+  SetPixel(full, 3, 0, 0xABCDEF);
+  EXPECT_FALSE(palette.Extend(full.bgra.data(), 255, {0, 0, 255, 1}, fullIndices.data(), fullIndices.stride));
 
   // A binned palette holds every colour of the bins it was built from, and no other.
   Frame gradient = MakeFrame(256, 64, [](int x, int y) { return static_cast<std::uint32_t>((x << 16) | ((y * 4) << 8)); });
@@ -138,6 +147,7 @@ TEST(GifPalette, ARegionMapsOntoThePaletteOnlyWhileItsColoursHaveTheirPlace) {
   EXPECT_EQ(Errors(gradient, palette, binned).first, before.first);
   SetPixel(gradient, 10, 10, 0x0C28FF);
   EXPECT_FALSE(palette.Map(gradient.bgra.data(), gradient.width, {10, 10, 11, 11}, binned.data(), binned.stride));
+  EXPECT_FALSE(palette.Extend(gradient.bgra.data(), gradient.width, {10, 10, 11, 11}, binned.data(), binned.stride));
   EXPECT_FALSE(GifPalette().Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride)) << "no palette yet";
 }
 
