@@ -229,10 +229,12 @@ class GifBackend final : public RecordingBackend {
     GifRect region{0, 0, width_, height_};
     if (!previous.empty()) {
       region = ChangedRegion(previous.data(), capture.pixels.data(), width_, height_);
-      if (region.empty()) {
+      // A GIF delay ends at 655.35 s: a still picture is written again before that.
+      if (region.empty() && capture.stamp - lastStamp_ < kLongestDelay) {
         ++unchanged_;
         return true;
       }
+      if (region.empty()) region = GifRect{0, 0, 1, 1};
     }
     AVFrame* frame = encoder_.frame();
     if (!frame) {
@@ -248,6 +250,7 @@ class GifBackend final : public RecordingBackend {
     std::memcpy(frame->data[1], argb.data(), sizeof argb);
     const std::int64_t quantised = CounterNow();
     const HRESULT hr = encoder_.Write(capture.stamp);
+    lastStamp_ = capture.stamp;
     quantiseTicks_ += quantised - began;
     encodeTicks_ += CounterNow() - quantised;
     std::swap(previous, capture.pixels);
@@ -295,6 +298,7 @@ class GifBackend final : public RecordingBackend {
   // At most this much waits for the encoder (4 frames of 1920x1080; fewer of a bigger screen).
   static constexpr std::size_t kMaxWaitingFrames = 4;
   static constexpr std::size_t kMaxWaitingBytes = 32u << 20;
+  static constexpr std::int64_t kLongestDelay = 60000;  // hundredths of a second
 
   const AppConfig config_;
   HWND target_;
@@ -322,6 +326,7 @@ class GifBackend final : public RecordingBackend {
   GifEncoder encoder_{kGifLogPrefix};
   GifPalette palette_;
   int unchanged_ = 0;
+  std::int64_t lastStamp_ = 0;  // of the last frame written
   std::int64_t quantiseTicks_ = 0;
   std::int64_t encodeTicks_ = 0;
 };
