@@ -74,7 +74,7 @@ target_include_directories(vistrel_tracks SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/jso
 target_link_libraries(vistrel_media PUBLIC vistrel_ffmpeg)
 target_link_libraries(vistrel_core PUBLIC
   user32 gdi32 gdiplus dwmapi ksuser comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid advapi32 winmm
-  windowscodecs dxgi d3d11 strmiids wininet)
+  dxgi d3d11 strmiids wininet)
 
 # Icons are drawn by a script, so the repository holds no binary images.
 set(VISTREL_ICONS ${CMAKE_BINARY_DIR}/generated/vistrel.ico ${CMAKE_BINARY_DIR}/generated/recording.ico)

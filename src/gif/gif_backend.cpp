@@ -2,8 +2,13 @@
 
 #include <mmsystem.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -11,10 +16,11 @@
 #include "core/handles.h"
 #include "core/log.h"
 #include "gif/gif_counter_window.h"
+#include "gif/gif_encoder.h"
+#include "gif/gif_frames.h"
+#include "gif/gif_palette.h"
 #include "gif/gif_timing.h"
-#include "gif/gif_writer.h"
 #include "i18n/tr.h"
-#include "media/com_apartment.h"
 #include "media/ffmpeg_util.h"
 #include "media/media_clock.h"
 #include "media/output_file.h"
@@ -59,13 +65,14 @@ class GifBackend final : public RecordingBackend {
   GifBackend(AppConfig config, HWND target)
       : RecordingBackend(GifFacts(config)), config_(std::move(config)), target_(target), windowMode_(config_.GifMode == 1) {}
 
+  ~GifBackend() override { StopWorker(); }
+
   std::wstring ClaimOutput() override {
     const OutputPlace place{kGifLogPrefix, L"GIF", L"Pictures", &FOLDERID_Pictures, config_.GifPath};
     return ClaimRecordingFile(place, L"Recording", L"gif");
   }
 
   bool Open(const std::wstring& path, const Notify&) override {
-    com_.emplace();
     if (!Initialize(path)) {
       Log(L"[ERROR] Initialization failed.");
       return false;
@@ -96,15 +103,16 @@ class GifBackend final : public RecordingBackend {
   void Resume() override {}
 
   FinishResult Finish(const TickInfo& end) override {
-    // The last frame lasts until the recording ended.
+    // Capture has ended: what waits is encoded, and the last frame lasts until the end.
+    const std::int64_t stopped = CounterNow();
     const std::int64_t endMs = startMs_ + end.recorded * 1000 / end.frequency;
-    EncodePendingFrame(std::max(endMs, pendingTime_));
-    LogFrameCosts();
+    StopWorker();
     Log(L"Finalizing GIF file.");
-    const int frames = writer_.FrameCount();
-    const HRESULT finished = writer_.Finish();
+    const int frames = encoder_.frames();
+    const HRESULT closed = encoder_.Close(clock_.Stamp(endMs));
+    LogFrameCosts(CounterMs(CounterNow() - stopped));
     Release();
-    if (FAILED(finished)) {
+    if (FAILED(closed)) {
       Log(L"[ERROR] The GIF file could not be finalized.");
       return FinishResult::Failed({N_(L"GIF Recording Failed"), N_(L"The GIF file could not be completed.")});
     }
@@ -115,7 +123,11 @@ class GifBackend final : public RecordingBackend {
     return {};
   }
 
-  void Abort() override { Release(); }
+  void Abort() override {
+    StopWorker();
+    encoder_.Discard();
+    Release();
+  }
 
  private:
   bool Initialize(const std::wstring& path) {
@@ -139,10 +151,16 @@ class GifBackend final : public RecordingBackend {
       return false;
     }
     bitmapInfo_ = TopDownBitmapInfo(width_, height_).bmiHeader;
-    const auto size = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
-    pixels_.assign(size, 0);
-    pendingPixels_.assign(size, 0);
-    return SUCCEEDED(writer_.Open(path, width_, height_));
+    frameBytes_ = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
+    if (FAILED(encoder_.Open(path, width_, height_))) return false;
+    queue_.emplace(std::clamp<std::size_t>(kMaxWaitingBytes / frameBytes_, 1, kMaxWaitingFrames));
+    try {
+      worker_ = std::thread(&GifBackend::EncodeFrames, this);
+    } catch (const std::system_error&) {
+      Log(L"[ERROR] Could not start the encoding thread.");
+      return false;
+    }
+    return true;
   }
 
   TickResult::Action TakeFrame() {
@@ -157,22 +175,25 @@ class GifBackend final : public RecordingBackend {
       Log(L"Target window lost focus. Stopping automatically.");
       return TickResult::Action::kStop;
     }
-    // A frame is written once the next one has been taken: only then is its length known.
-    const std::int64_t frameTime = clock_.FrameTime();
     const std::int64_t began = CounterNow();
-    const bool captured = CaptureFrame();
+    GifCapture capture{queue_->TakeBuffer(frameBytes_), clock_.Stamp(clock_.FrameTime())};
+    const bool captured = !failed_.load() && CaptureFrame(capture.pixels.data());
     captureTicks_ += CounterNow() - began;
-    if (!captured || !EncodePendingFrame(frameTime)) {
+    if (!captured) {
+      queue_->GiveBack(std::move(capture.pixels));
       Log(L"[ERROR] WriteVideoFrame failed. Stopping.");
       return TickResult::Action::kStop;
     }
-    std::swap(pixels_, pendingPixels_);
-    pendingTime_ = frameTime;
-    hasPending_ = true;
+    ++captured_;
+    if (queue_->Push(std::move(capture)) && !dropTold_) {
+      dropTold_ = true;
+      Log(L"[WARNING] Encoding falls behind the capture: a waiting frame is dropped, and the one before it is "
+          L"shown for longer.");
+    }
     return TickResult::Action::kContinue;
   }
 
-  bool CaptureFrame() {
+  bool CaptureFrame(std::uint8_t* pixels) {
     if (windowMode_) {
       // The frame follows the window when it moves; its size stays the one of the start.
       if (!IsWindow(target_) || !GetWindowRect(target_, &captureRect_)) return false;
@@ -188,19 +209,58 @@ class GifBackend final : public RecordingBackend {
       }
     }
     if (!copied) return false;
-    return GetDIBits(memoryDc_.get(), static_cast<HBITMAP>(bitmap_.get()), 0, static_cast<UINT>(height_),
-                     pixels_.data(), reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS) == height_;
+    return GetDIBits(memoryDc_.get(), static_cast<HBITMAP>(bitmap_.get()), 0, static_cast<UINT>(height_), pixels,
+                     reinterpret_cast<BITMAPINFO*>(&bitmapInfo_), DIB_RGB_COLORS) == height_;
   }
 
-  bool EncodePendingFrame(std::int64_t until) {
-    if (!hasPending_) return true;
-    hasPending_ = false;
-    const HRESULT hr = writer_.AddFrame(pendingPixels_.data(), clock_.DelayCentiseconds(pendingTime_, until));
-    if (FAILED(hr)) {
-      LogHresultError(kGifLogPrefix, L"Writing a GIF frame", hr);
+  // The encoding thread: frames as they come, until the queue is closed and empty.
+  void EncodeFrames() {
+    std::vector<std::uint8_t> previous;
+    while (std::optional<GifCapture> capture = queue_->Pop()) {
+      if (!failed_.load() && !EncodeFrame(*capture, previous)) failed_.store(true);
+      queue_->GiveBack(std::move(capture->pixels));
+    }
+  }
+
+  // Encodes what changed since `previous`, which then becomes this frame; a frame without change
+  // is left out, so that the one before lasts until the next change.
+  bool EncodeFrame(GifCapture& capture, std::vector<std::uint8_t>& previous) {
+    const std::int64_t began = CounterNow();
+    GifRect region{0, 0, width_, height_};
+    if (!previous.empty()) {
+      region = ChangedRegion(previous.data(), capture.pixels.data(), width_, height_);
+      // A GIF delay ends at 655.35 s: a still picture is written again before that.
+      if (region.empty() && capture.stamp - lastStamp_ < kLongestDelay) {
+        ++unchanged_;
+        return true;
+      }
+      if (region.empty()) region = GifRect{0, 0, 1, 1};
+    }
+    AVFrame* frame = encoder_.frame();
+    if (!frame) {
+      Log(L"[ERROR] No memory for a GIF frame.");
       return false;
     }
-    return true;
+    const std::uint8_t* pixels = capture.pixels.data();
+    if (previous.empty() || !(palette_.Map(pixels, width_, region, frame->data[0], frame->linesize[0]) ||
+                              palette_.Extend(pixels, width_, region, frame->data[0], frame->linesize[0]))) {
+      palette_.Build(pixels, width_, height_, frame->data[0], frame->linesize[0]);
+    }
+    const auto argb = palette_.Argb();
+    std::memcpy(frame->data[1], argb.data(), sizeof argb);
+    const std::int64_t quantised = CounterNow();
+    const HRESULT hr = encoder_.Write(capture.stamp);
+    lastStamp_ = capture.stamp;
+    quantiseTicks_ += quantised - began;
+    encodeTicks_ += CounterNow() - quantised;
+    std::swap(previous, capture.pixels);
+    if (FAILED(hr)) LogHresultError(kGifLogPrefix, L"Writing a GIF frame", hr);
+    return SUCCEEDED(hr);
+  }
+
+  void StopWorker() {
+    if (queue_) queue_->Close();
+    if (worker_.joinable()) worker_.join();
   }
 
   // The counter window belongs to this thread, which answers its messages between frames.
@@ -212,31 +272,37 @@ class GifBackend final : public RecordingBackend {
     }
   }
 
-  void LogFrameCosts() const {
-    const int frames = writer_.FrameCount();
-    if (frames == 0) return;
-    wchar_t line[200];
-    std::swprintf(line, 200, L"%d frames of %dx%d; per frame: capture %.1f ms, quantise %.1f ms, encode %.1f ms.",
-                  frames, width_, height_, CounterMs(captureTicks_) / frames, CounterMs(writer_.QuantiseTicks()) / frames,
-                  CounterMs(writer_.EncodeTicks()) / frames);
+  void LogFrameCosts(double finishMs) const {
+    if (captured_ == 0) return;
+    const int written = encoder_.frames();
+    const double perWritten = written > 0 ? 1.0 / written : 0.0;
+    wchar_t line[300];
+    std::swprintf(line, 300,
+                  L"%d frames of %dx%d captured (%.1f ms each): %d written with %d palettes, %d unchanged, %d dropped; "
+                  L"per written frame: quantise %.1f ms, encode %.1f ms.",
+                  captured_, width_, height_, CounterMs(captureTicks_) / captured_, written, encoder_.palettes(),
+                  unchanged_, static_cast<int>(queue_ ? queue_->dropped() : 0), CounterMs(quantiseTicks_) * perWritten,
+                  CounterMs(encodeTicks_) * perWritten);
+    Log(line);
+    std::swprintf(line, 300, L"The file was complete %.0f ms after capture ended.", finishMs);
     Log(line);
   }
 
   void Release() {
     counter_.Destroy();
-    writer_.Release();
     timer_.reset();
     memoryDc_.reset();
     bitmap_.reset();
-    pixels_ = {};
-    pendingPixels_ = {};
-    hasPending_ = false;
   }
+
+  // At most this much waits for the encoder (4 frames of 1920x1080; fewer of a bigger screen).
+  static constexpr std::size_t kMaxWaitingFrames = 4;
+  static constexpr std::size_t kMaxWaitingBytes = 32u << 20;
+  static constexpr std::int64_t kLongestDelay = 60000;  // hundredths of a second
 
   const AppConfig config_;
   HWND target_;
   const bool windowMode_;
-  std::optional<ComApartment> com_;  // on the recording thread, for the imaging component
   std::optional<FineTimer> timer_;
   GifCounterWindow counter_;
   UniqueMemoryDC memoryDc_;
@@ -245,15 +311,24 @@ class GifBackend final : public RecordingBackend {
   RECT captureRect_{};
   int width_ = 0;
   int height_ = 0;
-  std::vector<std::uint8_t> pixels_;         // the frame just captured
-  std::vector<std::uint8_t> pendingPixels_;  // the frame before it, written once its length is known
-  bool hasPending_ = false;
-  std::int64_t pendingTime_ = 0;
+  std::size_t frameBytes_ = 0;
   std::int64_t startMs_ = 0;
   bool started_ = false;
   GifFrameClock clock_;
-  GifWriter writer_;
+  bool dropTold_ = false;
+  int captured_ = 0;
   std::int64_t captureTicks_ = 0;
+  // Shared with the encoding thread: the queue, and whether encoding failed.
+  std::optional<GifFrameQueue> queue_;
+  std::atomic<bool> failed_{false};
+  std::thread worker_;
+  // The encoding thread's own until it is joined.
+  GifEncoder encoder_{kGifLogPrefix};
+  GifPalette palette_;
+  int unchanged_ = 0;
+  std::int64_t lastStamp_ = 0;  // of the last frame written
+  std::int64_t quantiseTicks_ = 0;
+  std::int64_t encodeTicks_ = 0;
 };
 
 }  // namespace

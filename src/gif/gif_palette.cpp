@@ -1,8 +1,7 @@
 #include "gif/gif_palette.h"
 
 #include <algorithm>
-#include <array>
-#include <cstddef>
+#include <utility>
 
 namespace vistrel {
 namespace {
@@ -12,34 +11,6 @@ constexpr int kBins = 1 << 15;  // 5 bits per channel
 
 std::uint32_t RgbOf(const std::uint8_t* pixel) {
   return (static_cast<std::uint32_t>(pixel[2]) << 16) | (static_cast<std::uint32_t>(pixel[1]) << 8) | pixel[0];
-}
-
-// Keeps every colour when there are at most 256; false (with `out` half filled) otherwise.
-bool QuantizeExactly(const std::uint8_t* bgra, std::size_t pixels, IndexedFrame& out) {
-  // Open addressing, at most a quarter full.
-  std::array<std::uint32_t, 1024> keys;
-  std::array<std::uint8_t, 1024> values{};
-  keys.fill(kEmptySlot);
-  out.palette.clear();
-  std::uint32_t lastColour = kEmptySlot;
-  std::uint8_t lastIndex = 0;
-  for (std::size_t i = 0; i < pixels; ++i) {
-    const std::uint32_t colour = RgbOf(bgra + i * 4);
-    if (colour != lastColour) {
-      std::size_t slot = (colour * 2654435761u) >> 22;
-      while (keys[slot] != colour && keys[slot] != kEmptySlot) slot = (slot + 1) & (keys.size() - 1);
-      if (keys[slot] == kEmptySlot) {
-        if (out.palette.size() == kGifMaxColours) return false;
-        keys[slot] = colour;
-        values[slot] = static_cast<std::uint8_t>(out.palette.size());
-        out.palette.push_back(colour);
-      }
-      lastColour = colour;
-      lastIndex = values[slot];
-    }
-    out.indices[i] = lastIndex;
-  }
-  return true;
 }
 
 int BinOf(const std::uint8_t* pixel) { return ((pixel[2] >> 3) << 10) | ((pixel[1] >> 3) << 5) | (pixel[0] >> 3); }
@@ -94,7 +65,59 @@ std::pair<Box, Box> Split(std::vector<int>& bins, const std::vector<BinStats>& s
   return {MakeBox(bins, stats, box.begin, cut), MakeBox(bins, stats, cut, box.end)};
 }
 
-void QuantizeByMedianCut(const std::uint8_t* bgra, std::size_t pixels, IndexedFrame& out) {
+}  // namespace
+
+GifPalette::GifPalette() { keys_.fill(kEmptySlot); }
+
+std::size_t GifPalette::Slot(std::uint32_t colour) const {
+  std::size_t slot = (colour * 2654435761u) >> 22;
+  while (keys_[slot] != colour && keys_[slot] != kEmptySlot) slot = (slot + 1) & (keys_.size() - 1);
+  return slot;
+}
+
+void GifPalette::Build(const std::uint8_t* bgra, int width, int height, std::uint8_t* indices, std::ptrdiff_t stride) {
+  if (width <= 0 || height <= 0) {
+    binned_ = false;
+    keys_.fill(kEmptySlot);
+    colours_.assign(1, 0);
+    return;
+  }
+  if (!BuildExactly(bgra, width, height, indices, stride)) BuildByMedianCut(bgra, width, height, indices, stride);
+}
+
+bool GifPalette::BuildExactly(const std::uint8_t* bgra, int width, int height, std::uint8_t* indices,
+                              std::ptrdiff_t stride) {
+  binned_ = false;
+  keys_.fill(kEmptySlot);
+  colours_.clear();
+  std::uint32_t lastColour = kEmptySlot;
+  std::uint8_t lastIndex = 0;
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = bgra + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
+    std::uint8_t* out = indices + y * stride;
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t colour = RgbOf(row + x * 4);
+      if (colour != lastColour) {
+        const std::size_t slot = Slot(colour);
+        if (keys_[slot] == kEmptySlot) {
+          if (colours_.size() == kGifMaxColours) return false;
+          keys_[slot] = colour;
+          values_[slot] = static_cast<std::uint8_t>(colours_.size());
+          colours_.push_back(colour);
+        }
+        lastColour = colour;
+        lastIndex = values_[slot];
+      }
+      out[x] = lastIndex;
+    }
+  }
+  return true;
+}
+
+void GifPalette::BuildByMedianCut(const std::uint8_t* bgra, int width, int height, std::uint8_t* indices,
+                                  std::ptrdiff_t stride) {
+  binned_ = true;
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   std::vector<BinStats> stats(kBins);
   for (std::size_t i = 0; i < pixels; ++i) {
     const std::uint8_t* p = bgra + i * 4;
@@ -122,8 +145,8 @@ void QuantizeByMedianCut(const std::uint8_t* bgra, std::size_t pixels, IndexedFr
     boxes.push_back(high);
   }
 
-  std::vector<std::uint8_t> binToIndex(kBins, 0);
-  out.palette.clear();
+  bins_.assign(kBins, 0);
+  colours_.clear();
   for (const Box& box : boxes) {
     BinStats sum;
     for (std::size_t i = box.begin; i < box.end; ++i) {
@@ -131,24 +154,75 @@ void QuantizeByMedianCut(const std::uint8_t* bgra, std::size_t pixels, IndexedFr
       sum.red += bin.red;
       sum.green += bin.green;
       sum.blue += bin.blue;
-      binToIndex[static_cast<std::size_t>(bins[i])] = static_cast<std::uint8_t>(out.palette.size());
+      bins_[static_cast<std::size_t>(bins[i])] = static_cast<std::uint16_t>(colours_.size() + 1);
     }
     const auto mean = [&](std::uint64_t total) { return static_cast<std::uint32_t>((total + box.count / 2) / box.count); };
-    out.palette.push_back((mean(sum.red) << 16) | (mean(sum.green) << 8) | mean(sum.blue));
+    colours_.push_back((mean(sum.red) << 16) | (mean(sum.green) << 8) | mean(sum.blue));
   }
-  for (std::size_t i = 0; i < pixels; ++i) out.indices[i] = binToIndex[static_cast<std::size_t>(BinOf(bgra + i * 4))];
+  Map(bgra, width, GifRect{0, 0, width, height}, indices, stride);
 }
 
-}  // namespace
-
-void QuantizeFrame(const std::uint8_t* bgra, int width, int height, IndexedFrame& out) {
-  const std::size_t pixels = width > 0 && height > 0 ? static_cast<std::size_t>(width) * static_cast<std::size_t>(height) : 0;
-  out.indices.resize(pixels);
-  if (pixels == 0) {
-    out.palette.assign(1, 0);
-    return;
+bool GifPalette::Map(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
+                     std::ptrdiff_t stride) const {
+  if (colours_.empty()) return false;
+  for (int y = region.top; y < region.bottom; ++y) {
+    const std::uint8_t* row = bgra + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
+    std::uint8_t* out = indices + y * stride;
+    if (binned_) {
+      for (int x = region.left; x < region.right; ++x) {
+        const std::uint16_t entry = bins_[static_cast<std::size_t>(BinOf(row + x * 4))];
+        if (entry == 0) return false;
+        out[x] = static_cast<std::uint8_t>(entry - 1);
+      }
+      continue;
+    }
+    std::uint32_t lastColour = kEmptySlot;
+    std::uint8_t lastIndex = 0;
+    for (int x = region.left; x < region.right; ++x) {
+      const std::uint32_t colour = RgbOf(row + x * 4);
+      if (colour != lastColour) {
+        const std::size_t slot = Slot(colour);
+        if (keys_[slot] == kEmptySlot) return false;
+        lastColour = colour;
+        lastIndex = values_[slot];
+      }
+      out[x] = lastIndex;
+    }
   }
-  if (!QuantizeExactly(bgra, pixels, out)) QuantizeByMedianCut(bgra, pixels, out);
+  return true;
+}
+
+bool GifPalette::Extend(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
+                        std::ptrdiff_t stride) {
+  if (binned_ || colours_.empty()) return false;
+  for (int y = region.top; y < region.bottom; ++y) {
+    const std::uint8_t* row = bgra + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
+    std::uint8_t* out = indices + y * stride;
+    std::uint32_t lastColour = kEmptySlot;
+    std::uint8_t lastIndex = 0;
+    for (int x = region.left; x < region.right; ++x) {
+      const std::uint32_t colour = RgbOf(row + x * 4);
+      if (colour != lastColour) {
+        const std::size_t slot = Slot(colour);
+        if (keys_[slot] == kEmptySlot) {
+          if (colours_.size() == kGifMaxColours) return false;
+          keys_[slot] = colour;
+          values_[slot] = static_cast<std::uint8_t>(colours_.size());
+          colours_.push_back(colour);
+        }
+        lastColour = colour;
+        lastIndex = values_[slot];
+      }
+      out[x] = lastIndex;
+    }
+  }
+  return true;
+}
+
+std::array<std::uint32_t, 256> GifPalette::Argb() const {
+  std::array<std::uint32_t, 256> entries{};
+  for (std::size_t i = 0; i < colours_.size(); ++i) entries[i] = 0xFF000000u | colours_[i];
+  return entries;
 }
 
 }  // namespace vistrel

@@ -20,9 +20,6 @@ std::int64_t GifFrameClock::Advance(std::int64_t nowMs) {
   return 0;
 }
 
-std::uint16_t GifFrameClock::DelayCentiseconds(std::int64_t fromMs, std::int64_t toMs) const {
-  const std::int64_t delay = Centiseconds(toMs - start_) - Centiseconds(fromMs - start_);
-  return static_cast<std::uint16_t>(std::clamp<std::int64_t>(delay, 0, 0xFFFF));
-}
+std::int64_t GifFrameClock::Stamp(std::int64_t ms) const { return Centiseconds(ms - start_); }
 
 }  // namespace vistrel

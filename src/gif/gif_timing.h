@@ -2,8 +2,9 @@
 //
 // Frames are due on a fixed grid, one interval apart. A frame whose work ends before the next
 // one is due waits only for the remainder; a frame whose work overruns makes the next one start
-// at once, and the grid continues from that moment (lost time is not made up by a burst). Each
-// frame is shown for exactly as long as it lasted, so the GIF plays at the speed it was recorded.
+// at once, and the grid continues from that moment (lost time is not made up by a burst). Frames
+// are stamped in hundredths of a second since the start, the unit of a GIF's delays: each frame
+// is shown until the next one's stamp, so the GIF plays at the speed it was recorded.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +33,10 @@ class GifFrameClock {
   // wait before taking it (0 when the work overran the interval).
   std::int64_t Advance(std::int64_t nowMs);
 
-  // How long a frame shown from `fromMs` until `toMs` lasts, in hundredths of a second. Rounding
-  // is done on the times since the start, so the delays of consecutive frames add up to the whole
-  // recording to within 5 ms, and frames one interval apart get equal delays. At most 65535.
-  std::uint16_t DelayCentiseconds(std::int64_t fromMs, std::int64_t toMs) const;
+  // The stamp of the moment `ms`: hundredths of a second since the start, rounded half up (0
+  // before the start). The differences of consecutive stamps add up to the whole recording to
+  // within 5 ms, and frames one interval apart get equal differences.
+  std::int64_t Stamp(std::int64_t ms) const;
 
  private:
   std::int64_t interval_;

@@ -214,17 +214,29 @@ HRESULT MuxedFile::Encode(AVCodecContext* codec, AVStream* stream, AVFrame* fram
     if (video && packet->duration == 0 && codec->framerate.num > 0) {
       packet->duration = av_rescale_q(1, av_inv_q(codec->framerate), codec->time_base);
     }
-    av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
-    packet->stream_index = stream->index;
-    result = av_interleaved_write_frame(context_.get(), packet.get());
-    if (result < 0) {
-      if (writeError_ == 0) writeError_ = result;
-      LogFfmpegError(prefix_, std::wstring(L"av_interleaved_write_frame for ") + label, result);
-      outcome = E_FAIL;
-    }
+    if (FAILED(WriteLocked(packet.get(), codec->time_base, stream, label))) outcome = E_FAIL;
     av_packet_unref(packet.get());
   }
   return outcome;
+}
+
+HRESULT MuxedFile::WritePacket(AVPacket* packet, AVRational timeBase, AVStream* stream, const wchar_t* label) {
+  if (!packet || !stream || !context_) return E_POINTER;
+  if (!headerWritten_) return E_UNEXPECTED;
+  std::lock_guard guard(writeLock_);
+  return WriteLocked(packet, timeBase, stream, label);
+}
+
+HRESULT MuxedFile::WriteLocked(AVPacket* packet, AVRational timeBase, AVStream* stream, const wchar_t* label) {
+  av_packet_rescale_ts(packet, timeBase, stream->time_base);
+  packet->stream_index = stream->index;
+  const int result = av_interleaved_write_frame(context_.get(), packet);
+  if (result < 0) {
+    if (writeError_ == 0) writeError_ = result;
+    LogFfmpegError(prefix_, std::wstring(L"av_interleaved_write_frame for ") + label, result);
+    return E_FAIL;
+  }
+  return S_OK;
 }
 
 HRESULT MuxedFile::Close() {

@@ -43,6 +43,9 @@ class MuxedFile {
   // Sends `frame` to `codec` (null: drains the encoder) and writes every packet that comes out for
   // `stream`. A video packet without a duration lasts one frame interval.
   HRESULT Encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, const wchar_t* label);
+  // Writes one packet of `stream` whose times are in `timeBase` (for encoders whose packets need
+  // a look before they are written).
+  HRESULT WritePacket(AVPacket* packet, AVRational timeBase, AVStream* stream, const wchar_t* label);
 
   // Writes the trailer (only after a header) and closes the file. An MP4 written in fragments is
   // then rewritten as an ordinary one with its index at the front, packet by packet; should that
@@ -58,6 +61,8 @@ class MuxedFile {
   std::wstring WriteFailure() const;
 
  private:
+  HRESULT WriteLocked(AVPacket* packet, AVRational timeBase, AVStream* stream, const wchar_t* label);
+
   const wchar_t* prefix_;
   OutputContextPtr context_;
   std::string path_;

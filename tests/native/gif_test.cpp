@@ -1,135 +1,20 @@
-// GIF recording without Windows: the block structure (frame timing and loop given to a file that
-// lacks them), quantising frames to a palette, and the frame clock with its delays.
+// GIF recording without Windows: the recording's palette and the pixels' indices, what changed
+// between frames, the queue between capture and encoder, and the frame clock with its stamps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
-#include <string>
-#include <tuple>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "gif/gif_blocks.h"
+#include "gif/gif_frames.h"
 #include "gif/gif_palette.h"
 #include "gif/gif_timing.h"
 
 namespace vistrel {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-// Signature and logical screen descriptor, with a global colour table of four entries whose bytes
-// look like block introducers, so that a parser that forgets the table goes wrong.
-Bytes Header(const char* version = "GIF89a", bool globalTable = true) {
-  return Join({Bytes(version, version + 6), {0x2C, 0x01, 0xC8, 0x00, std::uint8_t(globalTable ? 0x81 : 0), 0, 0},
-               globalTable ? Bytes{0x21, 0x2C, 0x3B, 0xF9, 0xFF, 0x21, 0, 0, 0, 1, 2, 3} : Bytes{}});
-}
-
-// An image: descriptor, optional local colour table of two entries, and image data in two
-// sub-blocks (not real LZW: the blocks are never decoded).
-Bytes Image(std::uint8_t seed, bool localTable) {
-  return Join({{0x2C, 0, 0, 0, 0, 0x2C, 0x01, 0xC8, 0x00, std::uint8_t(localTable ? 0x80 : 0)},
-               localTable ? Bytes{seed, 0x3B, 0x21, 0, seed, 0} : Bytes{}, {2, 3, seed, 0x21, 0x3B, 1, seed, 0}});
-}
-
-Bytes Control(std::uint8_t packed, std::uint16_t delay, std::uint8_t transparent) {
-  return {0x21, 0xF9, 4, packed, std::uint8_t(delay & 0xFF), std::uint8_t(delay >> 8), transparent, 0};
-}
-
-Bytes Loop(std::uint16_t count, const char* id = "NETSCAPE2.0") {
-  return Join({{0x21, 0xFF, 11}, Bytes(id, id + 11), {3, 1, std::uint8_t(count & 0xFF), std::uint8_t(count >> 8), 0}});
-}
-
-Bytes Comment(const std::string& text) {
-  return Join({{0x21, 0xFE, std::uint8_t(text.size())}, Bytes(text.begin(), text.end()), {0}});
-}
-
-const Bytes kTrailer{0x3B};
-
-// What an encoder without timing support writes: images only.
-Bytes UntimedGif(int frames) {
-  Bytes gif = Header();
-  for (int i = 0; i < frames; ++i) gif = Join({gif, Image(std::uint8_t(i), i % 2 == 0)});
-  return Join({gif, kTrailer});
-}
-
-// What ReadGifSummary finds: the screen size, the delays (one per frame), the loop count and
-// whether the loop block follows the header; nothing when the file is refused.
-using Summary = std::tuple<int, int, std::vector<int>, std::optional<int>, bool>;
-std::optional<Summary> SummaryOf(const Bytes& gif) {
-  const auto summary = ReadGifSummary(gif);
-  if (!summary) return std::nullopt;
-  EXPECT_EQ(summary->frames, static_cast<int>(summary->delays.size()));
-  return Summary{summary->width, summary->height, summary->delays, summary->loopCount, summary->loopAfterHeader};
-}
-
-TEST(GifBlocks, UntimedFramesGetTheirDelaysAndTheLoopFollowsTheHeader) {
-  const Bytes gif = UntimedGif(3);
-  EXPECT_EQ(SummaryOf(gif), Summary(300, 200, {-1, -1, -1}, std::nullopt, false));
-
-  // The header and colour table, the loop block, and every image intact behind its own control.
-  const Bytes out = RewriteGifTiming(gif, std::vector<std::uint16_t>{10, 25, 10}, 0);
-  EXPECT_EQ(out, Join({Header(), Loop(0), Control(0, 10, 0), Image(0, true), Control(0, 25, 0), Image(1, false),
-                       Control(0, 10, 0), Image(2, true), kTrailer}));
-  EXPECT_EQ(SummaryOf(out), Summary(300, 200, {10, 25, 10}, 0, true));
-  EXPECT_EQ(RewriteGifTiming(out, std::vector<std::uint16_t>{10, 25, 10}, 0), out) << "a second rewrite";
-}
-
-TEST(GifBlocks, ExistingControlsKeepTheirFlagsAndOldLoopBlocksGo) {
-  const Bytes gif = Join({Header("GIF87a", false), Comment("made elsewhere"),
-                          Control(0x09, 7, 5),  // disposal 2 (restore background), transparent index 5
-                          Image(1, false),
-                          Loop(3, "ANIMEXTS1.0"),  // in the middle, with another count
-                          Control(0x04, 0, 0),     // superseded by the next one
-                          Control(0xE5, 9, 7),     // reserved bits set: they are cleared
-                          Image(2, true),
-                          Control(0, 3, 0),  // no image follows: dropped
-                          kTrailer});
-  EXPECT_EQ(SummaryOf(gif), Summary(300, 200, {7, 9}, 3, false));
-
-  // Extensions need version 89a.
-  const Bytes out = RewriteGifTiming(gif, std::vector<std::uint16_t>{12, 300}, 2);
-  EXPECT_EQ(out, Join({Header("GIF89a", false), Loop(2), Comment("made elsewhere"), Control(0x09, 12, 5),
-                       Image(1, false), Control(0x05, 300, 7), Image(2, true), kTrailer}));
-  EXPECT_EQ(RewriteGifTiming(out, std::vector<std::uint16_t>{12, 300}, 2), out) << "a second rewrite";
-  EXPECT_EQ(SummaryOf(out), Summary(300, 200, {12, 300}, 2, true));
-}
-
-TEST(GifBlocks, AFrameCountOtherThanTheDelaysIsRefused) {
-  const Bytes gif = UntimedGif(3);
-  EXPECT_TRUE(RewriteGifTiming(gif, std::vector<std::uint16_t>{10, 10}, 0).empty());
-  EXPECT_TRUE(RewriteGifTiming(gif, std::vector<std::uint16_t>{10, 10, 10, 10}, 0).empty());
-  EXPECT_TRUE(RewriteGifTiming(UntimedGif(0), std::vector<std::uint16_t>{10}, 0).empty());
-  EXPECT_EQ(RewriteGifTiming(UntimedGif(0), {}, 0), Join({Header(), Loop(0), kTrailer}));
-  EXPECT_EQ(SummaryOf(Join({Header(), Loop(0), kTrailer})), Summary(300, 200, {}, 0, true));
-}
-
-TEST(GifBlocks, DamagedFilesAreRefused) {
-  const Bytes gif = UntimedGif(2);
-  const std::vector<std::uint16_t> delays{10, 10};
-  // Every truncation loses the trailer or cuts a block.
-  for (std::size_t size = 0; size < gif.size(); ++size) {
-    const Bytes cut(gif.begin(), gif.begin() + static_cast<std::ptrdiff_t>(size));
-    EXPECT_FALSE(ReadGifSummary(cut)) << size;
-    EXPECT_TRUE(RewriteGifTiming(cut, delays, 0).empty()) << size;
-  }
-  Bytes badSignature = gif;
-  badSignature[4] = '8';
-  EXPECT_FALSE(ReadGifSummary(badSignature));
-  EXPECT_FALSE(ReadGifSummary(Join({Header(), {0x42, 0x3B}}))) << "an unknown block";
-  EXPECT_FALSE(ReadGifSummary(Join({Header(), {0x21, 0xFE, 200, 'x', 0, 0x3B}}))) << "a sub-block past the end";
-  // Bytes after the trailer are not part of the image and are left out of a rewrite.
-  EXPECT_EQ(RewriteGifTiming(Join({gif, {1, 2, 3}}), delays, 0),
-            Join({Header(), Loop(0), Control(0, 10, 0), Image(0, true), Control(0, 10, 0), Image(1, false), kTrailer}));
-}
 
 // A frame of top-down BGRA rows, and the colour of each pixel as 0xRRGGBB.
 struct Frame {
@@ -151,58 +36,175 @@ Frame MakeFrame(int width, int height, ColourOf colourOf) {
   return frame;
 }
 
-// Quantises into `out` (whose buffers are reused), checking what holds for every frame, and
-// returns the worst channel error of a pixel and the mean of those errors.
-std::pair<int, double> Quantize(const Frame& frame, IndexedFrame& out) {
-  QuantizeFrame(frame.bgra.data(), frame.width, frame.height, out);
-  EXPECT_EQ(out.indices.size(), frame.rgb.size());
-  EXPECT_GE(out.palette.size(), 1u);
-  EXPECT_LE(out.palette.size(), 256u);
-  int worst = 0;
-  double total = 0;
-  for (std::size_t i = 0; i < std::min(out.indices.size(), frame.rgb.size()); ++i) {
-    if (out.indices[i] >= out.palette.size()) {
-      ADD_FAILURE() << "index " << int(out.indices[i]) << " of pixel " << i << " is outside the palette";
-      break;
-    }
-    int error = 0;
-    for (int shift : {0, 8, 16}) {
-      const int shown = (out.palette[out.indices[i]] >> shift) & 0xFF, wanted = (frame.rgb[i] >> shift) & 0xFF;
-      error = std::max(error, std::abs(shown - wanted));
-    }
-    worst = std::max(worst, error);
-    total += error;
-  }
-  return {worst, frame.rgb.empty() ? 0.0 : total / static_cast<double>(frame.rgb.size())};
+void SetPixel(Frame& frame, int x, int y, std::uint32_t rgb) {
+  std::uint8_t* p = &frame.bgra[static_cast<std::size_t>((y * frame.width + x) * 4)];
+  p[0] = std::uint8_t(rgb), p[1] = std::uint8_t(rgb >> 8), p[2] = std::uint8_t(rgb >> 16);
+  frame.rgb[static_cast<std::size_t>(y * frame.width + x)] = rgb;
 }
 
-// One output frame takes every frame in turn, so that its buffers are reused whatever the sizes.
-TEST(GifPalette, UpTo256ColoursAreKeptExactlyAndMoreAreApproximatedClosely) {
-  IndexedFrame out;
-  // 256 colours that differ only in their low bits, so that 5-bit binning would merge them.
-  EXPECT_EQ(Quantize(MakeFrame(64, 40, [](int x, int y) {
-              const std::uint32_t n = static_cast<std::uint32_t>((x + y * 64) % 256);
-              return ((n & 7) << 16) | (((n >> 3) & 7) << 8) | (n >> 6) | 0x808080;
-            }), out).first, 0);
-  // A smooth gradient of 64 x 64 x 4 colours, and then a frame of noise.
-  const auto [worst, mean] = Quantize(MakeFrame(256, 64, [](int x, int y) {
+// Indices with rows `stride` bytes apart; the byte after each row must stay untouched.
+struct Indices {
+  explicit Indices(const Frame& frame) : stride(frame.width + 3), bytes(static_cast<std::size_t>(stride * frame.height), 0xEE) {}
+  std::uint8_t* data() { return bytes.data(); }
+  std::ptrdiff_t stride;
+  std::vector<std::uint8_t> bytes;
+};
+
+// The worst channel error of a pixel shown through the palette, and the mean of those errors,
+// checking what holds for every frame.
+std::pair<int, double> Errors(const Frame& frame, const GifPalette& palette, const Indices& indices) {
+  EXPECT_GE(palette.colours().size(), 1u);
+  EXPECT_LE(palette.colours().size(), 255u);
+  const auto argb = palette.Argb();
+  for (std::size_t i = 0; i < 256; ++i) {
+    EXPECT_EQ(argb[i], i < palette.colours().size() ? 0xFF000000u | palette.colours()[i] : 0u) << i;
+  }
+  int worst = 0;
+  double total = 0;
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      const std::uint8_t index = indices.bytes[static_cast<std::size_t>(y * indices.stride + x)];
+      if (index >= palette.colours().size()) {
+        ADD_FAILURE() << "index " << int(index) << " at " << x << "," << y << " is outside the palette";
+        return {999, 999};
+      }
+      int error = 0;
+      for (int shift : {0, 8, 16}) {
+        const int shown = (palette.colours()[index] >> shift) & 0xFF;
+        const int wanted = (frame.rgb[static_cast<std::size_t>(y * frame.width + x)] >> shift) & 0xFF;
+        error = std::max(error, std::abs(shown - wanted));
+      }
+      worst = std::max(worst, error);
+      total += error;
+    }
+    EXPECT_EQ(indices.bytes[static_cast<std::size_t>(y * indices.stride + frame.width)], 0xEE) << "past row " << y;
+  }
+  return {worst, total / static_cast<double>(frame.rgb.size())};
+}
+
+std::pair<int, double> Build(GifPalette& palette, const Frame& frame) {
+  Indices indices(frame);
+  palette.Build(frame.bgra.data(), frame.width, frame.height, indices.data(), indices.stride);
+  return Errors(frame, palette, indices);
+}
+
+TEST(GifPalette, UpTo255ColoursAreKeptExactlyAndMoreAreApproximatedClosely) {
+  GifPalette palette;
+  // 255 colours that differ only in their low bits, so that 5-bit binning would merge them.
+  const auto lowBits = [](int x, int y) {
+    const std::uint32_t n = static_cast<std::uint32_t>((x + y * 64) % 255);
+    return ((n & 7) << 16) | (((n >> 3) & 7) << 8) | (n >> 6) | 0x808080;
+  };
+  EXPECT_EQ(Build(palette, MakeFrame(64, 40, lowBits)).first, 0);
+  EXPECT_EQ(palette.colours().size(), 255u);
+  // One more colour: the 256th entry is never used.
+  const auto [worst, mean] = Build(palette, MakeFrame(256, 64, [](int x, int y) {
     return static_cast<std::uint32_t>((x << 16) | ((y * 4) << 8) | ((x + y) & 0xFF));
-  }), out);
-  EXPECT_EQ(out.palette.size(), 256u);
+  }));
+  EXPECT_EQ(palette.colours().size(), 255u);
   EXPECT_LE(worst, 48);
   EXPECT_LT(mean, 16.0);
   std::uint32_t seed = 1;
-  Quantize(MakeFrame(97, 61, [&](int, int) { return (seed = seed * 1664525u + 1013904223u) >> 8; }), out);
-  EXPECT_EQ(out.palette.size(), 256u);
-  // Odd sizes, a flat frame, a single pixel and no pixels at all.
-  Quantize(MakeFrame(33, 17, [](int x, int y) { return std::uint32_t(x * 7919 + y * 104729); }), out);
-  EXPECT_EQ(Quantize(MakeFrame(300, 200, [](int, int) { return 0x336699u; }), out).first, 0);
-  EXPECT_EQ(out.palette, std::vector<std::uint32_t>{0x336699});
-  Quantize(MakeFrame(1, 1, [](int, int) { return 0xABCDEFu; }), out);
-  EXPECT_EQ(out.palette, std::vector<std::uint32_t>{0xABCDEF});
-  QuantizeFrame(nullptr, 0, 0, out);
-  EXPECT_TRUE(out.indices.empty());
-  EXPECT_EQ(out.palette.size(), 1u);
+  Build(palette, MakeFrame(97, 61, [&](int, int) { return (seed = seed * 1664525u + 1013904223u) >> 8; }));
+  // A flat frame and a single pixel.
+  EXPECT_EQ(Build(palette, MakeFrame(300, 200, [](int, int) { return 0x336699u; })).first, 0);
+  EXPECT_EQ(palette.colours(), std::vector<std::uint32_t>{0x336699});
+  Build(palette, MakeFrame(1, 1, [](int, int) { return 0xABCDEFu; }));
+  EXPECT_EQ(palette.colours(), std::vector<std::uint32_t>{0xABCDEF});
+}
+
+TEST(GifPalette, ARegionMapsOntoThePaletteOnlyWhileItsColoursHaveTheirPlace) {
+  GifPalette palette;
+  Frame frame = MakeFrame(40, 30, [](int x, int) { return x < 20 ? 0xFF0000u : 0x0000FFu; });
+  Indices indices(frame);
+  palette.Build(frame.bgra.data(), frame.width, frame.height, indices.data(), indices.stride);
+  const GifRect region{5, 3, 25, 9};
+  SetPixel(frame, 6, 4, 0x0000FF);  // a known colour moves in
+  ASSERT_TRUE(palette.Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
+  EXPECT_EQ(Errors(frame, palette, indices).first, 0);
+  SetPixel(frame, 24, 8, 0xFF0001);  // a colour the palette does not hold
+  EXPECT_FALSE(palette.Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
+  // Taken in, after the colours it had, whose indices stay.
+  ASSERT_TRUE(palette.Extend(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
+  EXPECT_EQ(palette.colours(), (std::vector<std::uint32_t>{0xFF0000, 0x0000FF, 0xFF0001}));
+  EXPECT_EQ(Errors(frame, palette, indices).first, 0);
+  SetPixel(frame, 30, 20, 0x00FF00);  // outside the region: not looked at
+  EXPECT_TRUE(palette.Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride));
+  // A full palette has no room.
+  Frame full = MakeFrame(255, 1, [](int x, int) { return static_cast<std::uint32_t>(x); });
+  Indices fullIndices(full);
+  palette.Build(full.bgra.data(), 255, 1, fullIndices.data(), fullIndices.stride);
+  SetPixel(full, 3, 0, 0xABCDEF);
+  EXPECT_FALSE(palette.Extend(full.bgra.data(), 255, {0, 0, 255, 1}, fullIndices.data(), fullIndices.stride));
+
+  // A binned palette holds every colour of the bins it was built from, and no other.
+  Frame gradient = MakeFrame(256, 64, [](int x, int y) { return static_cast<std::uint32_t>((x << 16) | ((y * 4) << 8)); });
+  Indices binned(gradient);
+  palette.Build(gradient.bgra.data(), gradient.width, gradient.height, binned.data(), binned.stride);
+  const auto before = Errors(gradient, palette, binned);
+  SetPixel(gradient, 10, 10, 0x0C2805);  // bin of (8, 40, 0)
+  ASSERT_TRUE(palette.Map(gradient.bgra.data(), gradient.width, {0, 0, 256, 64}, binned.data(), binned.stride));
+  EXPECT_EQ(Errors(gradient, palette, binned).first, before.first);
+  SetPixel(gradient, 10, 10, 0x0C28FF);
+  EXPECT_FALSE(palette.Map(gradient.bgra.data(), gradient.width, {10, 10, 11, 11}, binned.data(), binned.stride));
+  EXPECT_FALSE(palette.Extend(gradient.bgra.data(), gradient.width, {10, 10, 11, 11}, binned.data(), binned.stride));
+  EXPECT_FALSE(GifPalette().Map(frame.bgra.data(), frame.width, region, indices.data(), indices.stride)) << "no palette yet";
+}
+
+TEST(GifFrames, TheChangedRegionBoundsEveryChangedPixelAndIgnoresAlpha) {
+  const auto base = [](int x, int y) { return static_cast<std::uint32_t>(x * 3 + y * 1000); };
+  const Frame before = MakeFrame(50, 40, base);
+  Frame after = before;
+  EXPECT_TRUE(ChangedRegion(before.bgra.data(), after.bgra.data(), 50, 40).empty());
+  for (std::size_t i = 3; i < after.bgra.size(); i += 4) after.bgra[i] ^= 0xFF;
+  EXPECT_TRUE(ChangedRegion(before.bgra.data(), after.bgra.data(), 50, 40).empty()) << "alpha only";
+  SetPixel(after, 7, 9, 0x123456);
+  EXPECT_EQ(ChangedRegion(before.bgra.data(), after.bgra.data(), 50, 40), (GifRect{7, 9, 8, 10}));
+  SetPixel(after, 30, 2, 0x123456);
+  SetPixel(after, 12, 20, 0x123456);
+  EXPECT_EQ(ChangedRegion(before.bgra.data(), after.bgra.data(), 50, 40), (GifRect{7, 2, 31, 21}));
+  SetPixel(after, 0, 39, 0);
+  SetPixel(after, 49, 0, 0);
+  EXPECT_EQ(ChangedRegion(before.bgra.data(), after.bgra.data(), 50, 40), (GifRect{0, 0, 50, 40}));
+  EXPECT_TRUE(ChangedRegion(nullptr, nullptr, 0, 0).empty());
+}
+
+TEST(GifFrames, TheQueueDropsTheOldestWaitingFrameAndDrainsAfterClosing) {
+  GifFrameQueue queue(2);
+  for (std::int64_t stamp : {10, 20, 30}) {
+    EXPECT_EQ(queue.Push({queue.TakeBuffer(16), stamp}), stamp == 30) << stamp;
+  }
+  EXPECT_EQ(queue.dropped(), 1u);
+  auto first = queue.Pop();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->stamp, 20);
+  queue.GiveBack(std::move(first->pixels));
+  queue.Close();
+  EXPECT_FALSE(queue.Push({queue.TakeBuffer(16), 40})) << "ignored once closed";
+  ASSERT_TRUE(queue.Pop());
+  EXPECT_FALSE(queue.Pop());
+
+  // Across threads: every frame is either encoded or counted as dropped, in order.
+  GifFrameQueue shared(3);
+  std::vector<std::int64_t> popped;
+  std::thread encoder([&] {
+    while (auto frame = shared.Pop()) {
+      popped.push_back(frame->stamp);
+      shared.GiveBack(std::move(frame->pixels));
+    }
+  });
+  for (std::int64_t stamp = 1; stamp <= 2000; ++stamp) shared.Push({shared.TakeBuffer(64), stamp});
+  shared.Close();
+  encoder.join();
+  EXPECT_EQ(popped.size() + shared.dropped(), 2000u);
+  EXPECT_TRUE(std::is_sorted(popped.begin(), popped.end()) && std::adjacent_find(popped.begin(), popped.end()) == popped.end());
+  EXPECT_EQ(popped.back(), 2000) << "the newest frame is never the one dropped";
+
+  GifFrameQueue pool(1);
+  auto buffer = pool.TakeBuffer(16);
+  const std::uint8_t* at = buffer.data();
+  pool.GiveBack(std::move(buffer));
+  EXPECT_EQ(pool.TakeBuffer(8).data(), at) << "a buffer given back is used again";
 }
 
 // Runs the clock as the recorder does: each frame's work takes work[i] ms, then the clock says how
@@ -219,9 +221,12 @@ std::vector<std::int64_t> RunClock(GifFrameClock& clock, std::int64_t start, con
   return times;
 }
 
+// Each frame's delay: from its stamp to the next one's.
 std::vector<int> Delays(const GifFrameClock& clock, const std::vector<std::int64_t>& times) {
   std::vector<int> delays;
-  for (std::size_t i = 0; i + 1 < times.size(); ++i) delays.push_back(clock.DelayCentiseconds(times[i], times[i + 1]));
+  for (std::size_t i = 0; i + 1 < times.size(); ++i) {
+    delays.push_back(static_cast<int>(clock.Stamp(times[i + 1]) - clock.Stamp(times[i])));
+  }
   return delays;
 }
 
@@ -241,15 +246,15 @@ TEST(GifFrameClock, AnOverrunningFrameLastsAsLongAsItReallyDidAndTheGridMoves) {
   EXPECT_EQ(clock.FrameTime(), 1357);
   EXPECT_EQ(clock.Advance(1357 + 20), 80) << "the grid continues from the late frame";
   EXPECT_EQ(clock.FrameTime(), 1457);
-  EXPECT_EQ(clock.DelayCentiseconds(1100, 1357), 26);
-  EXPECT_EQ(clock.DelayCentiseconds(1357, 1457), 10);
+  EXPECT_EQ(clock.Stamp(1357) - clock.Stamp(1100), 26);
+  EXPECT_EQ(clock.Stamp(1457) - clock.Stamp(1357), 10);
   EXPECT_EQ(clock.Advance(1557), 0) << "exactly on time is not early";
   EXPECT_EQ(clock.FrameTime(), 1557);
-  // Delays stay within the field's range and round half up.
-  EXPECT_EQ(clock.DelayCentiseconds(1000, 701000), 0xFFFF);
-  EXPECT_EQ(clock.DelayCentiseconds(1500, 1400), 0);
-  EXPECT_EQ(clock.DelayCentiseconds(1000, 1004), 0);
-  EXPECT_EQ(clock.DelayCentiseconds(1000, 1005), 1);
+  // Stamps round half up and start at 0.
+  EXPECT_EQ(clock.Stamp(900), 0);
+  EXPECT_EQ(clock.Stamp(1004), 0);
+  EXPECT_EQ(clock.Stamp(1005), 1);
+  EXPECT_EQ(clock.Stamp(701000), 70000);
 }
 
 TEST(GifFrameClock, DelaysAddUpToTheRecordingWhateverTheRounding) {

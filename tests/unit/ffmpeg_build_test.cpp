@@ -11,10 +11,10 @@ extern "C" {
 namespace {
 
 TEST(FfmpegBuild, EncodersAndMuxersArePresent) {
-  for (const char* name : {"libx264", "aac", "libmp3lame", "pcm_s16le"}) {
+  for (const char* name : {"libx264", "aac", "libmp3lame", "pcm_s16le", "gif"}) {
     EXPECT_NE(avcodec_find_encoder_by_name(name), nullptr) << name;
   }
-  for (const char* name : {"mp4", "mp3", "wav"}) {
+  for (const char* name : {"mp4", "mp3", "wav", "gif"}) {
     EXPECT_NE(av_guess_format(name, nullptr, nullptr), nullptr) << name;
   }
   EXPECT_EQ(avcodec_version() >> 16, 59u) << "headers and DLL agree";

@@ -5,9 +5,12 @@
 //       edit box at client (20, 20) sized 200 x 24, --menu opens a pop-up menu of the window 20 px
 //       above its client bottom, so that it reaches below the window. Prints "ready <window rect> <edit rect>" as screen coordinates
 //       (left top right bottom each) once shown, then stays for SECONDS or until closed.
-//   pattern SECONDS
+//   pattern SECONDS [--moving]
 //       a top-most window over the primary monitor in four coloured quadrants
-//       (red, green / blue, white), for checking captured pixels.
+//       (red, green / blue, white), for checking captured pixels; --moving adds a square of
+//       120 x 120 centred on the middle row whose left edge steps 40 px to the right every 50 ms
+//       (x = 40 * step mod (width - 120)) and whose colour changes every 10 steps (black, 204060,
+//       8010c0, 339966 in turn), each picture put on the screen in one piece.
 //   list-items CAPTION CONTROL_ID
 //       the strings of a list box in the dialog with that caption, one a line.
 //   animate SECONDS
@@ -126,24 +129,55 @@ int TestWindow(const Options& o) {
   return 0;
 }
 
+constexpr int kSquare = 120;
+constexpr int kSquareStep = 40;
+unsigned patternStep = 0;
+bool patternMoving = false;
+
+// The quadrants and, when moving, the square, drawn into `dc`.
+void DrawPattern(HDC dc, const RECT& client) {
+  const int midX = client.right / 2;
+  const int midY = client.bottom / 2;
+  const RECT quads[4] = {{0, 0, midX, midY}, {midX, 0, client.right, midY},
+                         {0, midY, midX, client.bottom}, {midX, midY, client.right, client.bottom}};
+  const COLORREF colors[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
+  for (int i = 0; i < 4; ++i) {
+    HBRUSH brush = CreateSolidBrush(colors[i]);
+    FillRect(dc, &quads[i], brush);
+    DeleteObject(brush);
+  }
+  if (!patternMoving || client.right <= kSquare) return;
+  const int left = static_cast<int>(patternStep * kSquareStep % static_cast<unsigned>(client.right - kSquare));
+  const RECT square{left, midY - kSquare / 2, left + kSquare, midY + kSquare / 2};
+  static const COLORREF kColours[] = {RGB(0, 0, 0), RGB(0x20, 0x40, 0x60), RGB(0x80, 0x10, 0xC0), RGB(0x33, 0x99, 0x66)};
+  HBRUSH brush = CreateSolidBrush(kColours[patternStep / 10 % 4]);
+  FillRect(dc, &square, brush);
+  DeleteObject(brush);
+}
+
 LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_ERASEBKGND || message == WM_PAINT) {
+  if (message == WM_ERASEBKGND) return 1;
+  if (message == WM_TIMER) {
+    ++patternStep;
+    InvalidateRect(window, nullptr, FALSE);
+    return 0;
+  }
+  if (message == WM_PAINT) {
     PAINTSTRUCT paint;
-    HDC dc = message == WM_PAINT ? BeginPaint(window, &paint) : reinterpret_cast<HDC>(wParam);
+    HDC dc = BeginPaint(window, &paint);
     RECT client{};
     GetClientRect(window, &client);
-    const int midX = client.right / 2;
-    const int midY = client.bottom / 2;
-    const RECT quads[4] = {{0, 0, midX, midY}, {midX, 0, client.right, midY},
-                           {0, midY, midX, client.bottom}, {midX, midY, client.right, client.bottom}};
-    const COLORREF colors[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
-    for (int i = 0; i < 4; ++i) {
-      HBRUSH brush = CreateSolidBrush(colors[i]);
-      FillRect(dc, &quads[i], brush);
-      DeleteObject(brush);
-    }
-    if (message == WM_PAINT) EndPaint(window, &paint);
-    return 1;
+    // Drawn aside and copied in one piece, so that a capture never sees half a picture.
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    DrawPattern(memory, client);
+    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    EndPaint(window, &paint);
+    return 0;
   }
   if (message == WM_DESTROY) {
     PostQuitMessage(0);
@@ -153,7 +187,8 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 int Pattern(const Options& o) {
-  if (o.words.size() != 2) return 2;
+  if (o.words.size() < 2) return 2;
+  patternMoving = o.words.size() > 2 && o.words[2] == L"--moving";
   WNDCLASSW wc{};
   wc.lpfnWndProc = PatternProc;
   wc.hInstance = GetModuleHandleW(nullptr);
@@ -169,6 +204,7 @@ int Pattern(const Options& o) {
   if (!window) return 1;
   ShowWindow(window, SW_SHOWNOACTIVATE);
   UpdateWindow(window);
+  if (patternMoving) SetTimer(window, 1, 50, nullptr);
   RunFor(300);
   PrintUtf8Line(L"ready");
   RunFor(static_cast<ULONGLONG>(Number(o.words[1])) * 1000);
