@@ -221,8 +221,9 @@ TEST_F(SessionTest, AFullRecordingKeepsOnlyItsRecordedTimePlaysItsSoundsAndSaysS
   EXPECT_EQ(script.finishedAt, 2500);
   EXPECT_TRUE(script.finishedPaused);
   EXPECT_EQ(std::pair(script.pauses.load(), script.resumes.load()), std::pair(2, 1));
-  EXPECT_EQ(host.Only(L"sound "), (std::vector<std::wstring>{L"sound start.wav", L"sound pause.wav", L"sound resume.wav",
-                                                             L"sound pause.wav", L"sound stop.wav"}));
+  EXPECT_EQ(host.Only(L"sound "), (std::vector<std::wstring>{L"sound start.wav", L"sound pause.wav",
+                                                             L"sound resume.wav", L"sound pause.wav",
+                                                             L"sound stop.wav"}));
   EXPECT_EQ(host.Only(L"state "),
             (std::vector<std::wstring>{L"state COUNTING DOWN", L"state STARTING", L"state RECORDING",
                                        L"state PAUSE REQUESTED", L"state PAUSED", L"state RESUME REQUESTED",

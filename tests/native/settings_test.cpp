@@ -49,9 +49,8 @@ AppConfig ReadFrom(MapStore& store) {
 TEST(SettingsTable, NothingStoredGivesTheDefaultsAndUnknownFoldersNoPaths) {
   MapStore store;
   EXPECT_EQ(ReadFrom(store), DefaultAppConfig(kFolders));
-  const AppConfig unknownFolders = DefaultAppConfig({});
-  EXPECT_EQ(unknownFolders.ScreenshotPath + unknownFolders.VideoPath + unknownFolders.AudioPath + unknownFolders.GifPath,
-            L"");
+  const AppConfig none = DefaultAppConfig({});
+  EXPECT_EQ(none.ScreenshotPath + none.VideoPath + none.AudioPath + none.GifPath, L"");
 }
 
 // What a new config.ini holds: every key once, each section in one run, in the file's order, with its default.

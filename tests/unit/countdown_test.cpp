@@ -260,7 +260,8 @@ class CountdownWindowTest : public ::testing::Test {
     // Shown once the countdown's area is one plain colour.
     PumpUntil([] {
       const std::vector<std::uint32_t> pixels = GrabScreen(CountdownArea());
-      return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
+      return !pixels.empty() &&
+             std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
     });
   }
 

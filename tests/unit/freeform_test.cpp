@@ -27,7 +27,8 @@ using testing::TempFolder;
 std::array<LONG, 4> Box(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 TEST(FreeformLayout, TheSelectionIsTheSameFromAnyCornerAndSixPixelsEachWayIsTheSmallestCapture) {
-  for (const auto& [from, to] : {std::pair<POINT, POINT>{{10, 20}, {16, 26}}, {{16, 26}, {10, 20}}, {{16, 20}, {10, 26}}}) {
+  for (const auto& [from, to] :
+       {std::pair<POINT, POINT>{{10, 20}, {16, 26}}, {{16, 26}, {10, 20}}, {{16, 20}, {10, 26}}}) {
     EXPECT_EQ(Box(SelectionRect(from, to)), (std::array<LONG, 4>{10, 20, 16, 26}));
     EXPECT_TRUE(SelectionIsCapturable(from, to));
   }

@@ -242,7 +242,8 @@ TEST_F(SettingsTemplates, EveryTemplateFollowsTheLayoutAndReadsInTabOrder) {
       if (NeedsLabel(c)) {
         ASSERT_GT(i, 0u) << where << " has no label before it";
         const Control& before = controls[i - 1];
-        EXPECT_TRUE(IsLabel(before) && !before.text.empty()) << where << " follows " << WideToUtf8(Describe(id, before));
+        EXPECT_TRUE(IsLabel(before) && !before.text.empty())
+            << where << " follows " << WideToUtf8(Describe(id, before));
       }
       if (i > 0 && IsRadio(controls[i - 1]) && !IsRadio(c)) {
         EXPECT_TRUE(c.style & WS_GROUP) << where << " must end the radio group before it";
