@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vistrel {
@@ -205,17 +206,8 @@ class SessionTest : public ::testing::Test {
   }
 };
 
-TEST_F(SessionTest, StopWhilePausedKeepsOnlyTheRecordedTime) {
-  StartRecording();
-  host.now = 3200;
-  Pause();
-  host.now = 9200;  // six seconds paused, then stopped without resuming
-  StopAndWait();
-  EXPECT_EQ(script.finishedAt, 3200);
-  EXPECT_TRUE(script.finishedPaused);
-}
-
-TEST_F(SessionTest, PausesAreLeftOutOfTheRecordingTime) {
+// Paused from 1 s to 5 s, recording again until 6.5 s, then paused and stopped without resuming.
+TEST_F(SessionTest, AFullRecordingKeepsOnlyItsRecordedTimePlaysItsSoundsAndSaysSavedOnce) {
   StartRecording();
   host.now = 1000;
   Pause();
@@ -223,25 +215,20 @@ TEST_F(SessionTest, PausesAreLeftOutOfTheRecordingTime) {
   session.Resume();
   ASSERT_TRUE(Reaches(Phase::kRecording));
   host.now = 6500;
+  Pause();
+  host.now = 9000;
   StopAndWait();
   EXPECT_EQ(script.finishedAt, 2500);
-  EXPECT_FALSE(script.finishedPaused);
-  EXPECT_EQ(script.pauses, 1);
-  EXPECT_EQ(script.resumes, 1);
-}
-
-TEST_F(SessionTest, AFullRecordingPlaysItsSoundsAndSaysSavedOnce) {
-  StartRecording();
-  Pause();
-  session.Resume();
-  ASSERT_TRUE(Reaches(Phase::kRecording));
-  StopAndWait();
+  EXPECT_TRUE(script.finishedPaused);
+  EXPECT_EQ(std::pair(script.pauses.load(), script.resumes.load()), std::pair(2, 1));
   EXPECT_EQ(host.Only(L"sound "), (std::vector<std::wstring>{L"sound start.wav", L"sound pause.wav",
-                                                             L"sound resume.wav", L"sound stop.wav"}));
+                                                             L"sound resume.wav", L"sound pause.wav",
+                                                             L"sound stop.wav"}));
   EXPECT_EQ(host.Only(L"state "),
             (std::vector<std::wstring>{L"state COUNTING DOWN", L"state STARTING", L"state RECORDING",
                                        L"state PAUSE REQUESTED", L"state PAUSED", L"state RESUME REQUESTED",
-                                       L"state RECORDING", L"state STOPPING", L"state IDLE"}));
+                                       L"state RECORDING", L"state PAUSE REQUESTED", L"state PAUSED",
+                                       L"state STOPPING", L"state IDLE"}));
   EXPECT_EQ(host.Only(L"saved "), std::vector<std::wstring>{L"saved C:\\out.mp4 ok"});
   EXPECT_EQ(session.LastSavedPath(), L"C:\\out.mp4");
   EXPECT_EQ(script.destroyed, 1);
@@ -452,21 +439,16 @@ TEST_F(SessionTest, ABusyOrCancelledCountdownOpensNothing) {
   EXPECT_TRUE(host.Only(L"sound ").empty());
 }
 
-TEST_F(SessionTest, ShutdownFinishesARunningRecording) {
-  StartRecording();
-  EXPECT_TRUE(session.Shutdown(5s));
-  EXPECT_EQ(script.finished, 1);
-  EXPECT_FALSE(session.Start(Backend()));  // nothing starts once the program is closing
-}
-
-TEST_F(SessionTest, BackendsThatCannotPauseIgnorePauseRequests) {
+TEST_F(SessionTest, PauseRequestsAreIgnoredWhenTheBackendCannotPauseAndShutdownFinishesTheRecording) {
   script.canPause = false;
   StartRecording();
   session.Pause();
   session.TogglePause();
   EXPECT_EQ(session.phase(), Phase::kRecording);
-  StopAndWait();
+  EXPECT_TRUE(session.Shutdown(5s));
+  EXPECT_EQ(script.finished, 1);
   EXPECT_EQ(script.pauses, 0);
+  EXPECT_FALSE(session.Start(Backend()));  // nothing starts once the program is closing
 }
 
 TEST_F(SessionTest, RequestsRacingFromTwoThreadsLeaveOneConsistentLife) {

@@ -100,24 +100,19 @@ void ExpectFailure(const wchar_t* format, const FormatArg& arg) {
   EXPECT_EQ(FormatText(format, std::span(&arg, 1)), format);
 }
 
-TEST(TextFormat, TypeMismatchesFail) {
-  // The last two: a negative number is not silently shown as a huge unsigned one.
+// Type mismatches and unsupported or malformed conversions fail. The last two mismatches: a negative
+// number is not silently shown as a huge unsigned one.
+TEST(TextFormat, MismatchedUnsupportedOrMalformedConversionsFail) {
   const std::pair<const wchar_t*, FormatArg> mismatches[] = {
       {L"%s", 5}, {L"%d", L"five"}, {L"%d", 5.0}, {L"%f", 5},   {L"%c", 65},
       {L"%d", L'x'}, {L"%s", L'x'}, {L"%u", -1},  {L"%x", -255L}};
   for (const auto& [format, arg] : mismatches) ExpectFailure(format, arg);
-}
-
-TEST(TextFormat, UnsupportedOrMalformedConversionsFail) {
   for (const wchar_t* format : {L"%n", L"%ln", L"%p", L"%e", L"%g", L"%a", L"%*d", L"%.*d", L"%1$d", L"%",
                                 L"abc %", L"%5", L"%.", L"%-", L"%l", L"%ll", L"%I64", L"%hs", L"%S",
                                 L"%q", L"% ", L"%\u00e9"}) {
     for (const FormatArg& arg : {FormatArg(1), FormatArg(L"text"), FormatArg(1.0)}) ExpectFailure(format, arg);
   }
-}
-
-TEST(FormatText, ShowsTheFormatItselfWhenFormattingFailsOrYieldsNothing) {
-  // A blank would show nothing at all; the failures are in the tests above.
+  // A blank would show nothing at all: the format is shown instead.
   EXPECT_EQ(FormatText(L"%s", std::array{FormatArg(L"")}), L"%s");
   EXPECT_EQ(FormatText(L"%.0s", std::array{FormatArg(L"hidden")}), L"%.0s");
   EXPECT_EQ(FormatText(L"", {}), L"");

@@ -70,6 +70,7 @@ TEST(FileNames, TimestampPrefixByCaptureTypeForbiddenCharactersAndCounter) {
     EXPECT_EQ(CaptureFileName(type, L"Notes", stamp), L"Capture_2026-03-05_09-05-03.png") << type;
   }
   EXPECT_EQ(CaptureFileName(3, L"a/b:c", stamp), L"a_b_c_2026-03-05_09-05-03.png");
+  EXPECT_EQ(CaptureFileName(3, L"a\tb\nc\x7f", stamp), L"a_b_c__2026-03-05_09-05-03.png");
   EXPECT_EQ(SanitizeFileName(L"\\/:*?\"<>|ok"), L"_________ok");
   EXPECT_EQ(SanitizeFileName(L"\u0412\u0438\u0434\u0435\u043e - 100%"), L"\u0412\u0438\u0434\u0435\u043e - 100%");
   // A counter for a name already taken goes before the extension.
@@ -78,6 +79,20 @@ TEST(FileNames, TimestampPrefixByCaptureTypeForbiddenCharactersAndCounter) {
   EXPECT_EQ(NumberedPath(L"C:\\a\\shot.png", 13), L"C:\\a\\shot_13.png");
   EXPECT_EQ(NumberedPath(L"C:\\a.b\\noext", 2), L"C:\\a.b\\noext_2") << "a dot in a folder is no extension";
   EXPECT_EQ(NumberedPath(L"C:\\a\\x.tar.gz", 3), L"C:\\a\\x.tar_3.gz");
+}
+
+TEST(FileNames, LongTitlesAreCutToLeaveRoomForACounterAndNeverSplitAPair) {
+  const std::wstring stamp = L"2026-03-05_09-05-03";
+  const std::wstring folder = L"C:\\Users\\someone with a long name\\Pictures\\Vistrel";
+  const std::wstring name = CaptureFileName(3, std::wstring(240, L'x'), stamp, folder);
+  // Room left for "_NN" of a name taken already and ".part".
+  EXPECT_LE(folder.size() + 1 + name.size() + 11, kMaxPathChars);
+  EXPECT_EQ(name.substr(name.size() - stamp.size() - 5), L"_" + stamp + L".png");
+  std::wstring emoji;
+  for (int i = 0; i < 150; ++i) emoji += L"\U0001F600";
+  const std::wstring cut = FitFileNameBase(folder, emoji, L"_" + stamp + L".mp4");
+  EXPECT_EQ(Utf8ToWide(WideToUtf8(cut)), cut) << "no lone surrogate at the cut";
+  EXPECT_TRUE(FitFileNameBase(std::wstring(300, L'f'), L"title", L".png").empty()) << "no room at all";
 }
 
 }  // namespace

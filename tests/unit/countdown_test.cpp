@@ -3,12 +3,10 @@
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
-#include <wrl/client.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <thread>
@@ -17,22 +15,15 @@
 #include <gtest/gtest.h>
 
 #include "app/countdown.h"
-#include "capture/capture_output.h"
 #include "core/handles.h"
 
 namespace vistrel {
 namespace {
 
 constexpr int kSize = kCountdownWindowSize;
-constexpr COLORREF kBackdropColour = RGB(64, 64, 64);  // DKGRAY_BRUSH
 constexpr ULONGLONG kHangLimitMs = 15000;
 
-// Screen pixels of the area the countdown covers, 0x00RRGGBB, row by row.
-struct Grab {
-  std::vector<std::uint32_t> pixels;
-  int count = -1;  // the countdown's number while the grab was taken
-};
-
+// Screen pixels are 0x00RRGGBB.
 std::uint32_t Red(std::uint32_t p) { return (p >> 16) & 0xFF; }
 std::uint32_t Green(std::uint32_t p) { return (p >> 8) & 0xFF; }
 std::uint32_t Blue(std::uint32_t p) { return p & 0xFF; }
@@ -78,9 +69,8 @@ Surface MakeSurface(HDC dc) {
   return surface;
 }
 
-// The screen under `area`, layered windows included (CAPTUREBLT); saved as a PNG when `pngPath`
-// is given.
-std::vector<std::uint32_t> GrabScreen(const RECT& area, const std::wstring& pngPath = {}) {
+// The screen under `area`, row by row, layered windows included (CAPTUREBLT).
+std::vector<std::uint32_t> GrabScreen(const RECT& area) {
   ScreenDC screen;
   UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
   Surface surface = MakeSurface(screen.get());
@@ -92,25 +82,7 @@ std::vector<std::uint32_t> GrabScreen(const RECT& area, const std::wstring& pngP
   GdiFlush();
   std::vector<std::uint32_t> pixels(surface.bits, surface.bits + kSize * kSize);
   for (auto& p : pixels) p &= 0xFFFFFF;
-  if (!pngPath.empty()) {
-    Microsoft::WRL::ComPtr<IStream> stream;
-    if (SUCCEEDED(EncodeBitmapToPngStream(static_cast<HBITMAP>(surface.bitmap.get()),
-                                          stream.GetAddressOf())) &&
-        SaveStreamToFile(pngPath, stream.Get())) {
-      std::printf("[ screenshot ] %ls\n", pngPath.c_str());
-    }
-  }
   return pixels;
-}
-
-// Where screenshots are kept for people to look at: VISTREL_ARTIFACTS, else %TEMP%.
-std::wstring ScreenshotPath(const std::wstring& name) {
-  wchar_t folder[MAX_PATH + 1] = {};
-  DWORD length = GetEnvironmentVariableW(L"VISTREL_ARTIFACTS", folder, MAX_PATH);
-  if (length == 0 || length > MAX_PATH) length = GetTempPathW(MAX_PATH + 1, folder);
-  std::wstring path(folder, length);
-  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
-  return path + name;
 }
 
 int CountDifferent(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
@@ -123,12 +95,6 @@ int CountDifferent(const std::vector<std::uint32_t>& a, const std::vector<std::u
     }
   }
   return different;
-}
-
-std::vector<bool> BrightMask(const std::vector<std::uint32_t>& pixels) {
-  std::vector<bool> mask(pixels.size());
-  for (size_t i = 0; i < pixels.size(); ++i) mask[i] = IsBright(pixels[i]);
-  return mask;
 }
 
 int CountOf(const std::vector<std::uint32_t>& pixels, bool (*test)(std::uint32_t)) {
@@ -189,7 +155,8 @@ double Overlap(const std::vector<bool>& a, const std::vector<bool>& b) {
 
 // The digit 0-9 whose shape best matches the bright pixels, and how well (intersection over union).
 std::pair<int, double> ReadDigit(const std::vector<std::uint32_t>& pixels) {
-  const std::vector<bool> seen = BrightMask(pixels);
+  std::vector<bool> seen(pixels.size());
+  for (size_t i = 0; i < pixels.size(); ++i) seen[i] = IsBright(pixels[i]);
   std::pair<int, double> best{-1, 0.0};
   for (int digit = 0; digit <= 9; ++digit) {
     const double overlap = Overlap(seen, DigitMask(digit));
@@ -206,12 +173,20 @@ void PumpPending() {
   }
 }
 
+// Pumps this thread's messages until `condition` holds, for at most kHangLimitMs; its last value.
+template <typename Condition>
+bool PumpUntil(Condition condition) {
+  const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
+  while (!condition() && GetTickCount64() < deadline) {
+    PumpPending();
+    Sleep(10);
+  }
+  return condition();
+}
+
 int CountdownWindowCount() {
   int n = 0;
-  for (HWND w = FindWindowExW(nullptr, nullptr, kCountdownWindowClass, nullptr); w;
-       w = FindWindowExW(nullptr, w, kCountdownWindowClass, nullptr)) {
-    ++n;
-  }
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, kCountdownWindowClass, nullptr)) != nullptr;) ++n;
   return n;
 }
 
@@ -221,9 +196,7 @@ class CountdownThread {
   explicit CountdownThread(int seconds)
       : thread_([this, seconds] {
           threadId_ = GetCurrentThreadId();
-          const ULONGLONG start = GetTickCount64();
           result_ = RunCountdown(GetModuleHandleW(nullptr), seconds);
-          elapsedMs_ = GetTickCount64() - start;
           MSG msg{};
           leftoverQuit_ = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
           done_ = true;
@@ -238,35 +211,24 @@ class CountdownThread {
   bool done() const { return done_; }
   DWORD threadId() const { return threadId_; }
   CountdownResult result() const { return result_; }
-  ULONGLONG elapsedMs() const { return elapsedMs_; }
   bool leftoverQuit() const { return leftoverQuit_; }
 
   // Waits for the thread's countdown to end, pumping this thread; false when it hangs.
   bool WaitDone() {
-    const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
-    while (!done_ && GetTickCount64() < deadline) {
-      PumpPending();
-      Sleep(10);
-    }
-    return done_;
+    return PumpUntil([this] { return done_.load(); });
   }
 
  private:
   std::atomic<DWORD> threadId_{0};
   std::atomic<bool> done_{false};
   CountdownResult result_ = CountdownResult::kNotShown;
-  ULONGLONG elapsedMs_ = 0;
   bool leftoverQuit_ = false;
   std::thread thread_;
 };
 
 // Waits for a countdown window to appear, pumping this thread.
 HWND WaitForCountdownWindow() {
-  const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
-  while (!CountdownWindow() && GetTickCount64() < deadline) {
-    PumpPending();
-    Sleep(5);
-  }
+  PumpUntil([] { return CountdownWindow() != nullptr; });
   return CountdownWindow();
 }
 
@@ -296,16 +258,11 @@ class CountdownWindowTest : public ::testing::Test {
     ShowWindow(backdrop_.get(), SW_SHOWNOACTIVATE);
     UpdateWindow(backdrop_.get());
     // Shown once the countdown's area is one plain colour.
-    const RECT countdown = CountdownArea();
-    const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
-    for (;;) {
-      PumpPending();
-      const std::vector<std::uint32_t> pixels = GrabScreen(countdown);
-      const bool plain = !pixels.empty() &&
-                         std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
-      if (plain || GetTickCount64() >= deadline) break;
-      Sleep(10);
-    }
+    PumpUntil([] {
+      const std::vector<std::uint32_t> pixels = GrabScreen(CountdownArea());
+      return !pixels.empty() &&
+             std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
+    });
   }
 
   void TearDown() override {
@@ -332,7 +289,7 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   const POINT centre{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
   ASSERT_EQ(WindowFromPoint(centre), backdrop_.get())
       << "another window covers the screen centre: is something else using this display?";
-  const std::vector<std::uint32_t> before = GrabScreen(area, ScreenshotPath(L"countdown-before.png"));
+  const std::vector<std::uint32_t> before = GrabScreen(area);
   ASSERT_EQ(before.size(), static_cast<size_t>(kSize * kSize));
   ASSERT_EQ(CountOf(before, IsBright), 0) << "the backdrop should be plain grey";
 
@@ -344,7 +301,7 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   // Each number is grabbed half a second after it first appears, and the grab counts only when
   // the number was the same before and after it.
   std::map<int, ULONGLONG> firstSeen;
-  std::map<int, Grab> grabs;
+  std::map<int, std::vector<std::uint32_t>> grabs;
   std::vector<int> unstable;
   bool checkedWindow = false;
   const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
@@ -354,12 +311,8 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
     const ULONGLONG now = GetTickCount64();
     if (count > 0 && !firstSeen.count(count)) firstSeen[count] = now;
     if (count > 0 && !grabs.count(count) && now - firstSeen[count] >= 500) {
-      Grab grab;
-      grab.count = count;
-      const std::wstring name = L"countdown-" + std::to_wstring(count) + L".png";
-      grab.pixels = GrabScreen(area, ScreenshotPath(name));
+      grabs[count] = GrabScreen(area);
       if (CountdownRemaining() != count) unstable.push_back(count);
-      grabs[count] = std::move(grab);
     }
     if (count == 3 && !checkedWindow && CountdownWindow()) {
       checkedWindow = true;
@@ -370,27 +323,19 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
       EXPECT_STREQ(text, kCountdownWindowClass);
       GetWindowTextW(shown, text, 64);
       EXPECT_STREQ(text, kCountdownWindowTitle);
-      const LONG_PTR exStyle = GetWindowLongPtrW(shown, GWL_EXSTYLE);
-      EXPECT_TRUE(exStyle & WS_EX_LAYERED);
-      EXPECT_TRUE(exStyle & WS_EX_TRANSPARENT);
-      EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
-      const LONG_PTR style = GetWindowLongPtrW(shown, GWL_STYLE);
-      EXPECT_TRUE(style & WS_POPUP);
-      EXPECT_TRUE(style & WS_VISIBLE);
-      EXPECT_FALSE(style & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+      const LONG_PTR required = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOPMOST;
+      EXPECT_EQ(GetWindowLongPtrW(shown, GWL_EXSTYLE) & required, required);
+      EXPECT_EQ(GetWindowLongPtrW(shown, GWL_STYLE) & (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_BORDER | WS_THICKFRAME),
+                WS_POPUP | WS_VISIBLE) << "a visible popup without a frame";
       RECT rect{};
       GetWindowRect(shown, &rect);
-      EXPECT_EQ(rect.left, area.left);
-      EXPECT_EQ(rect.top, area.top);
-      EXPECT_EQ(rect.right, area.right);
-      EXPECT_EQ(rect.bottom, area.bottom);
+      EXPECT_TRUE(EqualRect(&rect, &area)) << rect.left << "," << rect.top << " " << rect.right << "," << rect.bottom;
       EXPECT_EQ(WindowFromPoint(centre), backdrop_.get()) << "a click at the centre must pass through";
       EXPECT_NE(GetForegroundWindow(), shown) << "the countdown must not take the focus";
     }
     Sleep(10);
   }
   ASSERT_TRUE(countdown.WaitDone()) << "the countdown did not end";
-  std::printf("[ countdown  ] returned after %llu ms\n", countdown.elapsedMs());
   EXPECT_EQ(countdown.result(), CountdownResult::kFinished);
   EXPECT_FALSE(countdown.leftoverQuit()) << "the window's WM_QUIT must be consumed by the wait";
   EXPECT_TRUE(checkedWindow);
@@ -402,10 +347,9 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   EXPECT_EQ(seen, (std::vector<int>{4, 3, 2, 1}));
   ASSERT_TRUE(grabs.count(4) && grabs.count(3) && grabs.count(2) && grabs.count(1));
 
-  EXPECT_LT(CountDifferent(grabs[4].pixels, before), kSize * kSize / 100)
-      << "the first second must show nothing";
+  EXPECT_LT(CountDifferent(grabs[4], before), kSize * kSize / 100) << "the first second must show nothing";
   for (int number : {3, 2, 1}) {
-    const auto& pixels = grabs[number].pixels;
+    const auto& pixels = grabs[number];
     SCOPED_TRACE("number " + std::to_string(number));
     EXPECT_GT(CountDifferent(pixels, before), 1000) << "nothing drawn over the screen";
     EXPECT_GT(CountOf(pixels, IsBright), 1000) << "no white face";
@@ -416,29 +360,19 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
     // Centred on the primary screen: the figure's middle is within a few pixels of the
     // screen's middle (the line box puts a digit's ink slightly above the centre).
     const POINT middle = BrightCentre(pixels);
-    const int screenX = area.left + middle.x;
-    const int screenY = area.top + middle.y;
-    EXPECT_NEAR(screenX, GetSystemMetrics(SM_CXSCREEN) / 2, 12);
-    EXPECT_NEAR(screenY, GetSystemMetrics(SM_CYSCREEN) / 2, 20);
+    EXPECT_NEAR(area.left + middle.x, GetSystemMetrics(SM_CXSCREEN) / 2, 12);
+    EXPECT_NEAR(area.top + middle.y, GetSystemMetrics(SM_CYSCREEN) / 2, 20);
   }
-  EXPECT_GT(CountDifferent(grabs[3].pixels, grabs[2].pixels), 1000) << "3 and 2 look alike";
+  EXPECT_GT(CountDifferent(grabs[3], grabs[2]), 1000) << "3 and 2 look alike";
 
-  // Gone afterwards, and the screen is as it was.
+  // Gone afterwards, and the backdrop repaints what the countdown covered.
   EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(CountdownWindow(), nullptr);
   EXPECT_FALSE(IsCountdownRunning());
   EXPECT_EQ(CountdownWindowCount(), 0);
-  // The backdrop repaints what the countdown covered.
-  const ULONGLONG repaint = GetTickCount64() + kHangLimitMs;
-  while (CountDifferent(GrabScreen(area), before) >= kSize * kSize / 100 && GetTickCount64() < repaint) {
-    PumpPending();
-    Sleep(10);
-  }
-  EXPECT_LT(CountDifferent(GrabScreen(area, ScreenshotPath(L"countdown-after.png")), before),
-            kSize * kSize / 100);
+  EXPECT_TRUE(PumpUntil([&] { return CountDifferent(GrabScreen(area), before) < kSize * kSize / 100; }));
 }
 
-TEST_F(CountdownWindowTest, SecondRequestIsRefusedAtOnceAndTheFirstRunsOn) {
+TEST_F(CountdownWindowTest, ASecondRequestIsRefusedAtOnceAndAQuitRequestClosesALaterCountdown) {
   CountdownThread first(1);
   HWND window = WaitForCountdownWindow();
   ASSERT_NE(window, nullptr);
@@ -455,30 +389,20 @@ TEST_F(CountdownWindowTest, SecondRequestIsRefusedAtOnceAndTheFirstRunsOn) {
   EXPECT_NE(GetForegroundWindow(), window) << "the countdown must not take the focus";
   MSG msg{};
   EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-
   ASSERT_TRUE(first.WaitDone());
   EXPECT_EQ(first.result(), CountdownResult::kFinished);
-  EXPECT_FALSE(first.leftoverQuit());
   EXPECT_FALSE(IsCountdownRunning());
 
-  // A later countdown gets a fresh window and a fresh count.
-  CountdownThread second(1);
+  // A later countdown gets a fresh window; a quit request for its thread closes it.
+  CountdownThread second(3);
   HWND again = WaitForCountdownWindow();
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again, window);
+  ASSERT_TRUE(PostThreadMessageW(second.threadId(), WM_QUIT, 0, 0));
   ASSERT_TRUE(second.WaitDone());
-  EXPECT_EQ(second.result(), CountdownResult::kFinished);
-}
-
-TEST_F(CountdownWindowTest, QuitRequestForTheWaitingThreadClosesTheCountdown) {
-  CountdownThread countdown(3);
-  HWND window = WaitForCountdownWindow();
-  ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(PostThreadMessageW(countdown.threadId(), WM_QUIT, 0, 0));
-  ASSERT_TRUE(countdown.WaitDone());
-  EXPECT_EQ(countdown.result(), CountdownResult::kInterrupted);
-  EXPECT_FALSE(countdown.leftoverQuit());
-  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(second.result(), CountdownResult::kInterrupted);
+  EXPECT_FALSE(second.leftoverQuit());
+  EXPECT_FALSE(IsWindow(again));
   EXPECT_EQ(CountdownWindow(), nullptr);
   EXPECT_FALSE(IsCountdownRunning());
   EXPECT_EQ(CountdownRemaining(), 0);

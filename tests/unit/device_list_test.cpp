@@ -50,18 +50,18 @@ bool Lists(const std::vector<DeviceEntry>& list, const std::wstring& name) {
 }
 
 TEST(DeviceList, TheTestEnvironmentsDevicesAreListedByFriendlyName) {
-  // The project's Wine environment has a virtual microphone and a null sink with its monitor.
+  // The project's Wine environment has a virtual microphone, a null sink with its monitor and one display.
   if (GetEnvironmentVariableW(L"VISTREL_ENV_STATE", nullptr, 0) == 0) GTEST_SKIP() << "not in the test environment";
   const std::vector<DeviceEntry> inputs = EnumerateAudioDevices(eCapture);
   EXPECT_TRUE(Lists(inputs, L"Virtual_Microphone"));
   EXPECT_TRUE(Lists(inputs, L"Monitor of Virtual_Speakers"));
   EXPECT_TRUE(Lists(EnumerateAudioDevices(eRender), L"Virtual_Speakers"));
-  const std::vector<DeviceEntry> displays = EnumerateDisplays();
-  ASSERT_EQ(displays.size(), 2u);
-  EXPECT_EQ(displays[1].name, L"Display 1: \\\\.\\DISPLAY1");
+  EXPECT_EQ(EnumerateDisplays().size(), 2u) << "the primary entry and the one output";
 }
 
-TEST(DeviceList, DisplaysAreNumberedByTheirPositionAfterThePrimaryEntry) {
+// The test machines have no video-capture device: asking for cameras must not fail or invent one.
+TEST(DeviceList, DisplaysAreNumberedByTheirPositionAfterThePrimaryEntryAndNoCameraIsInvented) {
+  EXPECT_TRUE(EnumerateCameras().empty());
   const std::vector<DeviceEntry> list = EnumerateDisplays();
   ASSERT_GE(list.size(), 2u) << "the test display has at least one output";
   EXPECT_EQ(list[0].id, L"Default");
@@ -71,11 +71,6 @@ TEST(DeviceList, DisplaysAreNumberedByTheirPositionAfterThePrimaryEntry) {
     EXPECT_EQ(list[i].id.rfind(L"\\\\.\\DISPLAY", 0), 0u) << list[i].id;
   }
   ExpectDistinctNamedEntries(list);
-}
-
-TEST(DeviceList, NoCameraGivesAnEmptyList) {
-  // The test machines have no video-capture device; asking must not fail or invent one.
-  EXPECT_TRUE(EnumerateCameras().empty());
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <array>
 #include <initializer_list>
+#include <tuple>
+#include <utility>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -21,49 +24,36 @@ namespace {
 using testing::ReadBytes;
 using testing::TempFolder;
 
-void ExpectRect(const RECT& r, LONG left, LONG top, LONG right, LONG bottom) {
-  EXPECT_EQ(r.left, left);
-  EXPECT_EQ(r.top, top);
-  EXPECT_EQ(r.right, right);
-  EXPECT_EQ(r.bottom, bottom);
+std::array<LONG, 4> Box(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+TEST(FreeformLayout, TheSelectionIsTheSameFromAnyCornerAndSixPixelsEachWayIsTheSmallestCapture) {
+  for (const auto& [from, to] :
+       {std::pair<POINT, POINT>{{10, 20}, {16, 26}}, {{16, 26}, {10, 20}}, {{16, 20}, {10, 26}}}) {
+    EXPECT_EQ(Box(SelectionRect(from, to)), (std::array<LONG, 4>{10, 20, 16, 26}));
+    EXPECT_TRUE(SelectionIsCapturable(from, to));
+  }
+  EXPECT_EQ(Box(SelectionRect({-5, -8}, {3, 2})), (std::array<LONG, 4>{-5, -8, 3, 2}));
+  for (const auto& [from, to] : {std::pair<POINT, POINT>{{0, 0}, {5, 100}}, {{0, 0}, {100, 5}}, {{10, 10}, {5, 40}},
+                                 {{10, 10}, {10, 10}}}) {
+    EXPECT_FALSE(SelectionIsCapturable(from, to)) << from.x << "," << from.y << " " << to.x << "," << to.y;
+  }
 }
 
-TEST(FreeformLayout, TheSelectionIsTheSameFromAnyCorner) {
-  ExpectRect(SelectionRect({10, 20}, {16, 30}), 10, 20, 16, 30);
-  ExpectRect(SelectionRect({16, 30}, {10, 20}), 10, 20, 16, 30);
-  ExpectRect(SelectionRect({16, 20}, {10, 30}), 10, 20, 16, 30);
-  ExpectRect(SelectionRect({-5, -8}, {3, 2}), -5, -8, 3, 2);
-}
-
-TEST(FreeformLayout, SixPixelsEachWayIsTheSmallestCapture) {
-  EXPECT_TRUE(SelectionIsCapturable({0, 0}, {6, 6}));
-  EXPECT_TRUE(SelectionIsCapturable({6, 6}, {0, 0}));
-  EXPECT_FALSE(SelectionIsCapturable({0, 0}, {5, 100}));
-  EXPECT_FALSE(SelectionIsCapturable({0, 0}, {100, 5}));
-  EXPECT_FALSE(SelectionIsCapturable({10, 10}, {5, 40}));
-  EXPECT_FALSE(SelectionIsCapturable({10, 10}, {10, 10}));
-}
-
-TEST(FreeformLayout, LoupeBelowRightOfThePointerAndTheLabelUnderIt) {
-  const PointerDecorations d = PlacePointerDecorations({100, 200}, {1920, 1080});
-  ExpectRect(d.loupe, 120, 220, 240, 340);
-  ExpectRect(d.label, 120, 346, 240, 376);
-}
-
-TEST(FreeformLayout, NearTheRightEdgeBothGoLeftOfThePointer) {
-  const PointerDecorations fits = PlacePointerDecorations({1780, 200}, {1920, 1080});
-  ExpectRect(fits.loupe, 1800, 220, 1920, 340);
-  const PointerDecorations flipped = PlacePointerDecorations({1781, 200}, {1920, 1080});
-  ExpectRect(flipped.loupe, 1641, 220, 1761, 340);
-  ExpectRect(flipped.label, 1641, 346, 1761, 376);
-}
-
-TEST(FreeformLayout, NearTheBottomBothGoAboveWithTheLabelOnTop) {
-  const PointerDecorations fits = PlacePointerDecorations({100, 904}, {1920, 1080});
-  ExpectRect(fits.label, 120, 1050, 240, 1080);
-  const PointerDecorations flipped = PlacePointerDecorations({100, 905}, {1920, 1080});
-  ExpectRect(flipped.loupe, 120, 765, 240, 885);
-  ExpectRect(flipped.label, 120, 729, 240, 759);
+// Below and right of the pointer, the label under the loupe; near the right edge both go left, near
+// the bottom both go above with the label on top.
+TEST(FreeformLayout, LoupeAndLabelGoToTheSideOfThePointerWhereTheyFit) {
+  // {pointer, loupe, label} on a 1920 x 1080 screen
+  const std::tuple<POINT, std::array<LONG, 4>, std::array<LONG, 4>> rows[] = {
+      {{100, 200}, {120, 220, 240, 340}, {120, 346, 240, 376}},
+      {{1780, 200}, {1800, 220, 1920, 340}, {1800, 346, 1920, 376}},
+      {{1781, 200}, {1641, 220, 1761, 340}, {1641, 346, 1761, 376}},
+      {{100, 904}, {120, 924, 240, 1044}, {120, 1050, 240, 1080}},
+      {{100, 905}, {120, 765, 240, 885}, {120, 729, 240, 759}},
+  };
+  for (const auto& [pointer, loupe, label] : rows) {
+    const PointerDecorations d = PlacePointerDecorations(pointer, {1920, 1080});
+    EXPECT_EQ(std::pair(Box(d.loupe), Box(d.label)), std::pair(loupe, label)) << pointer.x << "," << pointer.y;
+  }
 }
 
 // The overlay -----------------------------------------------------------------------------------
@@ -84,16 +74,9 @@ void PumpPending() {
   }
 }
 
-BOOL CALLBACK CountOverlay(HWND window, LPARAM count) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  if (std::wstring(name) == L"FreeFormSelectWindowClass") ++*reinterpret_cast<int*>(count);
-  return TRUE;
-}
-
 int OverlayCount() {
   int count = 0;
-  EnumThreadWindows(GetCurrentThreadId(), CountOverlay, reinterpret_cast<LPARAM>(&count));
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"FreeFormSelectWindowClass", nullptr)) != nullptr;) ++count;
   return count;
 }
 
@@ -181,18 +164,14 @@ TEST_F(FreeformOverlay, SmallDragsEscapeAndTheRightButtonCancel) {
   EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), finished);
 }
 
-TEST_F(FreeformOverlay, OtherKeysAndAStrayButtonUpAreIgnored) {
-  Start();
-  SendMessageW(Overlay(), WM_KEYDOWN, VK_RETURN, 0);
-  SendMessageW(Overlay(), WM_KEYDOWN, VK_SPACE, 0);
-  SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(400, 400));
-  EXPECT_TRUE(FreeformCaptureActive());
-  EXPECT_EQ(LogCount("Freeform capture complete."), 0u);
-}
-
-TEST_F(FreeformOverlay, ASecondStartWhileOpenIsIgnored) {
+TEST_F(FreeformOverlay, OtherKeysAStrayButtonUpAndASecondStartWhileOpenAreIgnored) {
   Start();
   const HWND first = Overlay();
+  SendMessageW(first, WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageW(first, WM_KEYDOWN, VK_SPACE, 0);
+  SendMessageW(first, WM_LBUTTONUP, 0, MAKELPARAM(400, 400));
+  EXPECT_TRUE(FreeformCaptureActive());
+  EXPECT_EQ(LogCount("Freeform capture complete."), 0u);
   StartFreeformCapture(GetModuleHandleW(nullptr), Deliver);
   EXPECT_EQ(Overlay(), first);
   EXPECT_EQ(OverlayCount(), 1);
@@ -209,8 +188,8 @@ TEST_F(FreeformOverlay, CoversTheVirtualScreenWithAVisibleLoupeThatLetsInputThro
   GetWindowRect(Overlay(), &overlay);
   const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
   const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  ExpectRect(overlay, left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-             top + GetSystemMetrics(SM_CYVIRTUALSCREEN));
+  EXPECT_EQ(Box(overlay), (std::array<LONG, 4>{left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                                                top + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
 
   SendMessageW(Overlay(), WM_MOUSEMOVE, 0, MAKELPARAM(300, 200));
   HWND loupe = FindWindowW(L"MagnifierLoupeClass", nullptr);
@@ -219,7 +198,7 @@ TEST_F(FreeformOverlay, CoversTheVirtualScreenWithAVisibleLoupeThatLetsInputThro
   EXPECT_TRUE(IsWindowVisible(loupe));
   RECT at{};
   GetWindowRect(loupe, &at);
-  ExpectRect(at, left + 320, top + 220, left + 440, top + 340);
+  EXPECT_EQ(Box(at), (std::array<LONG, 4>{left + 320, top + 220, left + 440, top + 340}));
   BYTE alpha = 0;
   DWORD flags = 0;
   ASSERT_TRUE(GetLayeredWindowAttributes(loupe, nullptr, &alpha, &flags));

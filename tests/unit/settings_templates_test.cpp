@@ -11,6 +11,7 @@
 #include <span>
 #include <utility>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -62,38 +63,6 @@ const BYTE* TemplateBytes(int id) {
   return static_cast<const BYTE*>(LockResource(LoadResource(ProgramResources(), resource)));
 }
 
-// Header of a DLGTEMPLATEEX: size, font and point size.
-struct TemplateHeader {
-  int width = 0;
-  int height = 0;
-  int points = 0;
-  std::wstring font;
-};
-
-const WORD* SkipSzOrOrd(const WORD* p) {
-  if (*p == 0xFFFF) return p + 2;
-  while (*p) ++p;
-  return p + 1;
-}
-
-TemplateHeader ReadHeader(const BYTE* bytes) {
-  TemplateHeader header;
-  const auto* words = reinterpret_cast<const WORD*>(bytes);
-  if (words[0] != 1 || words[1] != 0xFFFF) return header;  // not DLGTEMPLATEEX
-  const DWORD style = *reinterpret_cast<const DWORD*>(bytes + 12);
-  header.width = *reinterpret_cast<const short*>(bytes + 22);
-  header.height = *reinterpret_cast<const short*>(bytes + 24);
-  const WORD* p = reinterpret_cast<const WORD*>(bytes + 26);
-  p = SkipSzOrOrd(p);  // menu
-  p = SkipSzOrOrd(p);  // class
-  p = SkipSzOrOrd(p);  // title
-  if (style & DS_SETFONT) {
-    header.points = p[0];
-    header.font = reinterpret_cast<const wchar_t*>(p + 3);
-  }
-  return header;
-}
-
 INT_PTR CALLBACK InertProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 struct Control {
@@ -135,7 +104,6 @@ class TemplateDialog {
   explicit TemplateDialog(int id) {
     const BYTE* bytes = TemplateBytes(id);
     if (!bytes) return;
-    header_ = ReadHeader(bytes);
     // A page is a child window and needs a parent; the host stands in for the settings frame.
     host_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1200, 900, nullptr, nullptr,
                             GetModuleHandleW(nullptr), nullptr);
@@ -161,19 +129,16 @@ class TemplateDialog {
   }
 
   HWND window() const { return window_; }
-  const TemplateHeader& header() const { return header_; }
   const std::vector<Control>& controls() const { return controls_; }
   // Dialog units to pixels of this dialog.
-  int Vertical(int units) const {
-    RECT r{0, 0, 0, units};
-    MapDialogRect(window_, &r);
-    return r.bottom;
+  RECT Pixels(RECT units) const {
+    MapDialogRect(window_, &units);
+    return units;
   }
 
  private:
   HWND host_ = nullptr;
   HWND window_ = nullptr;
-  TemplateHeader header_;
   std::vector<Control> controls_;
 };
 
@@ -214,109 +179,80 @@ class SettingsTemplates : public testing::Test {
   void SetUp() override { ASSERT_NE(ProgramResources(), nullptr) << "Vistrel.exe beside the tests"; }
 };
 
-TEST_F(SettingsTemplates, SizesAndFontAreThoseOfTheLayout) {
+// Each template: the layout's size and font, pages that the frame's Tab enters, and control by control
+// in tab order: its text from the translation table, inside the dialog and apart from the others, in
+// reading order, a label before each control without a text of its own, and Tab reaching each (a
+// radio group once).
+TEST_F(SettingsTemplates, EveryTemplateFollowsTheLayoutAndReadsInTabOrder) {
   for (int id : kTemplates) {
     const TemplateDialog dialog(id);
     ASSERT_NE(dialog.window(), nullptr) << id;
-    const TemplateHeader& h = dialog.header();
-    EXPECT_EQ(h.font, L"MS Shell Dlg") << id;
-    EXPECT_EQ(h.points, 9) << id;
-    EXPECT_EQ(h.width, LayoutSize(id).first) << id;
-    EXPECT_EQ(h.height, LayoutSize(id).second) << id;
+    RECT client{};
+    GetClientRect(dialog.window(), &client);
+    const RECT layout = dialog.Pixels({0, 0, LayoutSize(id).first, LayoutSize(id).second});
+    EXPECT_TRUE(EqualRect(&client, &layout)) << id << ": " << client.right << " x " << client.bottom << " pixels";
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(dialog.window(), WM_GETFONT, 0, 0)), sizeof font, &font);
+    const HDC screen = GetDC(nullptr);
+    const int nine = -MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72);  // points
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(std::tuple(std::wstring(font.lfFaceName), font.lfHeight), std::tuple(std::wstring(L"MS Shell Dlg"), nine))
+        << id;
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(dialog.window(), GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(dialog.window(), GWL_EXSTYLE));
     const bool page = !kTopLevel.count(id);
     EXPECT_EQ((style & WS_CHILD) != 0, page) << id;
     if (page) {
-      EXPECT_TRUE(style & DS_CONTROL) << id;
-      EXPECT_TRUE(exStyle & WS_EX_CONTROLPARENT) << id;
-      EXPECT_FALSE(style & WS_VISIBLE) << id;
+      EXPECT_TRUE((style & DS_CONTROL) && (exStyle & WS_EX_CONTROLPARENT) && !(style & WS_VISIBLE)) << id;
     }
-  }
-}
-
-TEST_F(SettingsTemplates, EveryTextIsTranslatedFromTheTable) {
-  for (int id : kTemplates) {
-    const TemplateDialog dialog(id);
     std::map<int, std::wstring> table;
-    for (const ControlText& entry : TextsOf(id)) table[entry.id] = entry.msgid;
-    for (const auto& [controlId, msgid] : table) {
-      HWND control = GetDlgItem(dialog.window(), controlId);
-      ASSERT_NE(control, nullptr) << "template " << id << " has no control " << controlId;
+    for (const ControlText& entry : TextsOf(id)) {
+      table[entry.id] = entry.msgid;
+      EXPECT_NE(GetDlgItem(dialog.window(), entry.id), nullptr) << "template " << id << " has no control " << entry.id;
     }
-    for (const Control& c : dialog.controls()) {
-      if (c.text.empty() || kFilledInTexts.count(c.id)) continue;
-      ASSERT_TRUE(table.count(c.id)) << WideToUtf8(Describe(id, c)) << " is never translated";
-      EXPECT_EQ(c.text, table[c.id]) << WideToUtf8(Describe(id, c));
-    }
-  }
-}
-
-TEST_F(SettingsTemplates, EachControlFollowsItsLabelAndIsReachedByTab) {
-  for (int id : kTemplates) {
-    const TemplateDialog dialog(id);
+    const int sameRow = dialog.Pixels({0, 0, 0, 5}).bottom;
     const auto& controls = dialog.controls();
+    const Control* previous = nullptr;  // in reading order, group boxes and up-down buttons left out
     bool inRadioGroup = false;
     for (size_t i = 0; i < controls.size(); ++i) {
       const Control& c = controls[i];
       const std::string where = WideToUtf8(Describe(id, c));
+      if (!c.text.empty() && !kFilledInTexts.count(c.id)) {
+        EXPECT_TRUE(table.count(c.id) && table.at(c.id) == c.text) << where << " is not translated from the table";
+      }
+      RECT inside{};
+      IntersectRect(&inside, &c.rect, &client);
+      EXPECT_TRUE(EqualRect(&inside, &c.rect)) << where << " reaches outside";
+      if (!IsGroupBox(c) && !IsUpDown(c)) {
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+          const Control& b = controls[j];
+          RECT overlap{};
+          if (IsGroupBox(b) || IsUpDown(b) || !IntersectRect(&overlap, &c.rect, &b.rect)) continue;
+          ADD_FAILURE() << where << " overlaps " << WideToUtf8(Describe(id, b));
+        }
+        if (previous) {
+          const bool nextRow = c.rect.top > previous->rect.top + sameRow;
+          const bool rightOnSameRow = std::abs(c.rect.top - previous->rect.top) <= sameRow &&
+                                      c.rect.left >= previous->rect.right - 1;
+          EXPECT_TRUE(nextRow || rightOnSameRow) << where << " comes after " << WideToUtf8(Describe(id, *previous));
+        }
+        previous = &c;
+      }
       EXPECT_TRUE(c.style & WS_VISIBLE) << where;
       if (NeedsLabel(c)) {
         ASSERT_GT(i, 0u) << where << " has no label before it";
         const Control& before = controls[i - 1];
-        EXPECT_TRUE(IsLabel(before) && !before.text.empty()) << where << " follows " << WideToUtf8(Describe(id, before));
+        EXPECT_TRUE(IsLabel(before) && !before.text.empty())
+            << where << " follows " << WideToUtf8(Describe(id, before));
+      }
+      if (i > 0 && IsRadio(controls[i - 1]) && !IsRadio(c)) {
+        EXPECT_TRUE(c.style & WS_GROUP) << where << " must end the radio group before it";
       }
       if (IsRadio(c) && inRadioGroup && !(c.style & WS_GROUP)) continue;  // Tab enters a group once
       inRadioGroup = IsRadio(c);
       if (Interactive(c)) {
         EXPECT_TRUE(c.style & WS_TABSTOP) << where << " cannot be reached with Tab";
-        if (IsRadio(c)) {
-          EXPECT_TRUE(c.style & WS_GROUP) << where << " starts a radio group";
-        }
-      }
-      if (i > 0 && IsRadio(controls[i - 1]) && !IsRadio(c)) {
-        EXPECT_TRUE(c.style & WS_GROUP) << where << " must end the radio group before it";
-      }
-    }
-  }
-}
-
-TEST_F(SettingsTemplates, TabOrderIsReadingOrder) {
-  for (int id : kTemplates) {
-    const TemplateDialog dialog(id);
-    const int sameRow = dialog.Vertical(5);
-    const Control* previous = nullptr;
-    for (const Control& c : dialog.controls()) {
-      if (IsGroupBox(c) || IsUpDown(c)) continue;
-      if (previous) {
-        const bool nextRow = c.rect.top > previous->rect.top + sameRow;
-        const bool rightOnSameRow = std::abs(c.rect.top - previous->rect.top) <= sameRow &&
-                                    c.rect.left >= previous->rect.right - 1;
-        EXPECT_TRUE(nextRow || rightOnSameRow)
-            << WideToUtf8(Describe(id, c)) << " comes after " << WideToUtf8(Describe(id, *previous));
-      }
-      previous = &c;
-    }
-  }
-}
-
-TEST_F(SettingsTemplates, ControlsStayInsideTheirDialogAndApart) {
-  for (int id : kTemplates) {
-    const TemplateDialog dialog(id);
-    RECT client{};
-    GetClientRect(dialog.window(), &client);
-    const auto& controls = dialog.controls();
-    for (size_t i = 0; i < controls.size(); ++i) {
-      const Control& a = controls[i];
-      RECT inside{};
-      IntersectRect(&inside, &a.rect, &client);
-      EXPECT_TRUE(EqualRect(&inside, &a.rect)) << WideToUtf8(Describe(id, a)) << " reaches outside";
-      if (IsGroupBox(a) || IsUpDown(a)) continue;
-      for (size_t j = i + 1; j < controls.size(); ++j) {
-        const Control& b = controls[j];
-        RECT overlap{};
-        if (IsGroupBox(b) || IsUpDown(b) || !IntersectRect(&overlap, &a.rect, &b.rect)) continue;
-        ADD_FAILURE() << WideToUtf8(Describe(id, a)) << " overlaps " << WideToUtf8(Describe(id, b));
+        EXPECT_TRUE(!IsRadio(c) || (c.style & WS_GROUP)) << where << " starts a radio group";
       }
     }
   }

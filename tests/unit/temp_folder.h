@@ -2,9 +2,10 @@
 #pragma once
 
 #include <windows.h>
-#include <shellapi.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
@@ -13,24 +14,18 @@ namespace vistrel::testing {
 class TempFolder {
  public:
   TempFolder() {
-    wchar_t base[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, base);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::wstring(base) + L"vistrel-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount64()) + L"-" +
-            std::wstring(info ? info->name() : "x", info ? info->name() + strlen(info->name()) : nullptr);
-    CreateDirectoryW(path_.c_str(), nullptr);
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("vistrel-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                        std::to_string(GetTickCount64()) + "-" + (info ? info->name() : "x"));
+    std::filesystem::create_directories(path);
+    path_ = path.wstring();
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   ~TempFolder() {
-    std::wstring from = path_;
-    from.push_back(L'\0');  // double-null terminated list
-    SHFILEOPSTRUCTW op{};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
   }
 
   const std::wstring& path() const { return path_; }

@@ -1,6 +1,7 @@
 // The tray menu as the program builds it, read back through the menu API.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,162 +16,94 @@
 namespace vistrel {
 namespace {
 
-struct Item {
-  UINT id = 0;  // 0 for separators and sub-menus
-  std::wstring label;
-  bool separator = false;
-  std::vector<Item> children;
-};
-
-std::vector<Item> ReadMenu(HMENU menu) {
-  std::vector<Item> items;
-  const int count = GetMenuItemCount(menu);
-  for (int i = 0; i < count; ++i) {
+// One line an item: "id:label", "-" for a separator, "label>" for a sub-menu, whose items follow
+// it with a leading '>'.
+void ReadMenu(HMENU menu, std::vector<std::wstring>& lines, const std::wstring& indent = L"") {
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
     wchar_t text[256] = {};
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
+    MENUITEMINFOW info{sizeof info};
     info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_SUBMENU;
     info.dwTypeData = text;
     info.cch = 255;
     EXPECT_TRUE(GetMenuItemInfoW(menu, i, TRUE, &info));
-    Item item;
-    item.separator = (info.fType & MFT_SEPARATOR) != 0;
-    item.label = text;
-    if (info.hSubMenu) {
-      item.children = ReadMenu(info.hSubMenu);
-    } else if (!item.separator) {
-      item.id = info.wID;
+    if (info.fType & MFT_SEPARATOR) {
+      lines.push_back(indent + L"-");
+    } else if (info.hSubMenu) {
+      lines.push_back(indent + text + L">");
+      ReadMenu(info.hSubMenu, lines, indent + L">");
+    } else {
+      lines.push_back(indent + std::to_wstring(info.wID) + L":" + text);
     }
-    items.push_back(item);
   }
-  return items;
 }
 
-std::vector<Item> Menu(const TrayMenuState& state) {
+std::vector<std::wstring> Menu(const TrayMenuState& state) {
   UniqueMenu menu = BuildTrayMenu(state);
   EXPECT_TRUE(menu);
-  return ReadMenu(menu.get());
+  std::vector<std::wstring> lines;
+  if (menu) ReadMenu(menu.get(), lines);
+  return lines;
 }
 
-// "id:label", "-" for a separator, "label>" for a sub-menu: a compact picture of one level.
-std::vector<std::wstring> Shape(const std::vector<Item>& items) {
-  std::vector<std::wstring> shape;
-  for (const Item& item : items) {
-    if (item.separator) shape.push_back(L"-");
-    else if (!item.children.empty()) shape.push_back(item.label + L">");
-    else shape.push_back(std::to_wstring(item.id) + L":" + item.label);
+// The whole menu: the capture items, the recorders' items, then the rest.
+std::vector<std::wstring> Expected(const std::vector<std::wstring>& recorders, bool hotkeysPaused = false) {
+  std::vector<std::wstring> all = {L"40001:Capture Full Screen", L"40002:Capture Free Form",
+                                   L"40003:Capture Active Window", L"-"};
+  all.insert(all.end(), recorders.begin(), recorders.end());
+  all.insert(all.end(), {L"-", L"40004:Configure...", L"40026:Manage multy tracks...",
+                         hotkeysPaused ? L"40005:Resume Hotkeys" : L"40005:Pause Hotkeys", L"-",
+                         L"Connect with us>", L">40020:Telegram Channel", L">40021:Facebook", L">40022:X (Twitter)",
+                         L">40023:YouTube", L">-", L">40024:GitHub", L">-", L">40025:Contact us",
+                         L"40013:Help file...", L"40014:Check for Update...", L"40006:Orvanta Website",
+                         L"40012:About Vistrel...", L"40007:Exit"});
+  return all;
+}
+
+TEST(TrayMenu, EachRecorderStateShowsItsOwnItemsVideoBeforeAudioBeforeGif) {
+  const std::vector<std::wstring> video = {L"Video Recording>", L">40010:Pause Video",
+                                           L">40011:Stop Video Recording"};
+  const std::vector<std::wstring> audio = {L"Audio Recording>", L">40010:Pause Audio",
+                                           L">40011:Stop Audio Recording"};
+  const std::pair<TrayMenuState, std::vector<std::wstring>> rows[] = {
+      {{}, {L"40008:Start Video Recording", L"40009:Start Audio Recording", L"40015:Record Animated GIF"}},
+      {{1, 0, false, false}, video}, {{2, 0, false, false}, video}, {{4, 0, false, false}, video},
+      {{5, 0, false, false}, video}, {{1, 1, true, false}, video},
+      {{3, 0, false, false}, {L"Video Recording>", L">40010:Resume Video", L">40011:Stop Video Recording"}},
+      {{0, 1, false, false}, audio},
+      {{0, 3, true, false}, {L"Audio Recording>", L">40010:Resume Audio", L">40011:Stop Audio Recording"}},
+      {{0, 0, true, false}, {L"40015:Stop Recording GIF"}},
+  };
+  for (const auto& [state, recorders] : rows) {
+    EXPECT_EQ(Menu(state), Expected(recorders))
+        << "video " << state.videoState << " audio " << state.audioState << " gif " << state.gifActive;
   }
-  return shape;
+  EXPECT_EQ(Menu({0, 0, false, true}), Expected(rows[0].second, true));
 }
 
-const std::vector<std::wstring> kTail = {
-    L"-", L"40004:Configure...", L"40026:Manage multy tracks...", L"40005:Pause Hotkeys", L"-",
-    L"Connect with us>", L"40013:Help file...", L"40014:Check for Update...",
-    L"40006:Orvanta Website", L"40012:About Vistrel...", L"40007:Exit"};
-
-std::vector<std::wstring> WithTail(std::vector<std::wstring> head) {
-  head.insert(head.end(), kTail.begin(), kTail.end());
-  return head;
-}
-
-const std::vector<std::wstring> kCaptures = {L"40001:Capture Full Screen", L"40002:Capture Free Form",
-                                             L"40003:Capture Active Window", L"-"};
-
-std::vector<std::wstring> Captures(std::vector<std::wstring> then) {
-  std::vector<std::wstring> all = kCaptures;
-  all.insert(all.end(), then.begin(), then.end());
-  return WithTail(all);
-}
-
-TEST(TrayMenu, IdleOffersTheThreeStartItems) {
-  EXPECT_EQ(Shape(Menu({})), Captures({L"40008:Start Video Recording", L"40009:Start Audio Recording",
-                                       L"40015:Record Animated GIF"}));
-}
-
-TEST(TrayMenu, VideoRecordingShowsItsSubmenuAtTheFifthPosition) {
-  for (int state : {1, 2, 4, 5}) {
-    const auto items = Menu({state, 0, false, false});
-    EXPECT_EQ(Shape(items), Captures({L"Video Recording>"})) << "state " << state;
-    EXPECT_EQ(Shape(items[4].children),
-              (std::vector<std::wstring>{L"40010:Pause Video", L"40011:Stop Video Recording"}));
-  }
-  const auto paused = Menu({3, 0, false, false});
-  EXPECT_EQ(Shape(paused[4].children),
-            (std::vector<std::wstring>{L"40010:Resume Video", L"40011:Stop Video Recording"}));
-}
-
-TEST(TrayMenu, VideoComesBeforeAudioAndGif) {
-  const auto items = Menu({1, 1, true, false});
-  EXPECT_EQ(items[4].label, L"Video Recording");
-  EXPECT_EQ(Shape(items).size(), Captures({L"x"}).size());
-}
-
-TEST(TrayMenu, AudioRecordingShowsItsSubmenu) {
-  const auto recording = Menu({0, 1, false, false});
-  EXPECT_EQ(Shape(recording), Captures({L"Audio Recording>"}));
-  EXPECT_EQ(Shape(recording[4].children),
-            (std::vector<std::wstring>{L"40010:Pause Audio", L"40011:Stop Audio Recording"}));
-  const auto paused = Menu({0, 3, true, false});
-  EXPECT_EQ(Shape(paused[4].children),
-            (std::vector<std::wstring>{L"40010:Resume Audio", L"40011:Stop Audio Recording"}));
-}
-
-TEST(TrayMenu, GifRecordingOffersOnlyItsStopItem) {
-  EXPECT_EQ(Shape(Menu({0, 0, true, false})), Captures({L"40015:Stop Recording GIF"}));
-}
-
-TEST(TrayMenu, PausedHotkeysOfferResume) {
-  const auto items = Menu({0, 0, false, true});
-  EXPECT_EQ(Shape(items)[10], L"40005:Resume Hotkeys");
-}
-
-TEST(TrayMenu, ConnectSubmenuListsTheMakersPages) {
-  const auto items = Menu({});
-  const auto& connect = items[12];
-  EXPECT_EQ(Shape(connect.children),
-            (std::vector<std::wstring>{L"40020:Telegram Channel", L"40021:Facebook",
-                                       L"40022:X (Twitter)", L"40023:YouTube", L"-",
-                                       L"40024:GitHub", L"-", L"40025:Contact us"}));
-}
-
-// The shipped catalogues beside the test program.
-class TranslatedTrayMenu : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    Translator::init(WideToUtf8(ProgramFolder() + L"\\languages"), "LC_MESSAGES", "messages");
-  }
-  void TearDown() override { Translator::instance().setLanguage(L"en"); }
-};
-
-TEST_F(TranslatedTrayMenu, FollowsALanguageSwitchWithoutRestart) {
-  Translator::instance().setLanguage(L"de");
-  ASSERT_EQ(Translator::instance().getLanguageCode(), L"de");
-  auto items = Menu({});
-  EXPECT_EQ(items[0].label, L"Vollbild aufnehmen");
-  EXPECT_EQ(items[17].label, L"Beenden");
-  EXPECT_EQ(items[12].label, L"Folgen Sie uns");
-  Translator::instance().setLanguage(L"pt-BR");
-  items = Menu({1, 0, false, false});
-  EXPECT_EQ(items[4].label, L"Gravação de vídeo");
-  EXPECT_EQ(items[4].children[1].label, L"Parar gravação de vídeo");
-  Translator::instance().setLanguage(L"en");
-  EXPECT_EQ(Menu({})[0].label, L"Capture Full Screen");
-}
-
-TEST_F(TranslatedTrayMenu, EveryShippedLanguageTranslatesEveryLabel) {
-  const auto english = Menu({});
+TEST(TrayMenu, EveryShippedLanguageTranslatesTheLabelsWithoutARestart) {
+  Translator::init(WideToUtf8(ProgramFolder() + L"\\languages"), "LC_MESSAGES", "messages");
+  const auto english = Menu({1, 0, false, false});
   for (const wchar_t* code : {L"de", L"pt-BR", L"ar"}) {
     Translator::instance().setLanguage(code);
     ASSERT_EQ(Translator::instance().getLanguageCode(), code);
-    const auto translated = Menu({});
+    const auto translated = Menu({1, 0, false, false});
     ASSERT_EQ(translated.size(), english.size());
     int differing = 0;
     for (size_t i = 0; i < english.size(); ++i) {
-      EXPECT_FALSE(!english[i].separator && translated[i].label.empty()) << code << " item " << i;
-      if (translated[i].label != english[i].label) ++differing;
+      EXPECT_NE(translated[i].back(), L':') << WideToUtf8(code) << ": no label for " << WideToUtf8(english[i]);
+      differing += translated[i] != english[i];
     }
-    EXPECT_GE(differing, 12) << code;
+    EXPECT_GE(differing, 17) << WideToUtf8(code) << ": only the four brand names may stay as they are";
+    const auto has = [&](const wchar_t* line) { return std::count(translated.begin(), translated.end(), line) == 1; };
+    if (code == std::wstring(L"de")) {
+      EXPECT_TRUE(has(L"40001:Vollbild aufnehmen") && has(L"40007:Beenden") && has(L"Folgen Sie uns>"));
+    }
+    if (code == std::wstring(L"pt-BR")) {
+      EXPECT_TRUE(has(L"Grava\u00e7\u00e3o de v\u00eddeo>") && has(L">40011:Parar grava\u00e7\u00e3o de v\u00eddeo"));
+    }
   }
+  Translator::instance().setLanguage(L"en");
+  EXPECT_EQ(Menu({1, 0, false, false}), english);
 }
 
 }  // namespace
