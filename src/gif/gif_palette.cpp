@@ -90,28 +90,7 @@ bool GifPalette::BuildExactly(const std::uint8_t* bgra, int width, int height, s
   binned_ = false;
   keys_.fill(kEmptySlot);
   colours_.clear();
-  std::uint32_t lastColour = kEmptySlot;
-  std::uint8_t lastIndex = 0;
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* row = bgra + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
-    std::uint8_t* out = indices + y * stride;
-    for (int x = 0; x < width; ++x) {
-      const std::uint32_t colour = RgbOf(row + x * 4);
-      if (colour != lastColour) {
-        const std::size_t slot = Slot(colour);
-        if (keys_[slot] == kEmptySlot) {
-          if (colours_.size() == kGifMaxColours) return false;
-          keys_[slot] = colour;
-          values_[slot] = static_cast<std::uint8_t>(colours_.size());
-          colours_.push_back(colour);
-        }
-        lastColour = colour;
-        lastIndex = values_[slot];
-      }
-      out[x] = lastIndex;
-    }
-  }
-  return true;
+  return AddColours(bgra, width, GifRect{0, 0, width, height}, indices, stride);
 }
 
 void GifPalette::BuildByMedianCut(const std::uint8_t* bgra, int width, int height, std::uint8_t* indices,
@@ -195,6 +174,11 @@ bool GifPalette::Map(const std::uint8_t* bgra, int width, const GifRect& region,
 bool GifPalette::Extend(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
                         std::ptrdiff_t stride) {
   if (binned_ || colours_.empty()) return false;
+  return AddColours(bgra, width, region, indices, stride);
+}
+
+bool GifPalette::AddColours(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
+                            std::ptrdiff_t stride) {
   for (int y = region.top; y < region.bottom; ++y) {
     const std::uint8_t* row = bgra + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
     std::uint8_t* out = indices + y * stride;

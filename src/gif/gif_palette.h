@@ -51,6 +51,9 @@ class GifPalette {
  private:
   bool BuildExactly(const std::uint8_t* bgra, int width, int height, std::uint8_t* indices, std::ptrdiff_t stride);
   void BuildByMedianCut(const std::uint8_t* bgra, int width, int height, std::uint8_t* indices, std::ptrdiff_t stride);
+  // Indexes `region` in the exact table, taking in new colours while there is room; false when full.
+  bool AddColours(const std::uint8_t* bgra, int width, const GifRect& region, std::uint8_t* indices,
+                  std::ptrdiff_t stride);
   // The slot of `colour` in the exact table: its own, or the empty one where it would go.
   std::size_t Slot(std::uint32_t colour) const;
 
