@@ -30,12 +30,14 @@ def cpu_seconds(pid: int) -> float:
 
 
 def vistrel_pid() -> int:
-    """The newest running Vistrel.exe."""
+    """The newest Vistrel.exe running in this Wine prefix (other environments may run their own)."""
     found = []
+    ours = ('WINEPREFIX=' + os.environ.get('WINEPREFIX', '')).encode()
     for entry in Path('/proc').iterdir():
         if entry.name.isdigit():
             try:
-                if b'Vistrel.exe' in (entry / 'cmdline').read_bytes():
+                if (b'Vistrel.exe' in (entry / 'cmdline').read_bytes()
+                        and ours in (entry / 'environ').read_bytes().split(b'\0')):
                     started = int((entry / 'stat').read_text().rsplit(')', 1)[1].split()[19])
                     found.append((started, int(entry.name)))
             except (OSError, ValueError, IndexError):
