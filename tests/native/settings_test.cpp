@@ -159,6 +159,21 @@ TEST(FrameRateItemFor, PicksTheStoredRateOrTheSecondItem) {
   EXPECT_EQ(FrameRateLabel(60, L"Smooth"), L"60 FPS (Smooth)");
 }
 
+TEST(HotkeyText, ExtendedKeysAreNamedWithTheExtendedBit) {
+  // The Up arrow and keypad 8 share scan code 0x48; only bit 24 tells the key-name call which one.
+  EXPECT_EQ(KeyNameRequest(0x26, 0x48), 0x01480000);
+  EXPECT_EQ(KeyNameRequest(0x68, 0x48), 0x00480000);
+  EXPECT_EQ(KeyNameRequest(0xAD, 0), 0) << "no scan code, no name";
+  for (std::uint32_t vk : {0x21u, 0x22u, 0x23u, 0x24u, 0x25u, 0x28u, 0x2Du, 0x2Eu, 0x5Bu, 0x5Du, 0x6Fu, 0x90u, 0xA3u,
+                           0xA5u, 0xAFu}) {
+    EXPECT_TRUE(IsExtendedKey(vk)) << vk;
+  }
+  // Keypad digits and operators, the left Ctrl and Alt, letters and function keys are not.
+  for (std::uint32_t vk : {0x60u, 0x68u, 0x6Au, 0x6Bu, 0x6Du, 0x6Eu, 0xA2u, 0xA4u, 0x41u, 0x74u, 0x0Du}) {
+    EXPECT_FALSE(IsExtendedKey(vk)) << vk;
+  }
+}
+
 TEST(SettingsTables, EveryHotkeySoundEventAndPageHasOneRow) {
   AppConfig config;
   std::set<const HotkeyBinding*> bindings;
