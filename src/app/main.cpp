@@ -33,10 +33,16 @@ class GdiplusSession {
   bool ok_;
 };
 
-// Another copy runs: ask it to open its settings dialog.
+// Another copy runs: ask it to open its settings dialog. This copy was just started by the user
+// and so may bring a window to the front; it hands that right to the running copy first, or the
+// system would leave the dialog behind the window the user works in (and the screen reader silent).
 void NotifyRunningInstance() {
   HWND running = FindWindowExW(HWND_MESSAGE, nullptr, kCoreWindowClass, nullptr);
-  if (running) PostMessageW(running, WM_SHOW_SETTINGS, 0, 0);
+  if (!running) return;
+  DWORD process = 0;
+  GetWindowThreadProcessId(running, &process);
+  if (process) AllowSetForegroundWindow(process);
+  PostMessageW(running, WM_SHOW_SETTINGS, 0, 0);
 }
 
 void InitCommonControlsForApp() {

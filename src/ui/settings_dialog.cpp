@@ -489,6 +489,8 @@ HWND SettingsDialogWindow() { return State().window; }
 void ShowSettingsDialog(const SettingsDialogHost& host) {
   DialogState& state = State();
   if (state.window) {
+    // Raised as the user left it: the dialog gives the focus back to the control that had it.
+    if (IsIconic(state.window)) ShowWindow(state.window, SW_RESTORE);
     SetForegroundWindow(state.window);
     SetActiveWindow(state.window);
     return;
@@ -506,6 +508,9 @@ void ShowSettingsDialog(const SettingsDialogHost& host) {
   ShowWindow(dialog, SW_SHOW);
   SetForegroundWindow(dialog);
   SetActiveWindow(dialog);
+  // A new dialog starts on the page tree, its first control: a screen reader then says where the
+  // user is ("Pages, General") and the arrow keys choose another page.
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_PAGE_TREE)), TRUE);
 }
 
 void ApplySettingsDialogTexts(HWND dialog) {
