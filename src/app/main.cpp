@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/screen_reader.h"
 #include "core/sound.h"
 #include "core/text.h"
 #include "core/ui_task.h"
@@ -100,6 +101,7 @@ int Run(HINSTANCE instance) {
   }
 
   LoadConfig();
+  ApplyLiveSettings();
   TrackStore::Instance().Load();
   // First run: the settings dialog opens before the windows exist, so it has no owner.
   if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) OpenSettings();
@@ -120,6 +122,7 @@ int Run(HINSTANCE instance) {
     return 1;
   }
   SetPickerOwner(app.trayOwner);
+  SetScreenReaderWindow(app.trayOwner);
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 

@@ -179,6 +179,7 @@ void LoadControls() {
   SetChecked(kPageGeneral, IDC_INCLUDE_CURSOR, c.IncludeCursor);
   SetChecked(kPageGeneral, IDC_AUTO_CHECK_UPDATES, c.AutoCheckUpdates);
   SetChecked(kPageGeneral, IDC_PLAY_STARTUP_SOUND, c.PlayStartupSound);
+  SetChecked(kPageGeneral, IDC_SCREEN_READER_NOTIFICATIONS, c.ScreenReaderNotifications);
 
   SetRadio(kPageScreenCapture, IDC_OUTPUT_CLIPBOARD, IDC_OUTPUT_BOTH, c.OutputMode);
   SetChecked(kPageScreenCapture, IDC_CAPTURE_SOUND, c.PlayCaptureSound);
@@ -210,6 +211,7 @@ void ReadGeneralPages(AppConfig& c) {
   c.IncludeCursor = Checked(kPageGeneral, IDC_INCLUDE_CURSOR);
   c.AutoCheckUpdates = Checked(kPageGeneral, IDC_AUTO_CHECK_UPDATES);
   c.PlayStartupSound = Checked(kPageGeneral, IDC_PLAY_STARTUP_SOUND);
+  c.ScreenReaderNotifications = Checked(kPageGeneral, IDC_SCREEN_READER_NOTIFICATIONS);
 
   c.OutputMode = CheckedRadio(kPageScreenCapture, IDC_OUTPUT_CLIPBOARD, IDC_OUTPUT_BOTH, 2);
   c.PlayCaptureSound = Checked(kPageScreenCapture, IDC_CAPTURE_SOUND);
@@ -414,6 +416,7 @@ void Save(HWND dialog) {
   ReadSettingsFromDialog();
   ReplaceConfig(State().working);
   SaveConfig();
+  if (State().host.saved) State().host.saved();
   ReregisterLiveHotkeys();
   DestroyWindow(dialog);
 }

@@ -351,7 +351,7 @@ def test_tab_walks_every_page_in_order_and_each_page_is_pictured(app, prefix, dr
         return ids
 
     assert wait_until(lambda: (focused_control(driver) or (0,))[0] == TREE)
-    assert tab_order(8) == [1027, 1022, 1023, 1024, 1025, IDOK, IDCANCEL, TREE]
+    assert tab_order(9) == [1027, 1022, 1023, 1024, 1025, 1026, IDOK, IDCANCEL, TREE]
     assert driver.keys('0x28')  # Down: the next page
     assert wait_until(lambda: dialog.text(1904) == 'Output Mode')
     assert tab_order(6) == [1011, 1021, 1030, 1031, IDOK, IDCANCEL]
@@ -417,3 +417,31 @@ def test_arabic_mirrors_the_settings_and_track_dialogs(app, prefix, driver):
     close(editor, IDCANCEL)
     close(manager, IDOK)
 
+
+def test_screen_reader_announcements_are_a_setting_and_never_stop_the_program(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    unavailable = 'Screen reader notifications are not available: '
+
+    def capture_twice() -> list[str]:
+        since = app.mark()
+        for count in (1, 2):
+            assert driver.keys('ctrl+shift+f5')
+            assert app.wait_log_count('Capture: Bitmap copied to the clipboard.', count)
+            # The balloon hands its announcement to the UI thread after that line: a ping posted
+            # once an earlier ping was answered comes after it.
+            app.barrier()
+            app.barrier()
+        return [t for t in app.log_texts()[since:] if t.startswith(unavailable)]
+
+    assert len(capture_twice()) <= 1, 'a missing screen-reader interface is reported once at most'
+    assert app.running()
+    dialog = open_settings(app, driver)
+    assert dialog.state(1026) == 1, 'on by default'
+    dialog.click(1026)
+    assert wait_until(lambda: dialog.state(1026) == 0)
+    close(dialog, IDOK)
+    assert read_config(prefix)[('General', 'ScreenReaderNotifications')] == '0'
+    dialog = open_settings(app, driver)
+    assert dialog.state(1026) == 0
+    close(dialog, IDCANCEL)

@@ -95,6 +95,7 @@ TEST(SettingsTable, WritesEveryKeyOnceInFileOrderAndReadsItBackToTheSameRecord) 
   AppConfig config = DefaultAppConfig(kFolders);
   config.Language = L"de";
   config.PlayStartupSound = false;
+  config.ScreenReaderNotifications = false;
   config.FreeForm = {kModAlt | kModShift, 0x41, true};
   config.VideoQuality = 0;
   config.SystemAudioRecVolume = 35;
@@ -103,7 +104,7 @@ TEST(SettingsTable, WritesEveryKeyOnceInFileOrderAndReadsItBackToTheSameRecord) 
   config.ScreenID = L"\\\\.\\DISPLAY2";
   MapStore store;
   WriteSettings(store, config);
-  ASSERT_EQ(store.order.size(), 81u);  // 13 bindings of 3 keys, 42 single keys
+  ASSERT_EQ(store.order.size(), 82u);  // 13 bindings of 3 keys, 43 single keys
   EXPECT_EQ(store.values.size(), store.order.size()) << "no key is written twice";
   std::vector<std::wstring> sections;
   for (const auto& [section, key] : store.order) {
@@ -117,6 +118,7 @@ TEST(SettingsTable, WritesEveryKeyOnceInFileOrderAndReadsItBackToTheSameRecord) 
   EXPECT_EQ(store.order.back(), (MapStore::Key{L"Devices", L"ScreenID"}));
   EXPECT_EQ(store.values[(MapStore::Key{L"Hotkeys", L"FreeFormWinKey"})], L"1");
   EXPECT_EQ(store.values[(MapStore::Key{L"General", L"PlayStartupSound"})], L"0");
+  EXPECT_EQ(store.values[(MapStore::Key{L"General", L"ScreenReaderNotifications"})], L"0");
   EXPECT_EQ(ReadFrom(store), config);
 }
 

@@ -71,7 +71,7 @@ TEST(ConfigFile, FreshFileHasEveryKeyInOrderWithItsDefault) {
 
   const std::vector<std::wstring> expected = {
       L"[General]", L"Language=Default", L"IncludeCursor=1", L"AutoCheckUpdates=1",
-      L"PlayStartupSound=1", L"AutoOpenedConf=0",
+      L"PlayStartupSound=1", L"AutoOpenedConf=0", L"ScreenReaderNotifications=1",
       L"[Hotkeys]", L"FullScreenModifiers=6", L"FullScreenVK=116", L"FullScreenWinKey=0",
       L"FreeFormModifiers=6", L"FreeFormVK=117", L"FreeFormWinKey=0",
       L"WindowModifiers=6", L"WindowVK=118", L"WindowWinKey=0",
@@ -132,6 +132,7 @@ TEST(ConfigFile, EveryFieldRoundTrips) {
   config.Language = L"pt-BR";
   config.IncludeCursor = false;
   config.AutoOpenedConf = 1;
+  config.ScreenReaderNotifications = false;
   config.Mouse = {kModAlt, 0x4D, true};
   config.OutputMode = 0;
   config.PlayCaptureSound = false;
