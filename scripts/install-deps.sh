@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config nasm
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth fonts-wine fonts-liberation2 pulseaudio pulseaudio-utils
+  wine wine64 xvfb xauth fonts-wine fonts-liberation2 fonts-dejavu-core pulseaudio pulseaudio-utils
   xdotool imagemagick x11-utils xclip ffmpeg gettext
   nlohmann-json3-dev googletest python3 python3-numpy python3-pytest python3-pil
   dpkg-dev devscripts sox openssl clang libclang-rt-14-dev nsis

@@ -93,8 +93,21 @@ quiet_crashes() {
   winenv wine regedit "$reg" >/dev/null 2>&1 && touch "$prefix/.vistrel-quiet-crashes"
 }
 
+# The dialog font (MS Shell Dlg, mapped to Liberation Sans) has no Arabic letters: Wine takes the
+# ones it lacks from DejaVu Sans through a font link, as Windows does for its own fonts. Also
+# applied to prefixes made before this setting existed.
+link_arabic_font() {
+  if [ -f "$prefix/.vistrel-arabic-font" ]; then return; fi
+  local dejavu=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+  [ -f "$dejavu" ] || return 0
+  cp -n "$dejavu" "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+  winenv wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v 'Liberation Sans' /t REG_MULTI_SZ /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
+    touch "$prefix/.vistrel-arabic-font"
+}
+
 prepare_prefix() {
-  if [ -f "$prefix/.vistrel-ready" ]; then quiet_crashes; return; fi
+  if [ -f "$prefix/.vistrel-ready" ]; then quiet_crashes; link_arabic_font; return; fi
   log "creating Wine prefix $prefix"
   mkdir -p "$prefix"
   winenv wineboot -i >/dev/null 2>&1
@@ -123,6 +136,7 @@ prepare_prefix() {
   done
   winenv wineserver -w
   quiet_crashes
+  link_arabic_font
   touch "$prefix/.vistrel-ready"
 }
 

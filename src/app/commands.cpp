@@ -12,8 +12,10 @@
 #include "app/recorders.h"
 #include "capture/capture_output.h"
 #include "capture/window_capture.h"
+#include "config/app_config.h"
 #include "config/hotkeys.h"
 #include "core/log.h"
+#include "core/screen_reader.h"
 #include "core/sound.h"
 #include "ui/settings_dialog.h"
 #include "ui/tracks_dialog.h"
@@ -64,10 +66,13 @@ void OpenSettings() {
   host.languageChanged = [] {
     if (HWND core = App().coreWindow.load()) PostMessageW(core, WM_LANGUAGE_CHANGED, 0, 0);
   };
+  host.saved = [] { ApplyLiveSettings(); };
   host.suspendHotkeys = [] { return Hotkeys().Suspend(); };
   host.restoreHotkeys = [](const AppConfig& config) { Hotkeys().Restore(config); };
   ShowSettingsDialog(host);
 }
+
+void ApplyLiveSettings() { SetScreenReaderNotifications(LiveConfig().ScreenReaderNotifications); }
 
 void RunHotkey(HWND, int id) {
   LogMessage(L"Hotkey " + std::to_wstring(id) + L" pressed.");

@@ -14,4 +14,8 @@ void RunHotkey(HWND coreWindow, int id);
 // Opens the settings dialog (or brings it to the front).
 void OpenSettings();
 
+// Hands the live settings to the parts below that keep a switch of their own (at start-up and
+// after the settings dialog's Save).
+void ApplyLiveSettings();
+
 }  // namespace vistrel

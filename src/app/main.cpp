@@ -10,9 +10,11 @@
 #include "config/settings.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/screen_reader.h"
 #include "core/sound.h"
 #include "core/text.h"
 #include "core/ui_task.h"
+#include "media/com_apartment.h"
 #include "i18n/translator.h"
 #include "tracks/track_store.h"
 #include "ui/settings_dialog.h"
@@ -33,10 +35,16 @@ class GdiplusSession {
   bool ok_;
 };
 
-// Another copy runs: ask it to open its settings dialog.
+// Another copy runs: ask it to open its settings dialog. This copy was just started by the user
+// and so may bring a window to the front; it hands that right to the running copy first, or the
+// system would leave the dialog behind the window the user works in (and the screen reader silent).
 void NotifyRunningInstance() {
   HWND running = FindWindowExW(HWND_MESSAGE, nullptr, kCoreWindowClass, nullptr);
-  if (running) PostMessageW(running, WM_SHOW_SETTINGS, 0, 0);
+  if (!running) return;
+  DWORD process = 0;
+  GetWindowThreadProcessId(running, &process);
+  if (process) AllowSetForegroundWindow(process);
+  PostMessageW(running, WM_SHOW_SETTINGS, 0, 0);
 }
 
 void InitCommonControlsForApp() {
@@ -81,6 +89,8 @@ int Run(HINSTANCE instance) {
     return 0;
   }
 
+  // The interface thread is a COM apartment: the shell's dialogs and UI Automation expect one.
+  ComApartment com;
   InitCommonControlsForApp();
   InitLogging(GetConfigPath());
   LogMessage(L"Application starting up.");
@@ -94,6 +104,7 @@ int Run(HINSTANCE instance) {
   }
 
   LoadConfig();
+  ApplyLiveSettings();
   TrackStore::Instance().Load();
   // First run: the settings dialog opens before the windows exist, so it has no owner.
   if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) OpenSettings();
@@ -114,6 +125,7 @@ int Run(HINSTANCE instance) {
     return 1;
   }
   SetPickerOwner(app.trayOwner);
+  SetScreenReaderWindow(app.trayOwner);
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 

@@ -54,6 +54,7 @@ void ForEachSetting(Config& c, Visit&& visit) {
   visit(L"General", L"AutoCheckUpdates", c.AutoCheckUpdates);
   visit(L"General", L"PlayStartupSound", c.PlayStartupSound);
   visit(L"General", L"AutoOpenedConf", c.AutoOpenedConf);
+  visit(L"General", L"ScreenReaderNotifications", c.ScreenReaderNotifications);
   binding(L"Hotkeys", L"FullScreen", c.FullScreen);
   binding(L"Hotkeys", L"FreeForm", c.FreeForm);
   binding(L"Hotkeys", L"Window", c.Window);

@@ -59,6 +59,7 @@ struct AppConfig {
   bool AutoCheckUpdates = true;
   bool PlayStartupSound = true;
   std::int32_t AutoOpenedConf = 0;
+  bool ScreenReaderNotifications = true;
 
   HotkeyBinding FullScreen{kModCtrl | kModShift, 0x74, false};
   HotkeyBinding FreeForm{kModCtrl | kModShift, 0x75, false};

@@ -49,6 +49,27 @@ std::wstring HotkeyModifierPrefix(const HotkeyBinding& binding) {
   return text;
 }
 
+bool IsExtendedKey(std::uint32_t vk) {
+  switch (vk) {
+    case 0x21: case 0x22: case 0x23: case 0x24:  // Page Up, Page Down, End, Home
+    case 0x25: case 0x26: case 0x27: case 0x28:  // arrows
+    case 0x2D: case 0x2E:                        // Insert, Delete
+    case 0x5B: case 0x5C: case 0x5D:             // left and right Windows keys, Applications
+    case 0x6F:                                   // keypad divide
+    case 0x90:                                   // Num Lock
+    case 0xA3: case 0xA5:                        // right Ctrl, right Alt
+      return true;
+    default:
+      return vk >= 0xA6 && vk <= 0xB7;  // browser, volume, media and launch keys
+  }
+}
+
+std::int32_t KeyNameRequest(std::uint32_t virtualKey, std::uint32_t scanCode) {
+  if (scanCode == 0) return 0;  // a key without a scan code has no name, extended or not
+  const std::uint32_t extended = IsExtendedKey(virtualKey) ? 1u << 24 : 0u;
+  return static_cast<std::int32_t>(((scanCode & 0xFFu) << 16) | extended);
+}
+
 std::uint32_t HotkeyFlagsToModifiers(std::uint32_t flags) {
   std::uint32_t modifiers = 0;
   if (flags & kHotkeyFlagShift) modifiers |= kModShift;

@@ -19,6 +19,15 @@ HotkeyBinding* BindingForHotkey(AppConfig& config, int id);
 // "Win + ", "Ctrl + ", "Shift + ", "Alt + " in that order, for the parts the binding has.
 std::wstring HotkeyModifierPrefix(const HotkeyBinding& binding);
 
+// Whether the key sits on the extended part of the keyboard (arrows, the block above them, the
+// right-hand Ctrl and Alt, Windows and menu keys, Num Lock, the keypad's divide key). Such a key
+// shares its scan code with a keypad key and is told apart only by the extended-key bit.
+bool IsExtendedKey(std::uint32_t virtualKey);
+
+// The key-name request for a key: its scan code in bits 16..23, the extended-key bit (24) for an
+// extended key, so that the Up arrow is named "Up" and not "Num 8".
+std::int32_t KeyNameRequest(std::uint32_t virtualKey, std::uint32_t scanCode);
+
 // Flags of the system hotkey control (1 Shift, 2 Ctrl, 4 Alt, 8 extended key) to the binding's
 // mask (1 Alt, 2 Ctrl, 4 Shift) and back. The extended-key flag is dropped.
 std::uint32_t HotkeyFlagsToModifiers(std::uint32_t hotkeyFlags);

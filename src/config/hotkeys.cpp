@@ -63,7 +63,7 @@ std::wstring HotkeyToText(const HotkeyBinding& binding) {
   std::wstring text = HotkeyModifierPrefix(binding);
   const UINT scanCode = MapVirtualKeyW(binding.virtualKey, MAPVK_VK_TO_VSC);
   wchar_t name[50] = {};
-  if (GetKeyNameTextW(static_cast<LONG>(scanCode << 16), name, 50) > 0) {
+  if (GetKeyNameTextW(KeyNameRequest(binding.virtualKey, scanCode), name, 50) > 0) {
     text += name;
   } else {
     text += tr(L"Unknown Key");

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "core/screen_reader.h"
+
 namespace vistrel {
 
 NOTIFYICONDATAW MakeBalloonData(HWND coreWindow, const std::wstring& title, const std::wstring& text) {
@@ -29,6 +31,7 @@ void ShowBalloon(const std::wstring& title, const std::wstring& text) {
   if (!window) return;
   NOTIFYICONDATAW data = MakeBalloonData(window, title, text);
   Shell_NotifyIconW(NIM_MODIFY, &data);
+  AnnounceToScreenReader(AnnouncementFor(title, text));
 }
 
 }  // namespace vistrel

@@ -11,6 +11,7 @@
 #include "core/sound.h"
 #include "i18n/tr.h"
 #include "resource.h"
+#include "ui/dialog_direction.h"
 #include "ui/settings_pages.h"
 #include "ui/settings_texts.h"
 
@@ -97,14 +98,14 @@ void ChangeSelectedHotkey(HWND page) {
   const int row = SelectedListRow(list);
   if (row < 0) {
     MessageBoxW(page, tr(L"Please select a feature from the list first.").c_str(),
-                tr(L"No Feature Selected").c_str(), MB_OK | MB_ICONINFORMATION);
+                tr(L"No Feature Selected").c_str(), MB_OK | MB_ICONINFORMATION | MessageBoxDirection());
     return;
   }
   // While the capture control waits for the combination, no hotkey may take it away.
   const bool unregistered = UnregisterHotkeysUnlessPaused();
   if (unregistered) LogMessage(L"Hotkeys temporarily unregistered for setting new one.");
-  const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CHANGE_HOTKEY), page,
-                                         ChangeHotkeyProc, row);
+  const INT_PTR result =
+      DialogBoxInDirection(GetModuleHandleW(nullptr), IDD_CHANGE_HOTKEY, page, ChangeHotkeyProc, row);
   if (result == IDOK) SetListText(list, row, 1, HotkeyToText(*FeatureBinding(row)));
   if (unregistered) {
     RegisterHotkeysUnlessPaused(SettingsWorkingCopy());
@@ -142,7 +143,7 @@ void ChooseSoundFile(HWND page, HWND list, int row) {
 void RestoreDefaultSounds(HWND page, HWND list) {
   const int answer = MessageBoxW(
       page, tr(L"Are you sure you want to restore all sound effects to their default settings?").c_str(),
-      tr(L"Restore Defaults").c_str(), MB_YESNO | MB_ICONQUESTION);
+      tr(L"Restore Defaults").c_str(), MB_YESNO | MB_ICONQUESTION | MessageBoxDirection());
   if (answer != IDYES) return;
   SettingsWorkingCopy().Sounds = DefaultSoundEffects();
   for (int row = 0; row < kSoundEventCount; ++row) SetListText(list, row, 1, EventValue(row));

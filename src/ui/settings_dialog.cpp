@@ -19,6 +19,7 @@
 #include "resource.h"
 #include "ui/combo_values.h"
 #include "ui/device_lists.h"
+#include "ui/dialog_direction.h"
 #include "ui/settings_pages.h"
 #include "ui/settings_texts.h"
 
@@ -48,7 +49,12 @@ struct DialogState {
   std::optional<ComSession> com;
   // The dialog switched the interface language; closing without saving switches it back.
   bool languageChanged = false;
+  // The dialog is being created again in the other reading direction: it keeps the working copy.
+  bool rebuilding = false;
 };
+
+// Posted to the dialog when a chosen language reads in the other direction than the dialog's layout.
+constexpr UINT kRebuildInDirection = WM_APP + 50;
 
 DialogState& State() {
   static DialogState state;
@@ -173,6 +179,7 @@ void LoadControls() {
   SetChecked(kPageGeneral, IDC_INCLUDE_CURSOR, c.IncludeCursor);
   SetChecked(kPageGeneral, IDC_AUTO_CHECK_UPDATES, c.AutoCheckUpdates);
   SetChecked(kPageGeneral, IDC_PLAY_STARTUP_SOUND, c.PlayStartupSound);
+  SetChecked(kPageGeneral, IDC_SCREEN_READER_NOTIFICATIONS, c.ScreenReaderNotifications);
 
   SetRadio(kPageScreenCapture, IDC_OUTPUT_CLIPBOARD, IDC_OUTPUT_BOTH, c.OutputMode);
   SetChecked(kPageScreenCapture, IDC_CAPTURE_SOUND, c.PlayCaptureSound);
@@ -204,6 +211,7 @@ void ReadGeneralPages(AppConfig& c) {
   c.IncludeCursor = Checked(kPageGeneral, IDC_INCLUDE_CURSOR);
   c.AutoCheckUpdates = Checked(kPageGeneral, IDC_AUTO_CHECK_UPDATES);
   c.PlayStartupSound = Checked(kPageGeneral, IDC_PLAY_STARTUP_SOUND);
+  c.ScreenReaderNotifications = Checked(kPageGeneral, IDC_SCREEN_READER_NOTIFICATIONS);
 
   c.OutputMode = CheckedRadio(kPageScreenCapture, IDC_OUTPUT_CLIPBOARD, IDC_OUTPUT_BOTH, 2);
   c.PlayCaptureSound = Checked(kPageScreenCapture, IDC_CAPTURE_SOUND);
@@ -250,13 +258,21 @@ void ShowPage(HWND dialog, int index) {
   ShowWindow(Page(index), SW_SHOW);
 }
 
+bool Mirrored(HWND window) { return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0; }
+
 void OnLanguageSelected(HWND combo) {
   const auto value = SelectedComboValue(combo);
   if (!value) return;
   State().working.Language = *value;
   ActivateLanguageQuietly(*value);
   State().languageChanged = true;
-  ApplySettingsDialogTexts(State().window);
+  if (Mirrored(State().window) != InterfaceIsRightToLeft()) {
+    // A mirrored layout is fixed when a window is created: the dialog is made anew, after this
+    // notification has been handled.
+    PostMessageW(State().window, kRebuildInDirection, 0, 0);
+  } else {
+    ApplySettingsDialogTexts(State().window);
+  }
   PostLanguageChanged();
 }
 
@@ -343,9 +359,8 @@ void CreatePages(HWND dialog) {
     if (i == 0) TreeView_SelectItem(tree, item);
   }
   for (int i = 0; i < kSettingsPageCount; ++i) {
-    State().pages[static_cast<size_t>(i)] = CreateDialogParamW(
-        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kSettingsPages[static_cast<size_t>(i)].templateId), dialog,
-        PageProcedure(i), 0);
+    State().pages[static_cast<size_t>(i)] = CreateDialogInDirection(
+        GetModuleHandleW(nullptr), kSettingsPages[static_cast<size_t>(i)].templateId, dialog, PageProcedure(i), 0);
   }
 }
 
@@ -370,10 +385,12 @@ void OpenFirstTime() {
 BOOL OnInitDialog(HWND dialog) {
   DialogState& state = State();
   state.window = dialog;
-  state.working = LiveConfig();
-  state.languageChanged = false;
-  OpenFirstTime();
-  state.working.AutoOpenedConf = LiveConfig().AutoOpenedConf;
+  if (!state.rebuilding) {
+    state.working = LiveConfig();
+    state.languageChanged = false;
+    OpenFirstTime();
+    state.working.AutoOpenedConf = LiveConfig().AutoOpenedConf;
+  }
   CreatePages(dialog);
   SendMessageW(Control(kPageVideo, IDC_VIDEO_VOLUME), TBM_SETRANGE, TRUE, MAKELPARAM(1, 100));
   SendMessageW(Control(kPageAudio, IDC_AUDIO_VOLUME), TBM_SETRANGE, TRUE, MAKELPARAM(1, 100));
@@ -399,6 +416,7 @@ void Save(HWND dialog) {
   ReadSettingsFromDialog();
   ReplaceConfig(State().working);
   SaveConfig();
+  if (State().host.saved) State().host.saved();
   ReregisterLiveHotkeys();
   DestroyWindow(dialog);
 }
@@ -415,7 +433,39 @@ void OnDestroy() {
   ForgetComboValues(Control(kPageGeneral, IDC_LANGUAGE));
   state.pages = {};
   state.window = nullptr;
-  state.com.reset();
+  if (!state.rebuilding) state.com.reset();
+}
+
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The same dialog in the reading direction of the language just chosen, with every choice made so
+// far, on the same page, the keyboard back on the language list.
+void RebuildInDirection(HWND dialog) {
+  DialogState& state = State();
+  ReadSettingsFromDialog();
+  const bool startWithWindows = Checked(kPageGeneral, IDC_START_WITH_WINDOWS);
+  const int page = state.currentPage;
+  state.rebuilding = true;
+  DestroyWindow(dialog);
+  HWND again = CreateDialogInDirection(GetModuleHandleW(nullptr), IDD_SETTINGS, state.host.owner,
+                                       SettingsDialogProc, 0);
+  state.rebuilding = false;
+  if (!again) {
+    // Nothing to show the choices in: they go as with Cancel.
+    ActivateLanguageQuietly(LiveConfig().Language);
+    PostLanguageChanged();
+    ReregisterLiveHotkeys();
+    state.com.reset();
+    return;
+  }
+  SetChecked(kPageGeneral, IDC_START_WITH_WINDOWS, startWithWindows);
+  HWND tree = GetDlgItem(again, IDC_PAGE_TREE);
+  HTREEITEM item = TreeView_GetRoot(tree);
+  for (int i = 0; item && i < page; ++i) item = TreeView_GetNextSibling(tree, item);
+  if (item) TreeView_SelectItem(tree, item);
+  ShowWindow(again, SW_SHOW);
+  SetForegroundWindow(again);
+  SendMessageW(again, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(kPageGeneral, IDC_LANGUAGE)), TRUE);
 }
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -434,6 +484,9 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       return FALSE;
     case WM_CLOSE:
       Cancel(dialog);
+      return TRUE;
+    case kRebuildInDirection:
+      RebuildInDirection(dialog);
       return TRUE;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
@@ -489,6 +542,8 @@ HWND SettingsDialogWindow() { return State().window; }
 void ShowSettingsDialog(const SettingsDialogHost& host) {
   DialogState& state = State();
   if (state.window) {
+    // Raised as the user left it: the dialog gives the focus back to the control that had it.
+    if (IsIconic(state.window)) ShowWindow(state.window, SW_RESTORE);
     SetForegroundWindow(state.window);
     SetActiveWindow(state.window);
     return;
@@ -496,8 +551,8 @@ void ShowSettingsDialog(const SettingsDialogHost& host) {
   state.host = host;
   state.com.emplace();
   state.currentPage = 0;
-  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS), host.owner,
-                                   SettingsDialogProc, 0);
+  HWND dialog =
+      CreateDialogInDirection(GetModuleHandleW(nullptr), IDD_SETTINGS, host.owner, SettingsDialogProc, 0);
   if (!dialog) {
     RegisterHotkeysUnlessPaused(LiveConfig());
     state.com.reset();
@@ -506,6 +561,9 @@ void ShowSettingsDialog(const SettingsDialogHost& host) {
   ShowWindow(dialog, SW_SHOW);
   SetForegroundWindow(dialog);
   SetActiveWindow(dialog);
+  // A new dialog starts on the page tree, its first control: a screen reader then says where the
+  // user is ("Pages, General") and the arrow keys choose another page.
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_PAGE_TREE)), TRUE);
 }
 
 void ApplySettingsDialogTexts(HWND dialog) {

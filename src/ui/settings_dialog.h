@@ -14,6 +14,7 @@ namespace vistrel {
 struct SettingsDialogHost {
   HWND owner = nullptr;                   // null at the first start, before the program's windows
   std::function<void()> languageChanged;  // the interface language changed (the tray follows)
+  std::function<void()> saved;            // Save replaced the live record (and wrote config.ini)
   // While a new combination is being caught: removes the registered hotkeys unless the user has
   // paused them, and says whether it did; restoreHotkeys registers a record's unless paused.
   std::function<bool()> suspendHotkeys;

@@ -20,6 +20,7 @@ constexpr ControlText kGeneralTexts[] = {
     {IDC_INCLUDE_CURSOR, N_(L"Include &mouse cursor in captures (images and videos)")},
     {IDC_AUTO_CHECK_UPDATES, N_(L"Automatically check for updates on startup")},
     {IDC_PLAY_STARTUP_SOUND, N_(L"Play sound on program startup")},
+    {IDC_SCREEN_READER_NOTIFICATIONS, N_(L"&Announce results to the screen reader")},
 };
 
 constexpr ControlText kScreenTexts[] = {

@@ -12,6 +12,7 @@
 #include "tracks/track_config.h"
 #include "tracks/track_store.h"
 #include "ui/combo_values.h"
+#include "ui/dialog_direction.h"
 #include "ui/track_dialog_texts.h"
 
 namespace vistrel {
@@ -101,7 +102,7 @@ std::wstring NameText(HWND editor) {
 bool SaveEditor(HWND editor) {
   const std::wstring name = NameText(editor);
   if (name.empty()) {
-    MessageBoxW(editor, tr(kEmptyTrackNameError).c_str(), tr(kErrorCaption).c_str(), MB_OK | MB_ICONERROR);
+    MessageBoxW(editor, tr(kEmptyTrackNameError).c_str(), tr(kErrorCaption).c_str(), MB_OK | MB_ICONERROR | MessageBoxDirection());
     return false;
   }
   TrackConfig& track = *g_editorState.track;
@@ -148,8 +149,8 @@ INT_PTR CALLBACK EditorProc(HWND editor, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 bool RunEditor(HWND owner, TrackConfig& track) {
-  return DialogBoxParamW(g_editorState.instance, MAKEINTRESOURCEW(IDD_TRACK_EDITOR), owner, EditorProc,
-                         reinterpret_cast<LPARAM>(&track)) == IDOK;
+  return DialogBoxInDirection(g_editorState.instance, IDD_TRACK_EDITOR, owner, EditorProc,
+                              reinterpret_cast<LPARAM>(&track)) == IDOK;
 }
 
 // --- Management dialog -------------------------------------------------------------------------
@@ -310,7 +311,7 @@ void ShowTracksDialog(HINSTANCE instance, HWND owner) {
     return;
   }
   g_editorState.instance = instance;
-  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_TRACKS), owner, TracksDialogProc, 0);
+  DialogBoxInDirection(instance, IDD_TRACKS, owner, TracksDialogProc, 0);
 }
 
 }  // namespace vistrel

@@ -409,8 +409,23 @@ class DialogWindow:
     def items(self, control_id: int) -> list[str]:
         return [line.rstrip('\r') for line in self._run('items', str(control_id)).stdout.splitlines()]
 
-    def rect(self) -> tuple[int, int, int, int]:
-        return tuple(int(v) for v in self._run('rect').stdout.split())
+    def rect(self, control_id: int = 0) -> tuple[int, int, int, int]:
+        """Screen rectangle (left, top, right, bottom) of the dialog, or of one of its controls."""
+        args = ('rect', str(control_id)) if control_id else ('rect',)
+        return tuple(int(v) for v in self._run(*args).stdout.split())
+
+    def mirrored(self, control_id: int = 0) -> bool:
+        """Whether the dialog (or a control) has the right-to-left layout (WS_EX_LAYOUTRTL)."""
+        return bool(int(self._run('exstyle', str(control_id)).stdout.strip(), 16) & 0x400000)
+
+
+def foreground_window(driver: Driver) -> tuple[str, str] | None:
+    """(class, caption) of the foreground window."""
+    result = driver.run('foreground')
+    if result.returncode != 0 or not result.stdout.strip():
+        return None
+    cls, _, caption = result.stdout.rstrip('\r\n').partition('\t')
+    return cls, caption
 
 
 def focused_control(driver: Driver) -> tuple[int, str, str] | None:

@@ -2,7 +2,7 @@
 import re
 
 from harness import (WM_HOTKEY, WM_SHOW_SETTINGS, CORE_WINDOW_CLASS, TRAY_OWNER_CLASS, DialogWindow,
-                     read_config, write_config)
+                     focused_control, foreground_window, read_config, wait_until, write_config)
 
 
 def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app, prefix, driver):
@@ -38,6 +38,10 @@ def test_second_instance_exits_and_asks_the_first_for_settings(app, prefix, driv
     second.start(wait=False)
     assert second.wait_exit(20) == 0
     assert settings.wait()
+    # In front, with the keyboard on the page tree, so that a screen reader says where the user is.
+    assert wait_until(lambda: foreground_window(driver) == ('#32770', 'Vistrel Configuration')), \
+        foreground_window(driver)
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1000), focused_control(driver)
     assert app.running()
     # The second copy writes nothing of its own.
     new = app.log_texts()[lines_before:]

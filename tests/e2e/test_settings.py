@@ -178,6 +178,8 @@ def test_language_preview_relabels_at_once_and_cancel_restores_everything(app, p
     dialog.select(1027, arabic)
     dialog = DialogWindow(driver, 'إعدادات فيستريل')
     assert dialog.wait(5000)
+    assert dialog.mirrored(), 'made anew from right to left'
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1027), 'the keyboard stays on the language'
     assert wait_until(lambda: 'فيستريل' in tooltips(driver)), tooltips(driver)
     assert 'Language changed message received. Updating tray icon tooltip.' in app.log_texts()
 
@@ -185,7 +187,7 @@ def test_language_preview_relabels_at_once_and_cancel_restores_everything(app, p
     assert prefix.config_file.read_bytes() == before
     assert wait_until(lambda: 'فيستريل' not in tooltips(driver) and 'Vistrel' in tooltips(driver)), tooltips(driver)
     dialog = open_settings(app, driver)
-    assert dialog.text(1903) == 'Language:'
+    assert dialog.text(1903) == 'Language:' and not dialog.mirrored()
     close(dialog, IDCANCEL)
     assert prefix.config_file.read_bytes() == before
 
@@ -352,7 +354,7 @@ def test_tab_walks_every_page_in_order_and_each_page_is_pictured(app, prefix, dr
         return ids
 
     assert wait_until(lambda: (focused_control(driver) or (0,))[0] == TREE)
-    assert tab_order(8) == [1027, 1022, 1023, 1024, 1025, IDOK, IDCANCEL, TREE]
+    assert tab_order(9) == [1027, 1022, 1023, 1024, 1025, 1026, IDOK, IDCANCEL, TREE]
     assert driver.keys('0x28')  # Down: the next page
     assert wait_until(lambda: dialog.text(1904) == 'Output Mode')
     assert tab_order(6) == [1011, 1021, 1030, 1031, IDOK, IDCANCEL]
@@ -381,3 +383,74 @@ def test_tab_walks_every_page_in_order_and_each_page_is_pictured(app, prefix, dr
         dialog.select(TREE, index)
         keep_picture(dialog, f'settings-de-{index}.png')
     close(dialog, IDCANCEL)
+
+
+def test_arabic_mirrors_the_settings_and_track_dialogs(app, prefix, driver):
+    write_config(prefix, config(General={'Language': 'ar'}))
+    (prefix.settings_dir / 'multy_tracs.json').write_text(
+        '{"multi_track_enabled": true, "tracks": [], "use_same_sources_in_single_mode": false}')
+    app.start()
+    ARTIFACTS.mkdir(parents=True, exist_ok=True)
+    assert app.command(CMD_CONFIGURE)
+    dialog = DialogWindow(driver, 'إعدادات فيستريل')
+    assert dialog.wait()
+    left, _, right, _ = dialog.rect()
+    assert dialog.mirrored() and dialog.mirrored(1027), 'the frame and its pages lay out from the right'
+    # The page tree stands on the right, and each label right of the box it names.
+    assert dialog.rect(TREE)[0] > (left + right) // 2
+    assert dialog.rect(1903)[0] >= dialog.rect(1027)[2]
+    for index in range(len(PAGES)):
+        dialog.select(TREE, index)
+        keep_picture(dialog, f'settings-ar-{index}.png')
+    close(dialog, IDCANCEL)
+
+    assert app.post_core(WM_HOTKEY, 12)
+    manager = DialogWindow(driver, 'إدارة المسارات المتعددة')
+    assert manager.wait()
+    assert manager.mirrored()
+    left, _, right, _ = manager.rect()
+    assert manager.rect(1803)[0] > (left + right) // 2, 'the first button of the row is on the right'
+    keep_picture(manager, 'tracks-ar.png')
+    manager.click(1803)
+    editor = DialogWindow(driver, 'تحرير المسار')
+    assert editor.wait()
+    assert editor.mirrored()
+    assert editor.rect(1822)[0] >= editor.rect(1810)[2], 'the name label is right of the name box'
+    keep_picture(editor, 'track-editor-ar.png')
+    close(editor, IDCANCEL)
+    close(manager, IDOK)
+
+
+def test_screen_reader_announcements_are_a_setting_and_never_stop_the_program(app, prefix, driver):
+    write_config(prefix, config())
+    app.start()
+    unavailable = 'Screen reader notifications are not available: '
+
+    def reported_after_captures(instance, captures: int) -> int:
+        since = instance.mark()
+        for _ in range(captures):
+            done = instance.log_texts().count('Capture: Bitmap copied to the clipboard.') + 1
+            assert driver.keys('ctrl+shift+f5')
+            assert instance.wait_log_count('Capture: Bitmap copied to the clipboard.', done)
+            # The balloon hands its announcement to the UI thread after that line: a ping posted
+            # once an earlier ping was answered comes after it.
+            instance.barrier()
+            instance.barrier()
+        return sum(t.startswith(unavailable) for t in instance.log_texts()[since:])
+
+    # Wine has no notification call: that is said once, and captures go on.
+    assert reported_after_captures(app, 2) <= 1
+    assert app.running()
+    dialog = open_settings(app, driver)
+    assert dialog.state(1026) == 1, 'on by default'
+    dialog.click(1026)
+    assert wait_until(lambda: dialog.state(1026) == 0)
+    close(dialog, IDOK)
+    assert read_config(prefix)[('General', 'ScreenReaderNotifications')] == '0'
+    dialog = open_settings(app, driver)
+    assert dialog.state(1026) == 0
+    close(dialog, IDCANCEL)
+
+    app.kill()
+    quiet = app.another().start()
+    assert reported_after_captures(quiet, 1) == 0, 'switched off, nothing is announced'

@@ -66,7 +66,7 @@ TEST(SettingsTable, WritesEveryKeyOnceInFileOrderWithItsDefault) {
   }
   const std::vector<std::wstring> expected = {
       L"[General]", L"Language=Default", L"IncludeCursor=1", L"AutoCheckUpdates=1",
-      L"PlayStartupSound=1", L"AutoOpenedConf=0",
+      L"PlayStartupSound=1", L"AutoOpenedConf=0", L"ScreenReaderNotifications=1",
       L"[Hotkeys]", L"FullScreenModifiers=6", L"FullScreenVK=116", L"FullScreenWinKey=0",
       L"FreeFormModifiers=6", L"FreeFormVK=117", L"FreeFormWinKey=0",
       L"WindowModifiers=6", L"WindowVK=118", L"WindowWinKey=0",
@@ -133,6 +133,7 @@ TEST(SettingsTable, ReadsBackWhatItWroteToTheSameRecord) {
   AppConfig config = DefaultAppConfig(kFolders);
   config.Language = L"de";
   config.PlayStartupSound = false;
+  config.ScreenReaderNotifications = false;
   config.FreeForm = {kModAlt | kModShift, 0x41, true};
   config.VideoQuality = 0;
   config.SystemAudioRecVolume = 35;
@@ -181,6 +182,21 @@ TEST(FrameRateItemFor, PicksTheStoredRateOrTheSecondItem) {
   EXPECT_EQ(FrameRateItemFor(std::vector<int>{30}, 25), 0);
   EXPECT_EQ(FrameRateItemFor(std::vector<int>{}, 25), -1);
   EXPECT_EQ(FrameRateLabel(60, L"Smooth"), L"60 FPS (Smooth)");
+}
+
+TEST(HotkeyText, ExtendedKeysAreNamedWithTheExtendedBit) {
+  // The Up arrow and keypad 8 share scan code 0x48; only bit 24 tells the key-name call which one.
+  EXPECT_EQ(KeyNameRequest(0x26, 0x48), 0x01480000);
+  EXPECT_EQ(KeyNameRequest(0x68, 0x48), 0x00480000);
+  EXPECT_EQ(KeyNameRequest(0xAD, 0), 0) << "no scan code, no name";
+  for (std::uint32_t vk : {0x21u, 0x22u, 0x23u, 0x24u, 0x25u, 0x28u, 0x2Du, 0x2Eu, 0x5Bu, 0x5Du, 0x6Fu, 0x90u, 0xA3u,
+                           0xA5u, 0xAFu}) {
+    EXPECT_TRUE(IsExtendedKey(vk)) << vk;
+  }
+  // Keypad digits and operators, the left Ctrl and Alt, letters and function keys are not.
+  for (std::uint32_t vk : {0x60u, 0x68u, 0x6Au, 0x6Bu, 0x6Du, 0x6Eu, 0xA2u, 0xA4u, 0x41u, 0x74u, 0x0Du}) {
+    EXPECT_FALSE(IsExtendedKey(vk)) << vk;
+  }
 }
 
 TEST(SettingsTables, EveryHotkeySoundEventAndPageHasOneRow) {

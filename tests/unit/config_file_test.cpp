@@ -67,7 +67,7 @@ TEST(ConfigFile, AFreshFileIsUtf16WithEveryKeyOnItsOwnLine) {
   WriteConfigFile(Ini(folder), DefaultAppConfig(kFolders));
   const std::vector<std::wstring> lines = Lines(ReadUtf16File(Ini(folder)));
   ASSERT_FALSE(lines.empty()) << "a new file is UTF-16LE with a byte-order mark";
-  EXPECT_EQ(lines.size(), 13u + 81u) << "13 sections, 81 keys";
+  EXPECT_EQ(lines.size(), 13u + 82u) << "13 sections, 82 keys";
   EXPECT_EQ(lines.front(), L"[General]");
   EXPECT_EQ(lines[1], L"Language=Default");
   EXPECT_EQ(lines.back(), L"ScreenID=Default");
@@ -80,6 +80,7 @@ TEST(ConfigFile, EveryFieldRoundTripsInAnyScriptAndUnknownKeysAreKept) {
   config.Language = L"pt-BR";
   config.IncludeCursor = false;
   config.AutoOpenedConf = 1;
+  config.ScreenReaderNotifications = false;
   config.Mouse = {kModAlt, 0x4D, true};
   config.OutputMode = 0;
   config.PlayCaptureSound = false;

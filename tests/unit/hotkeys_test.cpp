@@ -80,6 +80,15 @@ TEST(HotkeyText, PrefixesInFixedOrderThenTheKeyName) {
   EXPECT_EQ(HotkeyToText({kModAlt, 'S', true}), L"Win + Alt + S");
   EXPECT_EQ(HotkeyToText({kModAlt | kModCtrl | kModShift, VK_F10, false}), L"Ctrl + Shift + Alt + F10");
   EXPECT_EQ(HotkeyToText({kModCtrl, 0, true}), L"None");
+  // Keys of the extended block share their scan codes with keypad keys but keep their own names.
+  EXPECT_EQ(HotkeyToText({kModCtrl, VK_UP, false}), L"Ctrl + Up");
+  EXPECT_EQ(HotkeyToText({0, VK_HOME, false}), L"Home");
+  EXPECT_EQ(HotkeyToText({0, VK_DELETE, false}), L"Delete");
+  for (UINT vk : {VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_HOME, VK_END, VK_PRIOR, VK_NEXT, VK_INSERT, VK_DELETE, VK_DIVIDE}) {
+    wchar_t keypad[50] = {};
+    GetKeyNameTextW(static_cast<LONG>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC) << 16), keypad, 50);
+    EXPECT_NE(HotkeyToText({0, vk, false}), keypad) << vk << " is named as the keypad key";
+  }
 }
 
 class RunAtStartup : public ::testing::Test {

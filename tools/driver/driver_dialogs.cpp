@@ -13,7 +13,10 @@
 //   items CAPTION ID               the items of a drop-down list, or the rows of a list view with
 //                                  their columns separated by tabs, one a line
 //   focused                        "ID<tab>class<tab>text" of the control with the keyboard focus
-//   rect CAPTION                   the dialog's screen rectangle: left top right bottom
+//   foreground                     "class<tab>caption" of the foreground window
+//   exstyle CAPTION ID             the control's extended window style in hex (ID 0: the dialog)
+//   rect CAPTION [ID]              the screen rectangle of the dialog (or of its control ID):
+//                                  left top right bottom
 //   type TEXT                      types TEXT through SendInput
 //
 // A control is looked up among the dialog's own children first, then inside its visible child
@@ -193,6 +196,14 @@ int Focused() {
   return 0;
 }
 
+int Foreground() {
+  HWND window = GetForegroundWindow();
+  if (!window) return 1;
+  const std::wstring line = ClassOf(window) + L"\t" + TextOf(window);
+  PrintUtf8Line(line.c_str());
+  return 0;
+}
+
 int TypeText(const std::wstring& text) {
   for (wchar_t c : text) {
     INPUT inputs[2] = {};
@@ -214,8 +225,9 @@ int ControlCommand(const Options& o) {
     return 1;
   }
   if (verb == L"rect") {
+    HWND window = o.words.size() >= 3 ? FindControl(dialog, static_cast<int>(Number(o.words[2]))) : dialog;
     RECT r{};
-    GetWindowRect(dialog, &r);
+    if (!window || !GetWindowRect(window, &r)) return 1;
     wchar_t line[100];
     std::swprintf(line, 100, L"%ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
     PrintUtf8Line(line);
@@ -248,6 +260,12 @@ int ControlCommand(const Options& o) {
     PrintUtf8Line(IsWindowEnabled(control) ? L"1" : L"0");
     return 0;
   }
+  if (verb == L"exstyle") {
+    wchar_t line[32];
+    std::swprintf(line, 32, L"%lx", static_cast<unsigned long>(GetWindowLongPtrW(control, GWL_EXSTYLE)));
+    PrintUtf8Line(line);
+    return 0;
+  }
   if (o.words.size() != 4) return 2;
   if (verb == L"set-text") {
     return SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(o.words[3].c_str())) ? 0 : 1;
@@ -266,9 +284,11 @@ int ControlCommand(const Options& o) {
 int RunDialogCommand(const Options& o) {
   const std::wstring& verb = o.words[0];
   if (verb == L"focused") return Focused();
+  if (verb == L"foreground") return Foreground();
   if (verb == L"type") return o.words.size() == 2 ? TypeText(o.words[1]) : 2;
   if (verb == L"get-text" || verb == L"set-text" || verb == L"click" || verb == L"select" ||
-      verb == L"set-pos" || verb == L"state" || verb == L"items" || verb == L"rect" || verb == L"enabled") {
+      verb == L"set-pos" || verb == L"state" || verb == L"items" || verb == L"rect" || verb == L"enabled" ||
+      verb == L"exstyle") {
     return o.words.size() >= 2 ? ControlCommand(o) : 2;
   }
   return -1;
