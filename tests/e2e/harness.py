@@ -5,6 +5,7 @@ The environment (WINEPREFIX, DISPLAY, PulseAudio) comes from scripts/wine-env.sh
 """
 from __future__ import annotations
 
+import json
 import os
 import random
 import re
@@ -13,7 +14,6 @@ import subprocess
 import tempfile
 import threading
 import time
-from dataclasses import dataclass
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -31,13 +31,7 @@ WM_PING = 0x8014
 # The recorders' log prefixes.
 VIDEO, AUDIO, GIF = 'Recorder: ', 'AudioRecorder: ', 'GIF Recorder: '
 
-LOG_LINE = re.compile(r'^\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\] (.*)$')
-
-
-@dataclass
-class LogLine:
-    stamp: str
-    text: str
+LOG_LINE = re.compile(r'^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (.*)$')
 
 
 class LogReader:
@@ -52,9 +46,10 @@ class LogReader:
         self._inode = inode
         self._offset = 0
         self._partial = b''
-        self._lines: list[LogLine] = []
+        self._lines: list[str] = []
 
-    def lines(self) -> list[LogLine]:
+    def lines(self) -> list[str]:
+        """The texts of the log's lines, without their time stamps."""
         try:
             with open(self.path, 'rb') as f:
                 status = os.fstat(f.fileno())
@@ -70,7 +65,7 @@ class LogReader:
         for raw in complete:
             m = LOG_LINE.match(raw.decode('utf-8', 'replace'))
             if m:
-                self._lines.append(LogLine('-'.join(m.groups()[:6]), m.group(7)))
+                self._lines.append(m.group(1))
         return list(self._lines)
 
 
@@ -131,10 +126,9 @@ class Driver:
     def run(self, *args: str, timeout: float = 30) -> subprocess.CompletedProcess:
         return wine(self.exe, *args, timeout=timeout)
 
-    def wait_window(self, cls: str, message_only: bool = False, timeout_ms: int = 15000) -> bool:
-        args = ['wait-window', cls, '--timeout', str(timeout_ms)]
-        if message_only:
-            args.append('--message-only')
+    def wait_window(self, cls: str, message_only: bool = False, timeout_ms: int = 15000,
+                    verb: str = 'wait-window') -> bool:
+        args = [verb, cls, '--timeout', str(timeout_ms)] + (['--message-only'] if message_only else [])
         return self.run(*args, timeout=timeout_ms / 1000 + 30).returncode == 0
 
     def endpoints(self, flow: str) -> dict[str, str]:
@@ -145,10 +139,7 @@ class Driver:
         return {name: endpoint for endpoint, name in pairs}
 
     def wait_gone(self, cls: str, message_only: bool = False, timeout_ms: int = 15000) -> bool:
-        args = ['wait-gone', cls, '--timeout', str(timeout_ms)]
-        if message_only:
-            args.append('--message-only')
-        return self.run(*args, timeout=timeout_ms / 1000 + 30).returncode == 0
+        return self.wait_window(cls, message_only, timeout_ms, 'wait-gone')
 
     def post(self, cls: str, msg: int, wparam: int = 0, lparam: int = 0,
              message_only: bool = False) -> bool:
@@ -193,12 +184,10 @@ class Vistrel:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         env=full_env)
         if wait:
-            assert self.wait_ready(), 'the core window did not appear'
+            assert self.driver.wait_window(CORE_WINDOW_CLASS, message_only=True, timeout_ms=20000), \
+                'the core window did not appear'
             assert self.running(), f'Vistrel exited at start with code {self.process.returncode}'
         return self
-
-    def wait_ready(self, timeout_ms: int = 20000) -> bool:
-        return self.driver.wait_window(CORE_WINDOW_CLASS, message_only=True, timeout_ms=timeout_ms)
 
     def wait_exit(self, timeout: float = 20) -> int | None:
         if self.process is None:
@@ -229,29 +218,18 @@ class Vistrel:
         return self.driver.post(TRAY_OWNER_CLASS, WM_COMMAND, command_id, 0)
 
     # Output ---------------------------------------------------------------------------------
-    def log(self) -> list[LogLine]:
+    def log_texts(self) -> list[str]:
         return self._log.lines()
 
-    def log_texts(self) -> list[str]:
-        return [line.text for line in self.log()]
+    log = log_texts
 
     def wait_log_count(self, line: str, count: int, timeout: float = 15) -> bool:
         """Waits until the log holds a line exactly `count` times or more."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.log_texts().count(line) >= count:
-                return True
-            time.sleep(0.05)
-        return False
+        return bool(wait_until(lambda: self.log_texts().count(line) >= count, timeout, 0.05))
 
     def wait_log(self, text: str, timeout: float = 15) -> bool:
         """Waits until a log line contains text."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if any(text in t for t in self.log_texts()):
-                return True
-            time.sleep(0.05)
-        return False
+        return bool(wait_until(lambda: any(text in t for t in self.log_texts()), timeout, 0.05))
 
     def mark(self) -> int:
         """The log's length now: lines from here on are what an action that follows caused."""
@@ -259,13 +237,7 @@ class Vistrel:
 
     def wait_line(self, line: str, since: int = 0, timeout: float = 15) -> bool:
         """Waits until the log holds exactly `line` at or after index `since`."""
-        deadline = time.monotonic() + timeout
-        while True:
-            if line in self.log_texts()[since:]:
-                return True
-            if time.monotonic() >= deadline:
-                return False
-            time.sleep(0.05)
+        return bool(wait_until(lambda: line in self.log_texts()[since:], timeout, 0.05))
 
     def wait_state(self, prefix: str, state: str, since: int = 0, timeout: float = 30) -> bool:
         """Waits until a recorder (by its log prefix) has entered `state` ("RECORDING", "PAUSED",
@@ -469,16 +441,16 @@ class SinkRecorder:
         data = np.fromfile(self.file.name, dtype='<i2').astype(np.float32) / 32768.0
         return data.reshape(-1, 2).mean(axis=1) if data.size else data
 
-    def loud_seconds(self, threshold: float = 0.01) -> float:
-        """How long the signal is above the threshold, in 10 ms windows."""
+    def levels(self):
+        """The signal's RMS level in each 10 ms window."""
         import numpy as np
         s = self.samples()
-        window = self.RATE // 100
-        n = len(s) // window
-        if n == 0:
-            return 0.0
-        rms = np.sqrt((s[:n * window].reshape(n, window) ** 2).mean(axis=1))
-        return float((rms > threshold).sum()) / 100.0
+        n = len(s) // (self.RATE // 100)
+        return np.sqrt((s[:n * (self.RATE // 100)].reshape(n, -1) ** 2).mean(axis=1)) if n else np.zeros(0)
+
+    def loud_seconds(self, threshold: float = 0.01) -> float:
+        """How long the signal is above the threshold, in 10 ms windows."""
+        return float((self.levels() > threshold).sum()) / 100.0
 
     def wait_loud(self, seconds: float, timeout: float = 10) -> float:
         """Waits until at least `seconds` of sound have been heard; returns what was heard. The
@@ -499,12 +471,7 @@ class SinkRecorder:
         """The separate sounds heard so far as (start, length) in seconds: loud 10 ms windows,
         with quiet stretches shorter than `gap` counted as part of the sound around them."""
         import numpy as np
-        s = self.samples()
-        window = self.RATE // 100
-        n = len(s) // window
-        if n == 0:
-            return []
-        loud = np.sqrt((s[:n * window].reshape(n, window) ** 2).mean(axis=1)) > threshold
+        loud = self.levels() > threshold
         found: list[list[int]] = []
         for i in np.flatnonzero(loud):
             if found and i - found[-1][1] <= gap * 100:
@@ -518,9 +485,6 @@ class SinkRecorder:
         s = self.samples()
         return [identify_sound(s[int(a * self.RATE):int((a + n) * self.RATE)], self.RATE) for a, n in self.bursts()]
 
-    def peak(self) -> float:
-        s = self.samples()
-        return float(abs(s).max()) if len(s) else 0.0
 
 
 def _band_levels(samples, rate):
@@ -646,33 +610,29 @@ def load_image(path: Path):
         return np.asarray(image.convert('RGB'))
 
 
-def clipboard_image():
-    """The clipboard's bitmap as an RGB numpy array, or None while it holds no picture. The owner
-    is asked which formats it offers first: xclip, owning text, would answer any request with it."""
+def wait_clipboard_image(timeout: float = 10):
+    """The clipboard's bitmap as an RGB numpy array once it holds one; None when none came within
+    the time-out. The owner is asked which formats it offers first: xclip, owning text, would
+    answer any request with it."""
     import io
 
     import numpy as np
     from PIL import Image
-    targets = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'TARGETS', '-o'],
+
+    def bitmap():
+        targets = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'TARGETS', '-o'],
+                                 capture_output=True, timeout=10)
+        if targets.returncode != 0 or b'image/bmp' not in targets.stdout.split():
+            return None
+        out = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'image/bmp', '-o'],
                              capture_output=True, timeout=10)
-    if targets.returncode != 0 or b'image/bmp' not in targets.stdout.split():
+        return out.stdout if out.returncode == 0 and out.stdout.startswith(b'BM') else None
+
+    data = wait_until(bitmap, timeout, 0.2)
+    if data is None:
         return None
-    out = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'image/bmp', '-o'],
-                         capture_output=True, timeout=10)
-    if out.returncode != 0 or not out.stdout.startswith(b'BM'):
-        return None
-    with Image.open(io.BytesIO(out.stdout)) as image:
+    with Image.open(io.BytesIO(data)) as image:
         return np.asarray(image.convert('RGB'))
-
-
-def wait_clipboard_image(timeout: float = 10):
-    """The clipboard's picture once it holds one; None when none came within the time-out."""
-    deadline = time.monotonic() + timeout
-    while True:
-        image = clipboard_image()
-        if image is not None or time.monotonic() >= deadline:
-            return image
-        time.sleep(0.2)
 
 
 def set_clipboard_text(text: str) -> None:
@@ -723,11 +683,72 @@ def display_picture(name: str | None = None):
 def wait_balloon(driver: Driver, title: str, text: str, timeout: float = 10) -> bool:
     """Waits until the notification area shows a balloon with this text (and this title, where the
     notification area lets its title be read: Wine's does not)."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
+    def shown():
         tips = tooltips(driver)
         titles = [t for t in tips if t.startswith('[title] ')]
-        if text in tips and (not titles or f'[title] {title}' in titles):
-            return True
-        time.sleep(0.3)
-    return False
+        return text in tips and (not titles or f'[title] {title}' in titles)
+    return bool(wait_until(shown, timeout, 0.3))
+
+
+# --- Recordings ----------------------------------------------------------------------------------
+
+def start_configured(app: Vistrel, prefix: Prefix, **sections) -> None:
+    """Writes config.ini with these sections over quiet defaults (no start-up sound, no update
+    check), starts the program and waits until its hotkeys are registered."""
+    merged = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}}
+    for section, values in sections.items():
+        merged.setdefault(section, {}).update(values)
+    write_config(prefix, merged)
+    app.start()
+    assert app.wait_log('Registering hotkeys from provided config.')
+
+
+def empty_folder(path: Path) -> Path:
+    """The folder, made and emptied."""
+    path.mkdir(parents=True, exist_ok=True)
+    for f in path.iterdir():
+        f.unlink()
+    return path
+
+
+def press(app: Vistrel, keys: str, prefix: str, state: str, timeout: float = 30) -> None:
+    """Presses a hotkey and waits for a recorder (by its log prefix) to enter `state` because of it."""
+    since = app.mark()
+    assert app.driver.keys(keys)
+    assert app.wait_state(prefix, state, since, timeout), f'{keys}: no {state}'
+
+
+def write_tracks(prefix: Prefix, tracks: list, multi: bool = True, same_sources: bool = False) -> None:
+    """multy_tracs.json with these tracks, each a dict over a mixed track of the default devices."""
+    full = [dict({'name': f'Track {i + 1}', 'guid': '{6B29FC40-CA47-1067-B31D-00DD0106%04X}' % i, 'type': 0,
+                  'video_source_id': 'Default', 'audio_input_id': 'Default', 'audio_output_id': '',
+                  'input_volume': 100, 'output_volume': 100}, **t) for i, t in enumerate(tracks)]
+    document = {'multi_track_enabled': multi, 'tracks': full, 'use_same_sources_in_single_mode': same_sources}
+    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
+    (prefix.settings_dir / 'multy_tracs.json').write_text(json.dumps(document, ensure_ascii=False), encoding='utf-8')
+
+
+def probe(path) -> dict:
+    """ffprobe's streams and format of a media file."""
+    out = subprocess.run(['ffprobe', '-v', 'error', '-show_streams', '-show_format', '-of', 'json', str(path)],
+                         capture_output=True, text=True, check=True).stdout
+    return json.loads(out)
+
+
+def decoded_audio(path, index: int = 0):
+    """The left channel of an audio stream at 48 kHz, as float samples."""
+    import numpy as np
+    raw = subprocess.run(['ffmpeg', '-v', 'error', '-i', str(path), '-map', f'0:a:{index}', '-af', 'pan=mono|c0=FL',
+                          '-f', 'f32le', '-ar', '48000', '-'], capture_output=True, check=True).stdout
+    return np.frombuffer(raw, dtype='<f4')
+
+
+def dominant_frequency(samples, rate: int = 48000) -> float:
+    import numpy as np
+    spectrum = np.abs(np.fft.rfft(samples * np.hanning(len(samples))))
+    return float(np.fft.rfftfreq(len(samples), 1 / rate)[int(np.argmax(spectrum))])
+
+
+def rms(samples) -> float:
+    import numpy as np
+    return float(np.sqrt(np.mean(samples ** 2)))

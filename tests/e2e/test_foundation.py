@@ -5,7 +5,7 @@ from harness import (WM_HOTKEY, WM_SHOW_SETTINGS, CORE_WINDOW_CLASS, TRAY_OWNER_
                      focused_control, foreground_window, read_config, wait_until, write_config)
 
 
-def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app, prefix, driver):
+def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13_only(app, prefix, driver):
     app.start()
     assert prefix.settings_dir.is_dir()
     assert app.wait_log('GDI+ Initialized.')
@@ -19,6 +19,14 @@ def test_first_start_creates_settings_folder_and_log_and_exits_on_hotkey_13(app,
     # Start-up only reads the settings file; the settings dialog that a first start opens marks
     # itself as opened.
     assert read_config(prefix) == {('General', 'AutoOpenedConf'): '1'}
+    assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
+
+    # Other hotkey IDs, and closing the tray owner window (it only hides), do not end the program.
+    for hotkey_id in (0, 14, 99):
+        assert app.post_core(WM_HOTKEY, hotkey_id)
+    assert driver.post(TRAY_OWNER_CLASS, 0x0010)  # WM_CLOSE
+    app.barrier()  # the tray owner window belongs to the same thread as the core window
+    assert app.running()
     assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
 
     assert app.post_core(WM_HOTKEY, 13)
@@ -46,28 +54,3 @@ def test_second_instance_exits_and_asks_the_first_for_settings(app, prefix, driv
     # The second copy writes nothing of its own.
     new = app.log_texts()[lines_before:]
     assert 'Application starting up.' not in new
-
-
-def test_other_hotkey_ids_and_unknown_messages_do_not_end_the_program(app):
-    app.start()
-    for hotkey_id in (0, 14, 99):
-        assert app.post_core(WM_HOTKEY, hotkey_id)
-    app.barrier()
-    assert app.running()
-
-
-def test_closing_the_tray_owner_window_only_hides_it(app, driver):
-    app.start()
-    WM_CLOSE = 0x0010
-    assert driver.post(TRAY_OWNER_CLASS, WM_CLOSE)
-    app.barrier()  # the tray owner window belongs to the same thread as the core window
-    assert app.running()
-    assert driver.wait_window(TRAY_OWNER_CLASS, timeout_ms=2000)
-
-
-def test_existing_settings_are_read_at_start(app, prefix):
-    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
-    prefix.config_file.write_bytes('\ufeff[General]\r\nLanguage=Default\r\n'.encode('utf-16-le'))
-    app.start()
-    assert app.wait_log('Loading config from: ')
-    assert prefix.config_file.read_bytes().decode('utf-16-le').lstrip('\ufeff').startswith('[General]')

@@ -10,8 +10,8 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from harness import (GIF, DriverWindow, display_picture, mouse_move, tooltips, wait_balloon, wait_files, wait_until,
-                     write_config)
+from harness import (GIF, DriverWindow, display_picture, empty_folder, mouse_move, start_configured, tooltips,
+                     wait_balloon, wait_files, wait_until)
 
 START_STOP = 'ctrl+shift+f10'
 CMD_GIF = 40015
@@ -71,32 +71,24 @@ def parse_gif(path) -> GifFile:
     return gif
 
 
-def frame(path, number: int):
+def decode_with_pil(path):
+    """Every frame of a GIF as PIL shows it, RGB."""
     with Image.open(path) as image:
-        image.seek(number)
-        return np.asarray(image.convert('RGB'))
+        frames = []
+        for number in range(image.n_frames):
+            image.seek(number)
+            frames.append(np.asarray(image.convert('RGB')))
+    return np.stack(frames)
 
 
 @pytest.fixture
 def gifs(prefix):
-    folder = prefix.user_dir / 'Pictures' / 'vistrel-gif-e2e'
-    if folder.exists():
-        for f in folder.iterdir():
-            f.unlink()
-    return folder
+    return empty_folder(prefix.user_dir / 'Pictures' / 'vistrel-gif-e2e')
 
 
-def start(app, prefix, gifs, **options):
-    gif_options = {'GifMode': 1, 'GifDuration': 0, 'PlayGifEventSounds': 0}
-    gif_options.update(options.pop('GifOptions', {}))
-    sections = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
-                'GifOptions': gif_options,
-                'Paths': {'GifPath': prefix.windows_path(gifs.parent) + '\\' + gifs.name}}
-    for section, values in options.items():
-        sections.setdefault(section, {}).update(values)
-    write_config(prefix, sections)
-    app.start()
-    assert app.wait_log('Registering hotkeys from provided config.')
+def start(app, prefix, gifs, gif=None, **options):
+    gif_options = dict({'GifMode': 1, 'GifDuration': 0, 'PlayGifEventSounds': 0}, **(gif or {}))
+    start_configured(app, prefix, GifOptions=gif_options, Paths={'GifPath': prefix.windows_path(gifs)}, **options)
 
 
 def lasting(delays) -> bool:
@@ -109,28 +101,19 @@ def lasting(delays) -> bool:
 def wait_recording(app, count=1, timeout=20):
     """Waits for the `count`th record loop in the log to begin (after the countdown); returns the
     moment it was seen."""
-    assert wait_count(app, 'GIF Recorder: Initialization successful. Starting record loop.', count, timeout)
+    assert app.wait_log_count('GIF Recorder: Initialization successful. Starting record loop.', count, timeout)
     return time.monotonic()
 
 
-def wait_count(app, line, count, timeout):
-    """Waits until the log holds `count` copies of a line."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if app.log_texts().count(line) >= count:
-            return True
-        time.sleep(0.1)
-    return False
-
-
 def wait_stopped(app, count=1, timeout=30):
-    return wait_count(app, 'GIF Recorder: State changed to IDLE.', count, timeout)
+    return app.wait_log_count('GIF Recorder: State changed to IDLE.', count, timeout)
 
 
 def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix, gifs, driver):
-    start(app, prefix, gifs, GifOptions={'GifDuration': 5, 'PlayGifEventSounds': 1})
+    start(app, prefix, gifs, gif={'GifDuration': 5, 'PlayGifEventSounds': 1}, General={'IncludeCursor': 1})
     with DriverWindow('window', 'GIF target', '300', '200', '301', '201', '336699', '60') as w:
         left, top, right, bottom = w.rect
+        assert mouse_move(driver, left + 200, top + 130)
         assert driver.keys(START_STOP)
         began = wait_recording(app)
         assert app.wait_log('GIF Recorder: Duration reached. Stopping automatically.', timeout=15)
@@ -166,8 +149,10 @@ def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix
     assert len(gif.delays) < 10, gif.delays
     assert gif.loop_count == 0 and gif.loop_first
     # The window's own colour, exactly, in the first and last frames.
-    for number in (0, len(gif.delays) - 1):
-        assert tuple(frame(path, number)[150, 150]) == (0x33, 0x66, 0x99)
+    frames = decode_with_pil(path)
+    assert tuple(frames[0][150, 150]) == tuple(frames[-1][150, 150]) == (0x33, 0x66, 0x99)
+    # The pointer (an arrow) is drawn where it is.
+    assert (frames[0][128:160, 198:225] != (0x33, 0x66, 0x99)).any(axis=2).sum() > 20
 
     second = [f for f in wait_files(gifs, 2, '*.gif') if f != path]
     assert len(second) == 1, 'the second recording gets a file of its own'
@@ -175,109 +160,37 @@ def test_duration_ends_the_recording_and_the_gif_plays_at_real_speed(app, prefix
     assert again.delays and all(d is not None for d in again.delays) and again.loop_count == 0
 
 
-def test_switching_windows_ends_a_window_recording_with_a_valid_gif(app, prefix, gifs, driver):
+def test_counter_and_tray_show_the_recording_and_switching_windows_ends_it(app, prefix, gifs, driver):
     start(app, prefix, gifs)
     with DriverWindow('window', 'GIF first', '200', '150', '400', '300', 'cc3300', '60'):
         assert driver.keys(START_STOP)
         wait_recording(app)
-        time.sleep(1.5)
+        counter_text = lambda: driver.run('window-text', 'GifCounterWindowClass').stdout.strip()
+        assert wait_until(lambda: counter_text() == '00:03', 10), counter_text()
+        picture = display_picture('gif-counter-00-03.png')
+        assert 'Vistrel (Recording)' in tooltips(driver)
         with DriverWindow('window', 'GIF second', '700', '150', '300', '300', '00cc33', '30'):
             assert app.wait_log('GIF Recorder: Target window lost focus. Stopping automatically.', timeout=10)
             assert wait_stopped(app)
-    files = wait_files(gifs, 1, '*.gif')
-    assert len(files) == 1
-    gif = parse_gif(files[0])
-    assert (gif.width, gif.height) == (400, 300)
-    assert lasting(gif.delays), gif.delays
-    assert sum(gif.delays) >= 150, gif.delays
-    assert gif.loop_count == 0
-    assert tuple(frame(files[0], len(gif.delays) // 2)[200, 200]) == (0xCC, 0x33, 0x00)
-    assert wait_balloon(driver, 'GIF Recording Saved', f'GIF saved to: {prefix.windows_path(files[0])}')
-
-
-def record_screen(app, prefix, gifs, driver, include_cursor, tmp_path):
-    """A two-second screen recording, started from the tray, with the pointer (an arrow) over a red
-    window. Returns the GIF, moved to tmp_path. The log goes on from earlier runs, so the recording
-    is known by the number of its lines."""
-    number = app.log_texts().count('GIF Recorder: State changed to IDLE.') + 1
-    start(app, prefix, gifs, GifOptions={'GifMode': 2, 'GifDuration': 2},
-          General={'IncludeCursor': include_cursor}, Devices={'ScreenID': '\\\\.\\DISPLAY9'})
-    with DriverWindow('window', 'GIF red', '400', '200', '400', '300', 'ff0000', '60'):
-        assert mouse_move(driver, 500, 300)
-        assert app.command(CMD_GIF)
-        wait_recording(app, number)
-        assert wait_stopped(app, number, timeout=60)
-    files = wait_files(gifs, 1, '*.gif')
-    assert len(files) == 1
-    return files[0].rename(tmp_path / f'cursor-{include_cursor}.gif')
-
-
-def test_screen_mode_falls_back_to_the_primary_monitor_and_honours_include_cursor(app, prefix, gifs, driver,
-                                                                                   tmp_path):
-    with_cursor = record_screen(app, prefix, gifs, driver, 1, tmp_path)
-    texts = app.log_texts()
-    warning = texts.index('GIF Recorder: [WARNING] Selected screen not found. Falling back to primary monitor.')
-    assert texts[warning - 1] == 'GIF Recorder: Attempting to capture selected screen: \\\\.\\DISPLAY9'
-    app.kill()
-    without_cursor = record_screen(app.another(), prefix, gifs, driver, 0, tmp_path)
-
-    for path in (with_cursor, without_cursor):
-        gif = parse_gif(path)
-        assert (gif.width, gif.height) == (1920, 1080)
-        assert lasting(gif.delays), gif.delays
-        # Slow frames are marked with their real length: together they cover the two seconds.
-        assert 200 <= sum(gif.delays) <= 200 + max(gif.delays), gif.delays
-        assert gif.loop_count == 0
-    red = np.array([255, 0, 0])
-    patch_with = frame(with_cursor, 0)[298:330, 498:525]
-    patch_without = frame(without_cursor, 0)[298:330, 498:525]
-    assert (patch_without == red).all(axis=2).all(), 'no pointer drawn'
-    assert (patch_with != red).any(axis=2).sum() > 20, 'the pointer is drawn where it is'
-    # Away from the pointer the two recordings agree.
-    assert (frame(with_cursor, 0)[350:480, 600:780] == red).all(axis=2).all()
-    assert (frame(with_cursor, 0)[700:, 1000:] == frame(without_cursor, 0)[700:, 1000:]).all()
-
-
-def test_counter_shows_elapsed_time_and_the_tray_shows_the_recording(app, prefix, gifs, driver):
-    start(app, prefix, gifs)
-    with DriverWindow('window', 'GIF counter', '300', '200', '400', '300', '808080', '60'):
-        assert driver.keys(START_STOP)
-        wait_recording(app)
-        counter_text = lambda: driver.run('window-text', 'GifCounterWindowClass').stdout.strip()
-        text = wait_until(lambda: counter_text() == '00:03' and '00:03', 10)
-        picture = display_picture('gif-counter-00-03.png')
-        tips = tooltips(driver)
-        assert driver.keys(START_STOP)
-        assert wait_stopped(app)
-    assert text == '00:03', text
     counter = picture[10:40, 10:90]
     assert (counter.sum(axis=2) == 0).sum() > 200, 'black text cells'
     assert (counter.min(axis=2) == 255).sum() > 30, 'white figures'
-    assert 'Vistrel (Recording)' in tips, tips
-    assert 'GIF Recorder: Stop requested.' in app.log_texts()
-    deadline = time.monotonic() + 10
-    while 'Vistrel' not in tooltips(driver) and time.monotonic() < deadline:
-        time.sleep(0.3)
-    assert 'Vistrel' in tooltips(driver)
+    assert wait_until(lambda: 'Vistrel' in tooltips(driver)), tooltips(driver)
     assert driver.wait_gone('GifCounterWindowClass', timeout_ms=5000)
     files = wait_files(gifs, 1, '*.gif')
+    assert len(files) == 1
+    assert wait_balloon(driver, 'GIF Recording Saved', f'GIF saved to: {prefix.windows_path(files[0])}')
     gif = parse_gif(files[0])
+    assert (gif.width, gif.height) == (400, 300) and gif.loop_count == 0
     # Frames slowed down by the screenshot above say how long they really lasted.
     assert lasting(gif.delays), gif.delays
+    assert sum(gif.delays) >= 300, gif.delays
     assert abs(sum(gif.delays) / 100 - app.recorded(GIF)[-1]) <= 0.05, gif.delays
+    assert tuple(decode_with_pil(files[0])[len(gif.delays) // 2][200, 200]) == (0xCC, 0x33, 0x00)
 
 
 SQUARE_COLOURS = [(0, 0, 0), (0x20, 0x40, 0x60), (0x80, 0x10, 0xC0), (0x33, 0x99, 0x66)]
 PALETTES = re.compile(r'GIF Recorder: .* written with (\d+) palettes')
-
-
-def decode_with_pil(path):
-    with Image.open(path) as image:
-        frames = []
-        for number in range(image.n_frames):
-            image.seek(number)
-            frames.append(np.asarray(image.convert('RGB')))
-    return np.stack(frames)
 
 
 def decode_with_ffmpeg(path, width, height):
@@ -286,17 +199,25 @@ def decode_with_ffmpeg(path, width, height):
     return np.frombuffer(raw, np.uint8).reshape(-1, height, width, 3)
 
 
-def test_every_frame_decodes_alike_in_two_decoders_and_shows_the_moving_pattern(app, prefix, gifs, driver):
-    start(app, prefix, gifs, GifOptions={'GifMode': 2, 'GifDuration': 3}, General={'IncludeCursor': 0})
+def test_screen_mode_frames_decode_alike_in_two_decoders_and_show_the_moving_pattern(app, prefix, gifs, driver):
+    # An unknown screen falls back to the primary monitor; the pointer is left out.
+    start(app, prefix, gifs, gif={'GifMode': 2, 'GifDuration': 3}, General={'IncludeCursor': 0},
+          Devices={'ScreenID': '\\\\.\\DISPLAY9'})
     with DriverWindow('pattern', '60', '--moving'):
+        assert mouse_move(driver, 500, 300)
         assert app.command(CMD_GIF)
         wait_recording(app)
         assert wait_stopped(app, timeout=60)
+    texts = app.log_texts()
+    warning = texts.index('GIF Recorder: [WARNING] Selected screen not found. Falling back to primary monitor.')
+    assert texts[warning - 1] == 'GIF Recorder: Attempting to capture selected screen: \\\\.\\DISPLAY9'
     path = wait_files(gifs, 1, '*.gif')[0]
     gif = parse_gif(path)
     assert (gif.width, gif.height) == (1920, 1080)
     assert gif.loop_count == 0 and gif.loop_first
     assert abs(sum(gif.delays) / 100 - app.recorded(GIF)[-1]) <= 0.1, gif.delays
+    # Slow frames are marked with their real length: together they cover the three seconds.
+    assert lasting(gif.delays) and 300 <= sum(gif.delays) <= 300 + max(gif.delays), gif.delays
     pil = decode_with_pil(path)
     ffmpeg = decode_with_ffmpeg(path, gif.width, gif.height)
     assert len(pil) == len(ffmpeg) == len(gif.delays) >= 10, (len(pil), len(ffmpeg), gif.delays)
@@ -307,7 +228,8 @@ def test_every_frame_decodes_alike_in_two_decoders_and_shows_the_moving_pattern(
     assert int(next(m for t in app.log_texts() if (m := PALETTES.search(t))).group(1)) > 1
 
     # What the driver draws (tools/driver/driver_windows.cpp): quadrants, and a square that moves
-    # along the middle rows in four colours. The elapsed-time counter sits in the top-left corner.
+    # along the middle rows in four colours. The elapsed-time counter sits in the top-left corner;
+    # a pointer drawn at (500, 300) would differ from the pattern.
     expected = np.zeros((1080, 1920, 3), np.uint8)
     expected[:540, :960] = (255, 0, 0)
     expected[:540, 960:] = (0, 255, 0)

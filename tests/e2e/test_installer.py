@@ -126,7 +126,7 @@ def test_silent_install_and_uninstall_keep_the_users_files(installation, prefix,
     assert driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=0)
     assert not inst.shortcut.exists()
     assert 'Vistrel' not in (reg_values(RUN_KEY) or {})
-    assert 'Application exiting.' in [line.text for line in LogReader(prefix.log_file).lines()]
+    assert 'Application exiting.' in LogReader(prefix.log_file).lines()
     assert prefix.config_file.is_file() and recording.read_bytes() == b'recording'
 
 

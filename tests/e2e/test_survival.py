@@ -1,6 +1,5 @@
 """Recordings that survive what users meet: the program killed mid-recording, a disk that fills
 up, a microphone that goes away."""
-import json
 import os
 import signal
 import subprocess
@@ -9,82 +8,48 @@ import uuid
 
 import pytest
 
-from harness import AUDIO, CORE_WINDOW_CLASS, VIDEO, DriverWindow, wait_balloon, wait_files, write_config
+from harness import (AUDIO, CORE_WINDOW_CLASS, VIDEO, DriverWindow, empty_folder, press, probe, start_configured,
+                     wait_balloon, wait_files, write_tracks)
 
 VIDEO_KEYS, AUDIO_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7'
 
 
 def durations(path):
     """The duration of each stream, as ffprobe reads them."""
-    out = subprocess.run(['ffprobe', '-v', 'error', '-show_entries', 'stream=codec_type,duration', '-of', 'json',
-                          str(path)], capture_output=True, text=True, check=True).stdout
-    return [(s['codec_type'], float(s['duration'])) for s in json.loads(out)['streams']]
+    return [(s['codec_type'], float(s['duration'])) for s in probe(path)['streams']]
 
 
 def folder(prefix, kind):
-    path = prefix.user_dir / kind / 'vistrel-survival'
-    path.mkdir(parents=True, exist_ok=True)
-    for f in path.iterdir():
-        f.unlink()
-    return path
-
-
-def start(app, prefix, **sections):
-    merged = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}}
-    for section, values in sections.items():
-        merged.setdefault(section, {}).update(values)
-    write_config(prefix, merged)
-    app.start()
-    assert app.wait_log('Registering hotkeys from provided config.')
-
-
-def record_then_kill(app, driver, keys, prefix_text, seconds=8.0):
-    """Starts a recording, lets it run, and kills the program the way a crash does. Returns how
-    long it had recorded at least."""
-    since = app.mark()
-    assert driver.keys(keys)
-    assert app.wait_state(prefix_text, 'RECORDING', since)
-    began = time.monotonic()
-    core = driver.run('wait-window', CORE_WINDOW_CLASS, '--message-only').stdout.strip()
-    time.sleep(seconds)
-    recorded = time.monotonic() - began
-    os.kill(app.process.pid, signal.SIGKILL)
-    app.process.wait(20)
-    # The shell keeps a killed program's icon; later tests read the icons' tooltips.
-    driver.run('remove-tray-icon', core, '1')
-    return recorded
+    return empty_folder(prefix.user_dir / kind / 'vistrel-survival')
 
 
 @pytest.mark.parametrize('multi_track', [False, True])
-def test_a_killed_video_recording_keeps_all_but_its_last_seconds(app, prefix, driver, multi_track):
-    videos = folder(prefix, 'Videos')
-    if multi_track:
-        prefix.settings_dir.mkdir(parents=True, exist_ok=True)
-        track = {'name': 'Screen and voice', 'guid': '{6B29FC40-CA47-1067-B31D-00DD01060001}', 'type': 0,
-                 'video_source_id': 'Default', 'audio_input_id': 'Default', 'audio_output_id': '',
-                 'input_volume': 100, 'output_volume': 100}
-        (prefix.settings_dir / 'multy_tracs.json').write_text(json.dumps(
-            {'multi_track_enabled': True, 'tracks': [track], 'use_same_sources_in_single_mode': False}))
-    start(app, prefix, VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 1, 'VideoFramerate': 30},
-          Paths={'VideoPath': prefix.windows_path(videos)})
+def test_killed_recordings_keep_all_but_their_last_seconds(app, prefix, driver, multi_track):
+    """Video, and without tracks an M4A audio recording beside it, killed the way a crash does."""
+    videos, music = folder(prefix, 'Videos'), folder(prefix, 'Music')
+    write_tracks(prefix, [{'name': 'Screen and voice'}], multi=multi_track)
+    start_configured(app, prefix, VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 1,
+                                                'VideoFramerate': 30},
+                     AudioOptions={'AudioSource': 1, 'AudioFormat': 1},
+                     Paths={'VideoPath': prefix.windows_path(videos), 'AudioPath': prefix.windows_path(music)})
     with DriverWindow('animate', '60'):
-        recorded = record_then_kill(app, driver, VIDEO_KEYS, VIDEO)
-    files = list(videos.glob('*.mp4'))
-    assert len(files) == 1
-    streams = durations(files[0])
-    assert [kind for kind, _ in streams] == ['video', 'audio']
+        press(app, VIDEO_KEYS, VIDEO, 'RECORDING')
+        if not multi_track:
+            press(app, AUDIO_KEYS, AUDIO, 'RECORDING')
+        began = time.monotonic()
+        core = driver.run('wait-window', CORE_WINDOW_CLASS, '--message-only').stdout.strip()
+        time.sleep(8)
+        recorded = time.monotonic() - began
+        os.kill(app.process.pid, signal.SIGKILL)
+        app.process.wait(20)
+    # The shell keeps a killed program's icon; later tests read the icons' tooltips.
+    driver.run('remove-tray-icon', core, '1')
+    files = list(videos.glob('*.mp4')) + list(music.glob('*.m4a'))
+    assert len(files) == (1 if multi_track else 2), files
+    streams = [stream for path in files for stream in durations(path)]
+    assert [kind for kind, _ in streams] == ['video', 'audio'] + ([] if multi_track else ['audio'])
     for kind, duration in streams:
         assert duration >= recorded - 2.0, (kind, duration, recorded)
-
-
-def test_a_killed_m4a_recording_keeps_all_but_its_last_seconds(app, prefix, driver):
-    music = folder(prefix, 'Music')
-    start(app, prefix, AudioOptions={'AudioSource': 1, 'AudioFormat': 1}, Paths={'AudioPath': prefix.windows_path(music)})
-    recorded = record_then_kill(app, driver, AUDIO_KEYS, AUDIO)
-    files = list(music.glob('*.m4a'))
-    assert len(files) == 1
-    [(kind, duration)] = durations(files[0])
-    assert kind == 'audio' and duration >= recorded - 2.0, (duration, recorded)
 
 
 @pytest.fixture
@@ -104,12 +69,11 @@ def full_drive(prefix):
 
 
 def test_a_full_disk_stops_the_recording_says_why_and_keeps_it_playable(app, prefix, driver, full_drive):
-    start(app, prefix, VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30},
-          Paths={'VideoPath': 'V:\\'})
+    start_configured(app, prefix, VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2,
+                                                'VideoFramerate': 30}, Paths={'VideoPath': 'V:\\'})
     with DriverWindow('animate', '60'):
         since = app.mark()
-        assert driver.keys(VIDEO_KEYS)
-        assert app.wait_state(VIDEO, 'RECORDING', since)
+        press(app, VIDEO_KEYS, VIDEO, 'RECORDING')
         # Nobody stops it: the disk does.
         assert app.wait_state(VIDEO, 'IDLE', since, timeout=120)
     texts = app.log_texts()[since:]
@@ -161,24 +125,20 @@ def removable_microphone(driver):
 
 def test_a_microphone_that_goes_away_leaves_silence_and_the_user_is_told(app, prefix, driver, removable_microphone):
     music = folder(prefix, 'Music')
-    start(app, prefix, AudioOptions={'AudioSource': 1, 'AudioFormat': 1},
-          Devices={'MicrophoneID': removable_microphone}, Paths={'AudioPath': prefix.windows_path(music)})
-    since = app.mark()
-    assert driver.keys(AUDIO_KEYS)
-    assert app.wait_state(AUDIO, 'RECORDING', since)
+    start_configured(app, prefix, AudioOptions={'AudioSource': 1, 'AudioFormat': 1},
+                     Devices={'MicrophoneID': removable_microphone}, Paths={'AudioPath': prefix.windows_path(music)})
+    press(app, AUDIO_KEYS, AUDIO, 'RECORDING')
     time.sleep(2)
     # The microphone goes, and with the speakers gone too its stream has nowhere else to go, as on
     # Windows, where a stream dies with its device.
     unload('vmic')
     unload('vsink')
-    assert app.wait_line('AudioRecorder: [WARNING] Microphone is gone; its part of the recording is silent until it is back.',
-                         since, timeout=15)
+    assert app.wait_log('AudioRecorder: [WARNING] Microphone is gone; its part of the recording is silent until it '
+                        'is back.', timeout=15)
     assert wait_balloon(driver, 'Audio Source Lost',
                         'The microphone is gone. The recording goes on with silence in its place until it is back.')
     time.sleep(2)
-    since = app.mark()
-    assert driver.keys(AUDIO_KEYS)
-    assert app.wait_state(AUDIO, 'IDLE', since)
+    press(app, AUDIO_KEYS, AUDIO, 'IDLE')
     files = wait_files(music, 1, '*.m4a')
     [(_, duration)] = durations(files[0])
     assert abs(duration - app.recorded(AUDIO)[-1]) < 0.1, 'the stream lasts the whole recording'

@@ -75,9 +75,9 @@ def server(tmp_path_factory):
     instance.close()
 
 
-def start(app, prefix, port, auto_check=0):
+def start(app, prefix, server, auto_check=0):
     write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': auto_check}})
-    app.start(env={'VISTREL_UPDATE_SERVER': f'localhost:{port}'})
+    app.start(env={'VISTREL_UPDATE_SERVER': server if isinstance(server, str) else f'localhost:{server}'})
     assert app.wait_log('Registering hotkeys from provided config.')
 
 
@@ -98,19 +98,23 @@ def check_reply(app, driver, server, reply: bytes, caption: str, button: int = I
     return text
 
 
-def test_manual_check_shows_each_outcome_and_sends_the_four_headers(app, prefix, driver, server):
-    start(app, prefix, server.port)
+def test_silent_check_shows_no_news_and_manual_checks_show_each_outcome_with_the_four_headers(app, prefix, driver,
+                                                                                                server):
+    server.reply = b'{"status":"success","update_available":false}'
+    asked = len(server.requests)
+    start(app, prefix, server.port, auto_check=1)
+    assert wait_until(lambda: len(server.requests) > asked, timeout=20), 'the start-up check asked the server'
+    assert app.wait_log('Update check: "No Updates Available" is not shown after a silent check.')
+    assert not DialogWindow(driver, 'No Updates Available').exists()
+    # One reply of each outcome (how replies are read is tested natively), and one past the limit.
     cases = [
         (b'{"status": "success", "update_available":   true ,\n "version": "1.5.2.1",\n'
          b' "latest_version": {"version": "2.0.0", "date": "2026-01-01"}}',
          'Update Available', AVAILABLE.format('2.0.0'), IDNO),
-        (b'{"status":"success","update_available":"true","version":"1.6.0"}',
-         'Update Available', AVAILABLE.format('1.6.0'), IDNO),
         (b'{"status":"success","update_available":false,"version":"1.5.2.1"}',
          'No Updates Available', 'You are using the latest version of Vistrel.', IDOK),
         (b'{"status":"error"}', 'Update Check Failed', UNKNOWN, IDOK),
         (b'{"status":"error","message":"Down for \\"maintenance\\""}', 'Update Check Failed', 'Down for \\', IDOK),
-        (b'<html><body>502 Bad Gateway</body></html>', 'Update Check Failed', UNKNOWN, IDOK),
         (b'', 'Update Error', 'Received an empty response from the update server.', IDOK),
         # Longer than 64 KiB: not read to its end, so not believed either.
         (b'{"status":"success","update_available":true,"version":"9.9","padding":"' + b'x' * 70000 + b'"}',
@@ -119,56 +123,39 @@ def test_manual_check_shows_each_outcome_and_sends_the_four_headers(app, prefix,
     for reply, caption, text, button in cases:
         assert check_reply(app, driver, server, reply, caption, button) == text, reply[:80]
 
-    assert len(server.requests) == len(cases)
-    for path, headers in server.requests:
+    assert len(server.requests) == asked + 1 + len(cases)
+    for path, headers in server.requests[asked:]:
         assert path == '/api/updates_checker'
         for name, value in HEADERS.items():
             assert headers.get(name) == value, (name, headers)
     assert 'Update check: the reply is longer than 64 KiB and was not read further.' in app.log_texts()
 
 
-def test_unreachable_or_plain_http_server_cannot_be_reached(app, prefix, driver):
-    start(app, prefix, DEAD_PORT)
-    began = time.monotonic()
-    assert app.command(CMD_CHECK_UPDATE)
-    box, text = box_shown(driver, 'Update Error')
-    assert text == 'Could not connect to the update server. Please check your internet connection.'
-    assert time.monotonic() - began < 15, 'a refused connection ends the check at once'
-    box.click(IDOK)
-    assert box.wait_gone()
-    app.kill()
-
-    second = app.another()
-    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}})
-    second.start(env={'VISTREL_UPDATE_SERVER': 'http://localhost:8080'})
-    assert second.command(CMD_CHECK_UPDATE)
-    box, text = box_shown(driver, 'Update Error')
-    assert text == 'Could not connect to the update server. Please check your internet connection.'
-    box.click(IDOK)
-    assert 'Update check: the update server must be reached over HTTPS; request refused.' in second.log_texts()
-
-
-def test_silent_start_up_check_shows_only_an_available_update(app, prefix, driver, server):
-    server.reply = b'{"status":"success","update_available":false}'
-    asked = len(server.requests)
-    start(app, prefix, server.port, auto_check=1)
-    assert wait_until(lambda: len(server.requests) > asked, timeout=20), 'the start-up check asked the server'
-    assert app.wait_log('Update check: "No Updates Available" is not shown after a silent check.')
-    assert not DialogWindow(driver, 'No Updates Available').exists()
-    app.kill()
-
-    server.reply = b'{"status":"success","update_available":true,"latest_version":{"version":"3.1"}}'
-    second = app.another()
-    start(second, prefix, server.port, auto_check=1)
-    box, text = box_shown(driver, 'Update Available')
-    assert text == AVAILABLE.format('3.1')
-    box.click(IDNO)
-    assert box.wait_gone()
-    assert second.running()
-
-
-def test_silent_check_without_a_server_stays_quiet(app, prefix, driver):
+def test_unreachable_or_plain_http_server_cannot_be_reached_and_a_silent_check_stays_quiet(app, prefix, driver):
     start(app, prefix, DEAD_PORT, auto_check=1)
     assert app.wait_log('Update check: the request failed with error ', timeout=20)
     assert app.wait_log('Update check: "Update Error" is not shown after a silent check.')
     assert not DialogWindow(driver, 'Update Error').exists()
+    for server in (DEAD_PORT, 'http://localhost:8080'):
+        if server != DEAD_PORT:
+            app.kill()
+            app = app.another()
+            start(app, prefix, server)
+        began = time.monotonic()
+        assert app.command(CMD_CHECK_UPDATE)
+        box, text = box_shown(driver, 'Update Error')
+        assert text == 'Could not connect to the update server. Please check your internet connection.'
+        assert time.monotonic() - began < 15, 'a refused connection ends the check at once'
+        box.click(IDOK)
+        assert box.wait_gone()
+    assert 'Update check: the update server must be reached over HTTPS; request refused.' in app.log_texts()
+
+
+def test_silent_start_up_check_shows_an_available_update(app, prefix, driver, server):
+    server.reply = b'{"status":"success","update_available":true,"latest_version":{"version":"3.1"}}'
+    start(app, prefix, server.port, auto_check=1)
+    box, text = box_shown(driver, 'Update Available')
+    assert text == AVAILABLE.format('3.1')
+    box.click(IDNO)
+    assert box.wait_gone()
+    assert app.running()

@@ -90,7 +90,7 @@ int Post(const Options& o) {
              : 1;
 }
 
-// "ctrl+alt+shift+f5", "win+s", "enter", "0x41".
+// "ctrl+alt+shift+f5", "enter", "esc", "tab", "0x28".
 bool KeyCodes(const std::wstring& combo, std::vector<WORD>& codes) {
   size_t start = 0;
   while (start <= combo.size()) {
@@ -102,15 +102,11 @@ bool KeyCodes(const std::wstring& combo, std::vector<WORD>& codes) {
     if (name == L"ctrl") vk = VK_CONTROL;
     else if (name == L"alt") vk = VK_MENU;
     else if (name == L"shift") vk = VK_SHIFT;
-    else if (name == L"win") vk = VK_LWIN;
     else if (name == L"enter") vk = VK_RETURN;
     else if (name == L"esc" || name == L"escape") vk = VK_ESCAPE;
     else if (name == L"tab") vk = VK_TAB;
-    else if (name == L"space") vk = VK_SPACE;
-    else if (name == L"apps") vk = VK_APPS;
     else if (name.size() >= 2 && name[0] == L'f' && std::iswdigit(name[1])) vk = static_cast<WORD>(VK_F1 + std::wcstoul(name.c_str() + 1, nullptr, 10) - 1);
     else if (name.rfind(L"0x", 0) == 0) vk = static_cast<WORD>(std::wcstoul(name.c_str(), nullptr, 16));
-    else if (name.size() == 1 && std::iswalnum(name[0])) vk = static_cast<WORD>(std::towupper(name[0]));
     if (vk == 0) return false;
     codes.push_back(vk);
     start = end + 1;
@@ -145,25 +141,27 @@ int Keys(const Options& o) {
   return 0;
 }
 
-// Registers a hotkey for this process and keeps it for a while, so that another program cannot.
-int HoldHotkey(const Options& o) {
-  if (o.words.size() != 4) return 2;
-  const UINT modifiers = static_cast<UINT>(Number(o.words[1]));
-  const UINT vk = static_cast<UINT>(Number(o.words[2]));
-  if (!RegisterHotKey(nullptr, 1, modifiers, vk)) {
-    std::fwprintf(stderr, L"could not register the hotkey\n");
-    return 1;
-  }
+// Prints "held" and keeps this process, and what it holds, for SECONDS while answering messages.
+int Hold(const std::wstring& seconds) {
   std::wprintf(L"held\n");
   std::fflush(stdout);
-  const ULONGLONG deadline = GetTickCount64() + Number(o.words[3]) * 1000;
+  const ULONGLONG deadline = GetTickCount64() + Number(seconds) * 1000;
   while (GetTickCount64() < deadline) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     Sleep(50);
   }
-  UnregisterHotKey(nullptr, 1);
   return 0;
+}
+
+// Registers a hotkey for this process and keeps it for a while, so that another program cannot.
+int HoldHotkey(const Options& o) {
+  if (o.words.size() != 4) return 2;
+  if (!RegisterHotKey(nullptr, 1, static_cast<UINT>(Number(o.words[1])), static_cast<UINT>(Number(o.words[2])))) {
+    std::fwprintf(stderr, L"could not register the hotkey\n");
+    return 1;
+  }
+  return Hold(o.words[3]);
 }
 
 // A program that keeps the clipboard open, as a stuck clipboard manager does.
@@ -175,58 +173,48 @@ int HoldClipboard(const Options& o) {
     std::fwprintf(stderr, L"could not open the clipboard\n");
     return 1;
   }
-  std::wprintf(L"held\n");
-  std::fflush(stdout);
-  Sleep(static_cast<DWORD>(Number(o.words[1]) * 1000));
-  CloseClipboard();
-  DestroyWindow(owner);
-  return 0;
+  return Hold(o.words[1]);
 }
 
 // Tooltip controls belong to other processes (the notification area's among them), so their
-// texts are read through memory allocated in the owner process.
+// texts are read through memory allocated in the owner process: a TTTOOLINFOW or TTGETTITLE at its
+// start, pointing at the text buffer behind it.
+constexpr SIZE_T kTextChars = 1024;
+
+std::wstring ReadText(const RemoteBuffer& remote) {
+  std::wstring text(kTextChars, L'\0');
+  remote.read(sizeof(TTTOOLINFOW), text.data(), (kTextChars - 1) * sizeof(wchar_t));
+  text.resize(std::wcslen(text.c_str()));
+  return text;
+}
+
 BOOL CALLBACK PrintTooltips(HWND window, LPARAM) {
   wchar_t cls[64] = {};
   GetClassNameW(window, cls, 64);
   if (std::wstring(cls) != TOOLTIPS_CLASSW) return TRUE;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (!process) return TRUE;
-  constexpr SIZE_T kTextChars = 1024;
-  const SIZE_T size = sizeof(TTTOOLINFOW) + kTextChars * sizeof(wchar_t);
-  auto* remote = static_cast<BYTE*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
-  if (remote) {
-    const auto count = static_cast<UINT>(SendMessageW(window, TTM_GETTOOLCOUNT, 0, 0));
-    for (UINT i = 0; i < count; ++i) {
-      TTTOOLINFOW info{};
-      info.cbSize = sizeof info;
-      info.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(TTTOOLINFOW));
-      wchar_t zero[kTextChars] = {};
-      WriteProcessMemory(process, remote + sizeof(TTTOOLINFOW), zero, sizeof zero, nullptr);
-      WriteProcessMemory(process, remote, &info, sizeof info, nullptr);
-      if (!SendMessageW(window, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote))) continue;
-      WriteProcessMemory(process, remote, &info, sizeof info, nullptr);
-      SendMessageW(window, TTM_GETTEXTW, kTextChars, reinterpret_cast<LPARAM>(remote));
-      wchar_t text[kTextChars] = {};
-      ReadProcessMemory(process, remote + sizeof(TTTOOLINFOW), text, sizeof text - sizeof(wchar_t), nullptr);
-      if (text[0]) PrintUtf8Line(text);
-    }
-    // A balloon's title, which a tooltip keeps apart from its text.
-    TTGETTITLE title{};
-    title.dwSize = sizeof title;
-    title.cch = kTextChars;
-    title.pszTitle = reinterpret_cast<wchar_t*>(remote + sizeof(TTTOOLINFOW));
-    wchar_t zero[kTextChars] = {};
-    WriteProcessMemory(process, remote + sizeof(TTTOOLINFOW), zero, sizeof zero, nullptr);
-    WriteProcessMemory(process, remote, &title, sizeof title, nullptr);
-    SendMessageW(window, TTM_GETTITLE, 0, reinterpret_cast<LPARAM>(remote));
-    wchar_t text[kTextChars] = {};
-    ReadProcessMemory(process, remote + sizeof(TTTOOLINFOW), text, sizeof text - sizeof(wchar_t), nullptr);
-    if (text[0]) PrintUtf8Line((std::wstring(L"[title] ") + text).c_str());
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  const RemoteBuffer remote(window, sizeof(TTTOOLINFOW) + kTextChars * sizeof(wchar_t));
+  if (!remote.ok()) return TRUE;
+  auto* text = reinterpret_cast<wchar_t*>(remote.at(sizeof(TTTOOLINFOW)));
+  const std::wstring zero(kTextChars, L'\0');
+  const auto count = static_cast<UINT>(SendMessageW(window, TTM_GETTOOLCOUNT, 0, 0));
+  for (UINT i = 0; i < count; ++i) {
+    TTTOOLINFOW info{};
+    info.cbSize = sizeof info;
+    info.lpszText = text;
+    remote.write(sizeof(TTTOOLINFOW), zero.data(), kTextChars * sizeof(wchar_t));
+    remote.write(0, &info, sizeof info);
+    if (!SendMessageW(window, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote.at(0)))) continue;
+    remote.write(0, &info, sizeof info);
+    SendMessageW(window, TTM_GETTEXTW, kTextChars, reinterpret_cast<LPARAM>(remote.at(0)));
+    const std::wstring tip = ReadText(remote);
+    if (!tip.empty()) PrintUtf8Line(tip.c_str());
   }
-  CloseHandle(process);
+  // A balloon's title, which a tooltip keeps apart from its text.
+  const TTGETTITLE title{sizeof(TTGETTITLE), 0, kTextChars, text};
+  remote.write(sizeof(TTTOOLINFOW), zero.data(), kTextChars * sizeof(wchar_t));
+  remote.write(0, &title, sizeof title);
+  SendMessageW(window, TTM_GETTITLE, 0, reinterpret_cast<LPARAM>(remote.at(0)));
+  if (const std::wstring read = ReadText(remote); !read.empty()) PrintUtf8Line((L"[title] " + read).c_str());
   return TRUE;
 }
 

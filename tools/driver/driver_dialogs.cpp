@@ -10,8 +10,8 @@
 //   set-pos CAPTION ID POS         moves a trackbar as the arrow keys would
 //   state CAPTION ID               a number: check state, selected item or row, trackbar position
 //   enabled CAPTION ID             1 when the control takes input, 0 when it is greyed out
-//   items CAPTION ID               the items of a drop-down list, or the rows of a list view with
-//                                  their columns separated by tabs, one a line
+//   items CAPTION ID               the items of a drop-down list or list box, or the rows of a list
+//                                  view with their columns separated by tabs, one a line
 //   focused                        "ID<tab>class<tab>text" of the control with the keyboard focus
 //   foreground                     "class<tab>caption" of the foreground window
 //   exstyle CAPTION ID             the control's extended window style in hex (ID 0: the dialog)
@@ -67,37 +67,6 @@ std::wstring TextOf(HWND window) {
   text.resize(std::wcslen(text.c_str()));
   return text;
 }
-
-// Memory inside the process that owns a window, for messages whose pointers the system does not
-// carry across processes (list views, tree views).
-class RemoteBuffer {
- public:
-  RemoteBuffer(HWND window, SIZE_T size) : size_(size) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (process_) address_ = static_cast<BYTE*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
-  }
-  RemoteBuffer(const RemoteBuffer&) = delete;
-  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
-  ~RemoteBuffer() {
-    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-    if (process_) CloseHandle(process_);
-  }
-  bool ok() const { return address_ != nullptr; }
-  BYTE* at(SIZE_T offset) const { return address_ + offset; }
-  void write(SIZE_T offset, const void* data, SIZE_T bytes) const {
-    WriteProcessMemory(process_, address_ + offset, data, bytes, nullptr);
-  }
-  void read(SIZE_T offset, void* data, SIZE_T bytes) const {
-    ReadProcessMemory(process_, address_ + offset, data, bytes, nullptr);
-  }
-
- private:
-  SIZE_T size_;
-  HANDLE process_ = nullptr;
-  BYTE* address_ = nullptr;
-};
 
 constexpr int kCellChars = 512;
 
@@ -165,6 +134,13 @@ void PrintItems(HWND control) {
     for (int i = 0; i < count; ++i) {
       std::wstring text(static_cast<size_t>(SendMessageW(control, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
       SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+      PrintUtf8Line(text.c_str());
+    }
+  } else if (cls == WC_LISTBOXW) {
+    const auto count = static_cast<int>(SendMessageW(control, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      std::wstring text(static_cast<size_t>(SendMessageW(control, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+      SendMessageW(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
       PrintUtf8Line(text.c_str());
     }
   } else if (cls == WC_LISTVIEWW) {

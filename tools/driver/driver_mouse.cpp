@@ -6,7 +6,6 @@
 //   vistrel-driver mouse-up [left|right]                  release it
 //   vistrel-driver mouse-click X Y [left|right]           move, press, release
 //   vistrel-driver mouse-drag X1 Y1 X2 Y2 [STEPS]          left-button drag in STEPS moves (8)
-//   vistrel-driver mouse-pos                              prints "X Y"
 #include <windows.h>
 
 #include <cwchar>
@@ -78,11 +77,27 @@ bool ButtonFlags(const Options& o, size_t index, DWORD& down, DWORD& up) {
   return false;
 }
 
+// Words [first, first + count) as coordinates; false when one is missing or not a number.
+bool Coordinates(const Options& o, size_t first, size_t count, LONG* values) {
+  for (size_t i = 0; i < count; ++i) {
+    if (first + i >= o.words.size() || !Coordinate(o.words[first + i], values[i])) return false;
+  }
+  return true;
+}
+
+// Moves to (x, y) and presses a button there, letting the target see each input on its own.
+bool PressAt(LONG x, LONG y, DWORD down) {
+  if (!MoveTo(x, y)) return false;
+  Sleep(kSettleMs);
+  if (!SendMouse(down)) return false;
+  Sleep(kSettleMs);
+  return true;
+}
+
 int Move(const Options& o) {
-  LONG x = 0;
-  LONG y = 0;
-  if (o.words.size() != 3 || !Coordinate(o.words[1], x) || !Coordinate(o.words[2], y)) return 2;
-  return MoveTo(x, y) ? 0 : 1;
+  LONG at[2]{};
+  if (o.words.size() != 3 || !Coordinates(o, 1, 2, at)) return 2;
+  return MoveTo(at[0], at[1]) ? 0 : 1;
 }
 
 int Button(const Options& o, bool press) {
@@ -93,52 +108,24 @@ int Button(const Options& o, bool press) {
 }
 
 int Click(const Options& o) {
-  LONG x = 0;
-  LONG y = 0;
+  LONG at[2]{};
   DWORD down = 0;
   DWORD up = 0;
-  if (o.words.size() < 3 || o.words.size() > 4 || !Coordinate(o.words[1], x) ||
-      !Coordinate(o.words[2], y) || !ButtonFlags(o, 3, down, up)) {
-    return 2;
-  }
-  if (!MoveTo(x, y)) return 1;
-  Sleep(kSettleMs);
-  if (!SendMouse(down)) return 1;
-  Sleep(kSettleMs);
-  return SendMouse(up) ? 0 : 1;
+  if (o.words.size() > 4 || !Coordinates(o, 1, 2, at) || !ButtonFlags(o, 3, down, up)) return 2;
+  return PressAt(at[0], at[1], down) && SendMouse(up) ? 0 : 1;
 }
 
 int Drag(const Options& o) {
-  LONG from[2]{};
-  LONG to[2]{};
-  LONG steps = 8;
-  if (o.words.size() < 5 || o.words.size() > 6 || !Coordinate(o.words[1], from[0]) ||
-      !Coordinate(o.words[2], from[1]) || !Coordinate(o.words[3], to[0]) ||
-      !Coordinate(o.words[4], to[1]) || (o.words.size() == 6 && !Coordinate(o.words[5], steps)) ||
-      steps < 1) {
-    return 2;
-  }
-  if (!MoveTo(from[0], from[1])) return 1;
-  Sleep(kSettleMs);
-  if (!SendMouse(MOUSEEVENTF_LEFTDOWN)) return 1;
-  Sleep(kSettleMs);
+  LONG p[5]{0, 0, 0, 0, 8};  // x1 y1 x2 y2 steps
+  if (o.words.size() > 6 || !Coordinates(o, 1, o.words.size() == 6 ? 5 : 4, p) || p[4] < 1) return 2;
+  if (!PressAt(p[0], p[1], MOUSEEVENTF_LEFTDOWN)) return 1;
   // The last step lands exactly on the end point, which is the last position the target sees.
-  for (LONG i = 1; i <= steps; ++i) {
-    const LONG x = from[0] + (to[0] - from[0]) * i / steps;
-    const LONG y = from[1] + (to[1] - from[1]) * i / steps;
-    if (!MoveTo(x, y)) return 1;
+  for (LONG i = 1; i <= p[4]; ++i) {
+    if (!MoveTo(p[0] + (p[2] - p[0]) * i / p[4], p[1] + (p[3] - p[1]) * i / p[4])) return 1;
     Sleep(kStepMs);
   }
   Sleep(kSettleMs);
   return SendMouse(MOUSEEVENTF_LEFTUP) ? 0 : 1;
-}
-
-int Position() {
-  POINT p{};
-  if (!GetCursorPos(&p)) return 1;
-  const std::wstring line = std::to_wstring(p.x) + L" " + std::to_wstring(p.y);
-  PrintUtf8Line(line.c_str());
-  return 0;
 }
 
 }  // namespace
@@ -150,6 +137,5 @@ int RunMouseCommand(const Options& o) {
   if (verb == L"mouse-up") return Button(o, false);
   if (verb == L"mouse-click") return Click(o);
   if (verb == L"mouse-drag") return Drag(o);
-  if (verb == L"mouse-pos") return Position();
   return -1;
 }

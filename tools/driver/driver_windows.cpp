@@ -11,8 +11,6 @@
 //       120 x 120 centred on the middle row whose left edge steps 40 px to the right every 50 ms
 //       (x = 40 * step mod (width - 120)) and whose colour changes every 10 steps (black, 204060,
 //       8010c0, 339966 in turn), each picture put on the screen in one piece.
-//   list-items CAPTION CONTROL_ID
-//       the strings of a list box in the dialog with that caption, one a line.
 //   animate SECONDS
 //       a top-most window over the primary monitor whose colour changes about every 5 ms, so
 //       that every captured picture of a recording differs from the one before.
@@ -186,29 +184,34 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int Pattern(const Options& o) {
-  if (o.words.size() < 2) return 2;
-  patternMoving = o.words.size() > 2 && o.words[2] == L"--moving";
+// A top-most window over the primary monitor, redrawn by `proc` on a timer of `timerMs` (none
+// when 0); prints "ready" once shown and stays for the seconds in words[1].
+int FullScreenWindow(const Options& o, WNDPROC proc, const wchar_t* cls, UINT timerMs) {
   WNDCLASSW wc{};
-  wc.lpfnWndProc = PatternProc;
+  wc.lpfnWndProc = proc;
   wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"VistrelTestPattern";
+  wc.lpszClassName = cls;
   RegisterClassW(&wc);
   MONITORINFO info{};
   info.cbSize = sizeof info;
   GetMonitorInfoW(MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY), &info);
   const RECT& r = info.rcMonitor;
-  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP,
-                                r.left, r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
-                                wc.hInstance, nullptr);
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, cls, L"", WS_POPUP, r.left, r.top,
+                                r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
   if (!window) return 1;
   ShowWindow(window, SW_SHOWNOACTIVATE);
   UpdateWindow(window);
-  if (patternMoving) SetTimer(window, 1, 50, nullptr);
+  if (timerMs) SetTimer(window, 1, timerMs, nullptr);
   RunFor(300);
   PrintUtf8Line(L"ready");
   RunFor(static_cast<ULONGLONG>(Number(o.words[1])) * 1000);
   return 0;
+}
+
+int Pattern(const Options& o) {
+  if (o.words.size() < 2) return 2;
+  patternMoving = o.words.size() > 2 && o.words[2] == L"--moving";
+  return FullScreenWindow(o, PatternProc, L"VistrelTestPattern", patternMoving ? 50 : 0);
 }
 
 LRESULT CALLBACK AnimateProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -233,39 +236,7 @@ LRESULT CALLBACK AnimateProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 int Animate(const Options& o) {
-  if (o.words.size() != 2) return 2;
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = AnimateProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"VistrelTestAnimation";
-  RegisterClassW(&wc);
-  const int width = GetSystemMetrics(SM_CXSCREEN);
-  const int height = GetSystemMetrics(SM_CYSCREEN);
-  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, width,
-                                height, nullptr, nullptr, wc.hInstance, nullptr);
-  if (!window) return 1;
-  ShowWindow(window, SW_SHOWNOACTIVATE);
-  SetTimer(window, 1, 5, nullptr);
-  RunFor(300);
-  PrintUtf8Line(L"ready");
-  RunFor(static_cast<ULONGLONG>(Number(o.words[1])) * 1000);
-  return 0;
-}
-
-int ListItems(const Options& o) {
-  if (o.words.size() != 3) return 2;
-  HWND dialog = FindWindowW(L"#32770", o.words[1].c_str());
-  if (!dialog) return 1;
-  HWND list = GetDlgItem(dialog, static_cast<int>(Number(o.words[2])));
-  if (!list) return 1;
-  const auto count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    const auto length = static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0));
-    std::wstring text(length + 1, L'\0');
-    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-    PrintUtf8Line(text.c_str());
-  }
-  return 0;
+  return o.words.size() == 2 ? FullScreenWindow(o, AnimateProc, L"VistrelTestAnimation", 5) : 2;
 }
 
 int Activate(const Options& o) {
@@ -294,7 +265,6 @@ int RunWindowCommand(const Options& o) {
   if (verb == L"animate") return Animate(o);
   if (verb == L"window") return TestWindow(o);
   if (verb == L"pattern") return Pattern(o);
-  if (verb == L"list-items") return ListItems(o);
   if (verb == L"window-text") return WindowText(o);
   return -1;
 }
