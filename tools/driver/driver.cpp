@@ -135,7 +135,17 @@ int Keys(const Options& o) {
       in.ki.dwFlags = KEYEVENTF_KEYUP;
       inputs.push_back(in);
     }
-    if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size()) return 1;
+    // Wine refuses input now and then while another process changes the foreground; nothing was
+    // sent then, so the whole combination can be sent again.
+    UINT sent = 0;
+    for (int attempt = 0; attempt < 10 && sent == 0; ++attempt) {
+      if (attempt > 0) Sleep(200);
+      sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    }
+    if (sent != inputs.size()) {
+      std::fwprintf(stderr, L"SendInput sent %u of %zu events (error %lu)\n", sent, inputs.size(), GetLastError());
+      return 1;
+    }
     Sleep(100);
   }
   return 0;
