@@ -21,7 +21,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests' / 'e2e'))
 
 from harness import GIF, Driver, DriverWindow, Prefix, Vistrel, wait_files, write_config  # noqa: E402
-from test_gif import parse_gif, wait_count  # noqa: E402
+from test_gif import parse_gif  # noqa: E402
 
 COSTS = re.compile(r'GIF Recorder: (\d+) frames of (\d+)x(\d+) captured \(([\d.]+) ms each\): (\d+) written with '
                    r'(\d+) palettes, (\d+) unchanged, (\d+) dropped; per written frame: quantise ([\d.]+) ms, '
@@ -41,7 +41,7 @@ def record(prefix: Prefix, driver: Driver, folder: Path, mode: int, seconds: int
         assert app.wait_log('Registering hotkeys from provided config.')
         with DriverWindow(*window_args):
             driver.keys('ctrl+shift+f10')
-            assert wait_count(app, 'GIF Recorder: Initialization successful. Starting record loop.', 1, 30)
+            assert app.wait_log_count('GIF Recorder: Initialization successful. Starting record loop.', 1, 30)
             time.sleep(seconds)
             stopped = time.monotonic()
             driver.keys('ctrl+shift+f10')
