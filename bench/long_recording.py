@@ -16,7 +16,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests' / 'e2e'))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from harness import VIDEO, Driver, DriverWindow, Prefix, Vistrel, wait_files, write_config  # noqa: E402
-from video_recording import probe_durations, vistrel_pid  # noqa: E402
+from video_recording import prepare_long_recording, probe_durations, vistrel_pid  # noqa: E402
 
 
 def resident_mb(pid: int) -> float:
@@ -30,15 +30,7 @@ def main() -> None:
     minutes = float(sys.argv[1]) if len(sys.argv) > 1 else 10.0
     multi = len(sys.argv) > 2 and sys.argv[2] == 'multi'
     prefix, driver = Prefix(), Driver()
-    folder = prefix.user_dir / 'Videos' / 'vistrel-bench'
-    folder.mkdir(parents=True, exist_ok=True)
-    for f in folder.glob('*.mp4'):
-        f.unlink()
-    prefix.reset_settings()
-    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
-                          'VideoOptions': {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2,
-                                           'VideoFramerate': 30, 'PlayVideoEventSounds': 0},
-                          'Paths': {'VideoPath': prefix.windows_path(folder)}})
+    folder = prepare_long_recording(prefix)
     track = {'name': 'Screen', 'guid': '{6B29FC40-CA47-1067-B31D-00DD01060001}', 'type': 0,
              'video_source_id': 'Default', 'audio_input_id': 'Default', 'audio_output_id': '',
              'input_volume': 100, 'output_volume': 100}

@@ -12,23 +12,17 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests' / 'e2e'))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, Driver, DriverWindow, Prefix, Vistrel,  # noqa: E402
                      write_config)
+from video_recording import prepare_long_recording  # noqa: E402
 
 
 def main() -> None:
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 120.0
     prefix, driver = Prefix(), Driver()
-    folder = prefix.user_dir / 'Videos' / 'vistrel-bench'
-    folder.mkdir(parents=True, exist_ok=True)
-    for f in folder.glob('*.mp4'):
-        f.unlink()
-    prefix.reset_settings()
-    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
-                          'VideoOptions': {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2,
-                                           'VideoFramerate': 30, 'PlayVideoEventSounds': 0},
-                          'Paths': {'VideoPath': prefix.windows_path(folder)}})
+    folder = prepare_long_recording(prefix)
     app = Vistrel(prefix, driver).start()
     try:
         with DriverWindow('animate', '60'):

@@ -47,6 +47,21 @@ def vistrel_pid() -> int:
     return max(found)[1]
 
 
+def prepare_long_recording(prefix: Prefix) -> Path:
+    """Settings for a 1080p30 full-screen recording with the microphone and no sounds, into an
+    emptied Videos\\vistrel-bench folder (the long-recording and interface benchmarks)."""
+    folder = prefix.user_dir / 'Videos' / 'vistrel-bench'
+    folder.mkdir(parents=True, exist_ok=True)
+    for f in folder.glob('*.mp4'):
+        f.unlink()
+    prefix.reset_settings()
+    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
+                          'VideoOptions': {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2,
+                                           'VideoFramerate': 30, 'PlayVideoEventSounds': 0},
+                          'Paths': {'VideoPath': prefix.windows_path(folder)}})
+    return folder
+
+
 def probe_durations(path: Path) -> tuple[float, float | None]:
     out = subprocess.run(['ffprobe', '-v', 'error', '-show_entries', 'stream=codec_type,duration', '-of', 'csv=p=0',
                           str(path)], capture_output=True, text=True, check=True).stdout
