@@ -15,7 +15,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests' / 'e2e'))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from harness import VIDEO, Driver, DriverWindow, Prefix, Vistrel, wait_files, write_config  # noqa: E402
+from harness import VIDEO, Driver, DriverWindow, Prefix, Vistrel, wait_files  # noqa: E402
 from video_recording import prepare_long_recording, probe_durations, vistrel_pid  # noqa: E402
 
 

@@ -14,8 +14,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests' / 'e2e'))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, Driver, DriverWindow, Prefix, Vistrel,  # noqa: E402
-                     write_config)
+from harness import BIN, CORE_WINDOW_CLASS, VIDEO, Driver, DriverWindow, Prefix, Vistrel  # noqa: E402
 from video_recording import prepare_long_recording  # noqa: E402
 
 
