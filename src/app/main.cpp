@@ -14,7 +14,7 @@
 #include "core/sound.h"
 #include "core/text.h"
 #include "core/ui_task.h"
-#include "media/com_apartment.h"
+#include "core/com_apartment.h"
 #include "i18n/translator.h"
 #include "tracks/track_store.h"
 #include "ui/settings_dialog.h"

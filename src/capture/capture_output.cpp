@@ -17,6 +17,7 @@
 #include "capture/window_capture.h"
 #include "config/app_config.h"
 #include "core/balloon.h"
+#include "core/com_apartment.h"
 #include "core/file_names.h"
 #include "core/handles.h"
 #include "core/log.h"
@@ -117,7 +118,7 @@ unsigned __stdcall CaptureWorker(void* param) {
 
 unsigned __stdcall SaveWorker(void* param) {
   std::unique_ptr<SaveJob> job(static_cast<SaveJob*>(param));
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const ComApartment com;
   SetLastError(ERROR_SUCCESS);
   if (SaveStreamToFile(job->path, job->stream.Get())) {
     job->outcome.saved = true;
@@ -129,7 +130,6 @@ unsigned __stdcall SaveWorker(void* param) {
     job->outcome.failures.push_back(FolderFailure(job->path.substr(0, slash), error));
   }
   job->stream.Reset();
-  if (SUCCEEDED(com)) CoUninitialize();
   PostUiTask([outcome = std::move(job->outcome)] { Announce(outcome); });
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "core/log.h"
-#include "media/com_apartment.h"
+#include "core/com_apartment.h"
 
 namespace vistrel {
 

@@ -6,6 +6,7 @@
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
 
+#include "core/com_apartment.h"
 #include "core/handles.h"
 #include "i18n/tr.h"
 
@@ -16,15 +17,6 @@ namespace {
 
 // PKEY_Device_FriendlyName, spelled out so that no translation unit has to instantiate the GUID.
 const PROPERTYKEY kFriendlyName = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
-
-// COM for the length of one call, balanced whatever CoInitialize answered.
-class CallApartment {
- public:
-  CallApartment() { CoInitialize(nullptr); }
-  ~CallApartment() { CoUninitialize(); }
-  CallApartment(const CallApartment&) = delete;
-  CallApartment& operator=(const CallApartment&) = delete;
-};
 
 class PropVariant {
  public:
@@ -56,7 +48,7 @@ class Variant {
 
 std::vector<DeviceEntry> EnumerateAudioDevices(int dataFlow) {
   std::vector<DeviceEntry> list{{L"Default", tr(L"Default Device")}};
-  CallApartment com;
+  ComApartment com;
   ComPtr<IMMDeviceEnumerator> enumerator;
   if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                               IID_PPV_ARGS(&enumerator)))) {
@@ -103,7 +95,7 @@ std::vector<DeviceEntry> EnumerateDisplays() {
 
 std::vector<DeviceEntry> EnumerateCameras() {
   std::vector<DeviceEntry> list;
-  CallApartment com;
+  ComApartment com;
   ComPtr<ICreateDevEnum> system;
   if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                               IID_PPV_ARGS(&system)))) {

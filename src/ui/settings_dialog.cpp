@@ -11,6 +11,7 @@
 
 #include "config/hotkeys.h"
 #include "config/settings.h"
+#include "core/com_apartment.h"
 #include "core/handles.h"
 #include "i18n/language_list.h"
 #include "i18n/system_language.h"
@@ -26,27 +27,13 @@
 namespace vistrel {
 namespace {
 
-// COM for the dialog's lifetime (folder picker, endpoint lists).
-class ComSession {
- public:
-  ComSession() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-  ComSession(const ComSession&) = delete;
-  ComSession& operator=(const ComSession&) = delete;
-  ~ComSession() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-
- private:
-  HRESULT hr_;
-};
-
 struct DialogState {
   SettingsDialogHost host;
   HWND window = nullptr;
   int currentPage = 0;
   std::array<HWND, kSettingsPageCount> pages{};
   AppConfig working;
-  std::optional<ComSession> com;
+  std::optional<ComApartment> com;  // the folder picker and the endpoint lists
   // The dialog switched the interface language; closing without saving switches it back.
   bool languageChanged = false;
   // The dialog is being created again in the other reading direction: it keeps the working copy.
@@ -549,7 +536,7 @@ void ShowSettingsDialog(const SettingsDialogHost& host) {
     return;
   }
   state.host = host;
-  state.com.emplace();
+  state.com.emplace(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   state.currentPage = 0;
   HWND dialog =
       CreateDialogInDirection(GetModuleHandleW(nullptr), IDD_SETTINGS, host.owner, SettingsDialogProc, 0);

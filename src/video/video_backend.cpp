@@ -10,7 +10,7 @@
 #include "core/log.h"
 #include "i18n/tr.h"
 #include "media/audio_mix.h"
-#include "media/com_apartment.h"
+#include "core/com_apartment.h"
 #include "media/media_clock.h"
 #include "media/muxed_file.h"
 #include "media/output_file.h"

@@ -1,4 +1,5 @@
-// COM for the calling thread, apartment-threaded, for as long as the object lives.
+// COM for the calling thread, apartment-threaded, for as long as the object lives; uninitialised
+// only when the initialisation succeeded.
 #pragma once
 
 #include <objbase.h>
@@ -7,7 +8,7 @@ namespace vistrel {
 
 class ComApartment {
  public:
-  ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  explicit ComApartment(DWORD flags = COINIT_APARTMENTTHREADED) : hr_(CoInitializeEx(nullptr, flags)) {}
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
   ~ComApartment() {
