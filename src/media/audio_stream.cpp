@@ -79,26 +79,36 @@ void AudioEncoderStream::EncodeFrame(MuxedFile& file, const wchar_t* label) {
     return;
   }
   if (av_frame_make_writable(converted_.get()) < 0) return;
-  const int done = swr_convert(converter_.get(), converted_->data, converted_->nb_samples,
+  const int room = converted_->nb_samples;
+  const int done = swr_convert(converter_.get(), converted_->data, room,
                                const_cast<const std::uint8_t**>(frame_->data), frame_->nb_samples);
-  if (done < 0) {
-    LogFfmpegError(file.prefix(), L"swr_convert for the encoder", done);
+  if (done <= 0) {
+    if (done < 0) LogFfmpegError(file.prefix(), L"swr_convert for the encoder", done);
     return;
   }
   converted_->pts = frame_->pts;
+  converted_->nb_samples = done;  // less than room only for a short last frame
   file.Encode(codec_.get(), stream_, converted_.get(), label);
+  converted_->nb_samples = room;
 }
 
 void AudioEncoderStream::WriteDue(MuxedFile& file, std::int64_t due, bool finishing, const Fill& fill,
                                   const wchar_t* label) {
   if (!codec_) return;
   const int samples = frame_->nb_samples;
+  // An encoder that takes a shorter last frame gets exactly what is due, so the stream ends with
+  // the recording; another gets it padded with silence.
+  const bool shortLast = (codec_->codec->capabilities &
+                          (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) != 0;
   while (samplesWritten_ + samples <= due || (finishing && samplesWritten_ < due)) {
     if (av_frame_make_writable(frame_.get()) < 0) return;
+    const int available = static_cast<int>(std::min<std::int64_t>(samples, due - samplesWritten_));
     av_samples_set_silence(frame_->data, 0, samples, kMixChannels, AV_SAMPLE_FMT_FLTP);
-    fill(frame_.get(), static_cast<int>(std::min<std::int64_t>(samples, due - samplesWritten_)));
+    fill(frame_.get(), available);
+    if (shortLast) frame_->nb_samples = available;
     EncodeFrame(file, label);
-    samplesWritten_ += samples;
+    samplesWritten_ += frame_->nb_samples;
+    frame_->nb_samples = samples;
   }
 }
 

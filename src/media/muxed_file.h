@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "media/ffmpeg_util.h"
 
@@ -70,6 +71,8 @@ class MuxedFile {
   mutable std::mutex writeLock_;
   bool headerWritten_ = false;
   bool fragmented_ = false;
+  std::int64_t lead_ = 0;  // what every packet time of a fragmented file is moved by (AV_TIME_BASE units)
+  std::vector<std::int64_t> ends_;  // where each stream of a fragmented file ends (AV_TIME_BASE units)
   std::int64_t wavDataSize_ = 0;  // where a WAV file's data size is, once its header is written
   int writeError_ = 0;
 };

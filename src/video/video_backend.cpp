@@ -3,6 +3,7 @@
 #include "video/video_backend.h"
 
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <set>
@@ -165,14 +166,20 @@ class VideoBackend final : public RecordingBackend {
   FinishResult Finish(const TickInfo& end) override {
     if (!clock_) clock_.emplace(end.frequency / framerate_);
     // The last picture lasts until the moment the recording ended.
+    std::int64_t videoEnd = clock_->end();
     if (const std::int64_t index = clock_->FinalPts(end.recorded); index >= 0) {
       if (multiTrack_) {
         for (auto& track : videoTracks_) track->stream.Write(file_, TrackPts(index), L"Video Track (Last Frame)");
       } else {
         video_.Write(file_, index, L"Video (Last Frame)");
       }
+      videoEnd = index + 1;
     }
-    audio_.WriteDue(file_, DueSamples(end.recorded, end.frequency), true, end.paused);
+    // The last picture ends on the next frame boundary: the audio goes on to the same point, so
+    // that both streams end together.
+    const std::int64_t audioEnd = std::max(DueSamples(end.recorded, end.frequency),
+                                           av_rescale(videoEnd, kMixSampleRate, framerate_));
+    audio_.WriteDue(file_, audioEnd, true, end.paused);
     wchar_t summary[200];
     std::swprintf(summary, 200, L"%lld frames written, %lld intervals skipped; tick mean %.1f ms, 95th percentile %.1f ms.",
                   static_cast<long long>(clock_->written()), static_cast<long long>(clock_->skipped()), ticks_.Mean(),

@@ -53,6 +53,8 @@ class FrameClock {
   // The frame of the interval `elapsed` lies in, when that is after the last frame written; -1
   // otherwise. Used at the stop, so that the last picture lasts until the recording ended.
   std::int64_t FinalPts(std::int64_t elapsed) const;
+  // The end of the last frame written, in frame intervals.
+  std::int64_t end() const { return lastPts_ + 1; }
   // Frames written, and intervals skipped because a tick ran late.
   std::int64_t written() const { return written_; }
   std::int64_t skipped() const { return lastPts_ + 1 - written_; }
