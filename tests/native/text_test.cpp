@@ -1,13 +1,17 @@
-// Text conversions and the text the program writes: log lines, the log's path and output file names.
-#include <gtest/gtest.h>
-
+// Text conversions, the text the program writes (log lines, the log's path and output file names),
+// and the text it reads from and sends to the update service.
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
+
+#include <gtest/gtest.h>
 
 #include "capture/capture_naming.h"
 #include "core/file_names.h"
 #include "core/log_format.h"
 #include "core/text.h"
+#include "update/update_reply.h"
 
 namespace vistrel {
 namespace {
@@ -93,6 +97,86 @@ TEST(FileNames, LongTitlesAreCutToLeaveRoomForACounterAndNeverSplitAPair) {
   const std::wstring cut = FitFileNameBase(folder, emoji, L"_" + stamp + L".mp4");
   EXPECT_EQ(Utf8ToWide(WideToUtf8(cut)), cut) << "no lone surrogate at the cut";
   EXPECT_TRUE(FitFileNameBase(std::wstring(300, L'f'), L"title", L".png").empty()) << "no room at all";
+}
+
+// The update service -------------------------------------------------------------------------------
+
+TEST(ExtractJsonValue, FirstKeyWinsQuotedValuesEndAtAQuoteAndBareOnesAtACommaOrBrace) {
+  const std::string nested = R"({"data":{"version":"1.0"},"latest_version":{"version":"2.0"},"version":"3.0"})";
+  // {reply, key, value}
+  const std::tuple<std::string, const char*, const wchar_t*> rows[] = {
+      // The first, whatever object holds it; an object up to its first '}'.
+      {nested, "version", L"1.0"}, {nested, "latest_version", L"{\"version\":\"2.0\""}, {nested, "missing", L""},
+      // Only a key counts: the name followed by a colon without space, not the same text as a value.
+      {R"({"a":"status","status":"ok"})", "status", L"ok"}, {R"({"status" : "ok"})", "status", L""},
+      // A quoted value ends at the next quote, escaped or not, and is empty without one.
+      {R"({"message": "Server \"busy\" now"})", "message", L"Server \\"}, {R"({"message":""})", "message", L""},
+      {R"({"message":"no end)", "message", L""},
+      {"{\"message\":\"caf\xC3\xA9, \xE2\x82\xAC\"}", "message", L"caf\u00e9, \u20ac"},
+      {"{\"message\":\t\r\n \"spaced\"}", "message", L"spaced"},
+      // Any other value runs to a comma or brace without trailing space; an object to its first one.
+      {R"({"update_available": true, "x":1})", "update_available", L"true"}, {R"({"latest":{})", "latest", L"{"},
+      {"{\"update_available\":\n    true\n}", "update_available", L"true"},
+      {R"({"flag":null,"b":2})", "flag", L"null"}, {R"({"count":-12.5e3})", "count", L"-12.5e3"},
+      {R"({"latest":{"version":"2","date":"x"}})", "latest", L"{\"version\":\"2\""},
+      // Neither a comma nor a brace after it, or nothing at all after the colon.
+      {R"({"update_available": true)", "update_available", L""}, {R"({"update_available":)", "update_available", L""},
+      {R"({"update_available":   )", "update_available", L""},
+  };
+  for (const auto& [reply, key, value] : rows) EXPECT_EQ(ExtractJsonValue(reply, key), value) << reply << " " << key;
+}
+
+TEST(ReadUpdateReply, TellsEachOutcomeWithItsMessageOrVersion) {
+  using Kind = UpdateVerdict::Kind;
+  const std::string available = R"({"status":"success","update_available":true,)";
+  // {reply, read whole, kind, message, latest version}
+  const std::tuple<std::string, bool, Kind, const wchar_t*, const wchar_t*> rows[] = {
+      {"", true, Kind::kEmptyReply, L"", L""},
+      {R"({"status":"error"})", true, Kind::kServerError, L"", L""},
+      {R"({"status":"error","message":"Maintenance"})", true, Kind::kServerError, L"Maintenance", L""},
+      {"<html>502 Bad Gateway</html>", true, Kind::kServerError, L"", L""},
+      // A reply cut at the limit is malformed however good its start.
+      {available + R"("version":"9"})", false, Kind::kServerError, L"", L""},
+      {R"({"status":"success","update_available":false})", true, Kind::kUpToDate, L"", L""},
+      {R"({"status":"success"})", true, Kind::kUpToDate, L"", L""},
+      {R"({"status":"success","update_available":"True"})", true, Kind::kUpToDate, L"", L""},
+      {R"({"status": "success", "update_available":  true , "version": "1.6"})", true, Kind::kUpdateAvailable, L"",
+       L"1.6"},
+      {R"({"status":"success","update_available":"true","version":"1.6"})", true, Kind::kUpdateAvailable, L"", L"1.6"},
+      // The version in the latest_version object overrides an earlier one, but a version after the
+      // object's first '}' is not the object's, and latest_version must be an object.
+      {available + R"("current":{"version":"1.5.2.1"},"latest_version":{"version":"2.0.0","size":5}})", true,
+       Kind::kUpdateAvailable, L"", L"2.0.0"},
+      {available + R"("version":"1.9","latest_version": {"notes":"none"}, "x":{"version":"3"}})", true,
+       Kind::kUpdateAvailable, L"", L"1.9"},
+      {available + R"("latest_version":"2.1"})", true, Kind::kUpdateAvailable, L"", L""},
+  };
+  for (const auto& [reply, complete, kind, message, latestVersion] : rows) {
+    const UpdateVerdict verdict = ReadUpdateReply(reply, complete);
+    EXPECT_EQ(std::tuple(verdict.kind, verdict.message, verdict.latestVersion),
+              std::tuple(kind, message, latestVersion)) << reply << (complete ? "" : " (cut)");
+  }
+}
+
+TEST(UpdateRequest, FourHeaderLinesWithoutAFinalBreakAndTheServer) {
+  EXPECT_EQ(UpdateRequestHeaders(L"1.5.2.1"),
+            L"Program-Name: zinq\r\nProgram-Version: 1.5.2.1\r\nProgram-Beta: false\r\n"
+            L"Program-Version-Internal: false");
+  // The server is the maker's unless an HTTPS override says otherwise: {host, port} or nothing.
+  using Server = std::pair<std::wstring, int>;
+  const auto chosen = [](const wchar_t* value) {
+    const auto server = ChooseUpdateServer(L"updates.example", value);
+    return server ? std::optional(Server(server->host, server->port)) : std::nullopt;
+  };
+  EXPECT_EQ(chosen(L""), Server(L"updates.example", 443));
+  EXPECT_EQ(chosen(L"localhost"), Server(L"localhost", 443));
+  for (const wchar_t* value : {L"localhost:8443", L"https://localhost:8443", L"HTTPS://localhost:8443/"}) {
+    EXPECT_EQ(chosen(value), Server(L"localhost", 8443)) << value;
+  }
+  for (const wchar_t* refused : {L"http://localhost:8443", L"ftp://localhost", L"localhost:0", L"localhost:65536",
+                                 L"localhost:", L"localhost:84a3", L":8443", L"localhost/api", L"https://"}) {
+    EXPECT_EQ(chosen(refused), std::nullopt) << refused;
+  }
 }
 
 }  // namespace

@@ -62,11 +62,6 @@ class LanguagesFolder {
                     std::string_view domain = "messages") const {
     WriteFile(path_ / Utf8Path(code) / Utf8Path(category) / Utf8Path(std::string(domain) + ".mo"), bytes);
   }
-  // A complete language: language.ini naming it, and the test catalogue.
-  void AddLanguage(std::string_view code, std::string_view name) const {
-    AddIni(code, "[lang]\nlanguage_name = " + std::string(name) + "\nlanguage_code = " + std::string(code) + "\n");
-    AddCatalogue(code, TestCatalogueBytes());
-  }
 
  private:
   std::filesystem::path path_;

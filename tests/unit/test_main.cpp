@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "capture/screen_capture.h"
+
+// GDI+ is started once for the whole run, as the program starts it once.
 int wmain(int argc, wchar_t** argv) {
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  vistrel::StartGdiPlus();
+  const int failed = RUN_ALL_TESTS();
+  vistrel::StopGdiPlus();
+  return failed;
 }

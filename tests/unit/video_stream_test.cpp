@@ -1,6 +1,7 @@
-// Pictures on their way into a video stream: a camera's samples from DirectShow's thread (the
-// newest wins, short samples are never read, YUY2 and RGB24 rows have their strides, bottom-up RGB
-// is turned), and a source that changes size, which must never be read past its end.
+// The FFmpeg DLLs beside the program, and pictures on their way into a video stream: a camera's
+// samples from DirectShow's thread (the newest wins, short samples are never read, YUY2 and RGB24
+// rows have their strides, bottom-up RGB is turned), and a source that changes size, which must
+// never be read past its end.
 #include "video/camera_source.h"  // DirectShow first
 
 #include <cstring>
@@ -10,10 +11,22 @@
 
 #include "media/muxed_file.h"
 #include "media/video_stream.h"
-#include "temp_folder.h"
+#include "test_support.h"
 
 namespace vistrel {
 namespace {
+
+// Every encoder and muxer the recorders use is in the DLLs (that libx264 opens for the recorders'
+// picture format is seen below).
+TEST(FfmpegBuild, EncodersAndMuxersArePresent) {
+  for (const char* name : {"libx264", "aac", "libmp3lame", "pcm_s16le", "gif"}) {
+    EXPECT_NE(avcodec_find_encoder_by_name(name), nullptr) << name;
+  }
+  for (const char* name : {"mp4", "mp3", "wav", "gif"}) {
+    EXPECT_NE(av_guess_format(name, nullptr, nullptr), nullptr) << name;
+  }
+  EXPECT_EQ(avcodec_version() >> 16, 59u) << "headers and DLL agree";
+}
 
 // Just enough of a media sample for the grabber callback: a buffer and its length.
 class FakeSample final : public IMediaSample {
@@ -76,9 +89,7 @@ class CameraFrame : public StreamTest {
     camera_.SetFormat(kWidth, kHeight, format, bottomUp);
     callback_ = new SampleGrabberCallback(&camera_);  // a COM object: freed by its last Release
   }
-  void TearDown() override {
-    if (callback_) callback_->Release();
-  }
+  void TearDown() override { if (callback_) callback_->Release(); }
   void Deliver(std::vector<BYTE> bytes) {
     FakeSample sample(std::move(bytes));
     ASSERT_EQ(callback_->SampleCB(0.0, &sample), S_OK);
@@ -88,9 +99,8 @@ class CameraFrame : public StreamTest {
   SampleGrabberCallback* callback_ = nullptr;
 };
 
-std::vector<BYTE> Grey(int value, int bytesPerPixel = 3) {
-  return std::vector<BYTE>(static_cast<size_t>(kWidth) * kHeight * bytesPerPixel, static_cast<BYTE>(value));
-}
+// A picture of 24-bit pixels, all of one grey.
+std::vector<BYTE> Grey(BYTE value) { return std::vector<BYTE>(static_cast<size_t>(kWidth) * kHeight * 3, value); }
 
 TEST_F(CameraFrame, AShortSampleIsNeverReadAndTheNewestWholeOneIsTakenOnce) {
   Prepare(AV_PIX_FMT_BGR24);
@@ -110,11 +120,8 @@ TEST_F(CameraFrame, AShortSampleIsNeverReadAndTheNewestWholeOneIsTakenOnce) {
 
 TEST_F(CameraFrame, YuyvRowsAreTwoBytesAPixel) {
   Prepare(AV_PIX_FMT_YUYV422);
-  std::vector<BYTE> yuyv(static_cast<size_t>(kWidth) * kHeight * 2);
-  for (size_t i = 0; i < yuyv.size(); i += 2) {
-    yuyv[i] = 200;      // Y
-    yuyv[i + 1] = 128;  // U or V
-  }
+  std::vector<BYTE> yuyv;
+  for (int i = 0; i < kWidth * kHeight; ++i) yuyv.insert(yuyv.end(), {200, 128});  // Y, then U or V
   Deliver(std::vector<BYTE>(yuyv.begin(), yuyv.end() - 1));
   EXPECT_FALSE(camera_.Take(stream_));
   Deliver(yuyv);
@@ -136,46 +143,41 @@ TEST_F(CameraFrame, BottomUpRgbIsTurnedTheRightWayUp) {
 // A BGRA picture followed closely by a page that cannot be read: reading rows past the picture
 // faults at once instead of going unnoticed. (The 64 bytes between leave room for the vector
 // loads of the scaler, which may read a few bytes past a row's end.)
-class GuardedPicture {
- public:
-  GuardedPicture(int width, int height, BYTE value) : width_(width), height_(height) {
+struct GuardedPicture {
+  GuardedPicture(int width, int height, BYTE value) : pitch(width * 4) {
     SYSTEM_INFO info{};
     GetSystemInfo(&info);
     const size_t page = info.dwPageSize;
     const size_t bytes = static_cast<size_t>(width) * height * 4;
     const size_t pages = (bytes + 64 + page - 1) / page;
-    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    base = static_cast<BYTE*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     DWORD old = 0;
-    VirtualProtect(base_ + pages * page, page, PAGE_NOACCESS, &old);
-    pixels_ = base_ + pages * page - 64 - bytes;
-    std::memset(pixels_, value, bytes);
+    VirtualProtect(base + pages * page, page, PAGE_NOACCESS, &old);
+    pixels = base + pages * page - 64 - bytes;
+    std::memset(pixels, value, bytes);
   }
-  ~GuardedPicture() { VirtualFree(base_, 0, MEM_RELEASE); }
-  const BYTE* pixels() const { return pixels_; }
-  int pitch() const { return width_ * 4; }
+  ~GuardedPicture() { VirtualFree(base, 0, MEM_RELEASE); }
 
- private:
-  int width_;
-  int height_;
-  BYTE* base_ = nullptr;
-  BYTE* pixels_ = nullptr;
+  int pitch;
+  BYTE* base = nullptr;
+  BYTE* pixels = nullptr;
 };
 
 TEST_F(StreamTest, ASourceThatShrinksOrGrowsIsScaledAtItsNewSize) {
   GuardedPicture large(64, 32, 230);
-  ASSERT_TRUE(stream_.Scale(large.pixels(), large.pitch(), 64, 32, AV_PIX_FMT_BGRA));
+  ASSERT_TRUE(stream_.Scale(large.pixels, large.pitch, 64, 32, AV_PIX_FMT_BGRA));
   EXPECT_GT(Luma(kWidth - 1, kHeight - 1), 200);
   ASSERT_EQ(stream_.Write(file_, 0, L"Test"), S_OK);
   // The display mode changes: the next picture is smaller, and must be read only as far as it goes.
   GuardedPicture small(20, 10, 30);
-  ASSERT_TRUE(stream_.Scale(small.pixels(), small.pitch(), 20, 10, AV_PIX_FMT_BGRA));
+  ASSERT_TRUE(stream_.Scale(small.pixels, small.pitch, 20, 10, AV_PIX_FMT_BGRA));
   EXPECT_LT(Luma(kWidth - 1, kHeight - 1), 50);
   ASSERT_EQ(stream_.Write(file_, 1, L"Test"), S_OK);
   GuardedPicture again(64, 32, 120);
-  ASSERT_TRUE(stream_.Scale(again.pixels(), again.pitch(), 64, 32, AV_PIX_FMT_BGRA));
+  ASSERT_TRUE(stream_.Scale(again.pixels, again.pitch, 64, 32, AV_PIX_FMT_BGRA));
   EXPECT_NEAR(Luma(0, 0), 120 * 219 / 255 + 16, 4);
   EXPECT_FALSE(stream_.Scale(nullptr, 0, 20, 10, AV_PIX_FMT_BGRA));
-  EXPECT_FALSE(stream_.Scale(again.pixels(), again.pitch(), 0, 32, AV_PIX_FMT_BGRA));
+  EXPECT_FALSE(stream_.Scale(again.pixels, again.pitch, 0, 32, AV_PIX_FMT_BGRA));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// A fresh folder under %TEMP% for one test, removed with everything in it afterwards.
+// What several unit tests share: a fresh folder under %TEMP% for one test, removed with everything
+// in it afterwards; reading and writing its files; a test whose log goes to a file of its own; and
+// this thread's windows.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +10,8 @@
 #include <system_error>
 
 #include <gtest/gtest.h>
+
+#include "core/log.h"
 
 namespace vistrel::testing {
 
@@ -58,13 +62,43 @@ inline void WriteBytes(const std::wstring& path, const std::string& bytes) {
 // The text of a UTF-16LE file with a byte-order mark, or an empty string.
 inline std::wstring ReadUtf16File(const std::wstring& path) {
   const std::string bytes = ReadBytes(path);
-  if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF ||
-      static_cast<unsigned char>(bytes[1]) != 0xFE) {
-    return {};
-  }
+  if (bytes.rfind("\xFF\xFE", 0) != 0) return {};
   std::wstring text((bytes.size() - 2) / 2, L'\0');
   memcpy(text.data(), bytes.data() + 2, text.size() * 2);
   return text;
+}
+
+// A test whose log is log.txt in its own folder.
+class LoggedTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UseLogFile(folder_ / L"log.txt"); }
+  void TearDown() override { UseLogFile(L""); }
+  std::string Log() const { return ReadBytes(folder_ / L"log.txt"); }
+  // How often `text` occurs in the log.
+  int LogCount(const std::string& text) const {
+    const std::string log = Log();
+    int count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+  }
+
+  TempFolder folder_;
+};
+
+// Handles this thread's pending messages.
+inline void PumpPending() {
+  MSG msg{};
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// How many top-level windows of the class `name` there are.
+inline int WindowCount(const wchar_t* name) {
+  int count = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, name, nullptr)) != nullptr;) ++count;
+  return count;
 }
 
 }  // namespace vistrel::testing

@@ -1,29 +1,135 @@
-// Free-form selection: its geometry, and the overlay driven through its own window messages.
+// Screenshots: PNG encoding, file writing and output paths; and the free-form selection, its
+// geometry and the overlay driven through its own window messages.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
+#include <wrl/client.h>
 
 #include <array>
 #include <initializer_list>
+#include <string>
 #include <tuple>
 #include <utility>
-#include <string>
 
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "capture/capture_output.h"
 #include "capture/freeform.h"
 #include "capture/freeform_layout.h"
+#include "config/app_config.h"
 #include "core/handles.h"
-#include "core/log.h"
-#include "temp_folder.h"
+#include "core/unique_file.h"
+#include "test_support.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace vistrel {
 namespace {
 
-using testing::ReadBytes;
 using testing::TempFolder;
 
+// A 4 x 3 bitmap whose top-left pixel is red and the rest blue.
+UniqueBitmap TestBitmap() {
+  ScreenDC screen;
+  UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
+  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 4, 3));
+  HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
+  const RECT all{0, 0, 4, 3};
+  UniqueGdiObject blue(CreateSolidBrush(RGB(0, 0, 255)));
+  FillRect(memory.get(), &all, static_cast<HBRUSH>(blue.get()));
+  SetPixel(memory.get(), 0, 0, RGB(255, 0, 0));
+  SelectObject(memory.get(), previous);
+  return bitmap;
+}
+
+TEST(PngEncoding, ArgumentsAreCheckedAndABitmapBecomesAPngFileWithItsPixels) {
+  EXPECT_EQ(EncodeBitmapToPngStream(nullptr, nullptr), E_POINTER);
+  IStream* unset = reinterpret_cast<IStream*>(1);
+  EXPECT_EQ(EncodeBitmapToPngStream(nullptr, &unset), E_INVALIDARG);
+  EXPECT_EQ(unset, nullptr);
+
+  TempFolder folder;
+  UniqueBitmap bitmap = TestBitmap();
+  ComPtr<IStream> stream;
+  ASSERT_EQ(EncodeBitmapToPngStream(static_cast<HBITMAP>(bitmap.get()), stream.GetAddressOf()), S_OK);
+  const std::wstring path = folder / L"out.png";
+  ASSERT_TRUE(SaveStreamToFile(path, stream.Get()));
+  EXPECT_FALSE(SaveStreamToFile(folder / L"no\\such\\folder.png", stream.Get()));
+  EXPECT_FALSE(SaveStreamToFile(folder / L"x.png", nullptr));
+  EXPECT_EQ(testing::ReadBytes(path).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  Gdiplus::Bitmap decoded(path.c_str());
+  ASSERT_EQ(decoded.GetWidth(), 4u);
+  ASSERT_EQ(decoded.GetHeight(), 3u);
+  Gdiplus::Color corner, other;  // red and blue
+  decoded.GetPixel(0, 0, &corner);
+  decoded.GetPixel(3, 2, &other);
+  EXPECT_EQ(std::pair(corner.GetValue() & 0xFFFFFF, other.GetValue() & 0xFFFFFF), std::pair(0xFF0000ul, 0x0000FFul));
+}
+
+TEST(ClaimNewFile, NeverReturnsAnExistingFile) {
+  TempFolder folder;
+  const std::wstring wanted = folder / L"FullScreen_2026-01-01_00-00-00.png";
+  EXPECT_EQ(ClaimNewFile(wanted), wanted);
+  EXPECT_EQ(ClaimNewFile(wanted), folder / L"FullScreen_2026-01-01_00-00-00_2.png");
+  EXPECT_EQ(ClaimNewFile(wanted), folder / L"FullScreen_2026-01-01_00-00-00_3.png");
+  EXPECT_EQ(ClaimNewFile(folder / L"missing\\x.png"), L"");
+}
+
+class SavePath : public testing::LoggedTest {
+ protected:
+  void SetUp() override {
+    LoggedTest::SetUp();
+    saved_ = ConfigSnapshot();
+  }
+  void TearDown() override {
+    ReplaceConfig(saved_);
+    LoggedTest::TearDown();
+  }
+  void UseScreenshotFolder(const std::wstring& folder) {
+    AppConfig config = saved_;
+    config.ScreenshotPath = folder;
+    ReplaceConfig(config);
+  }
+
+  AppConfig saved_;
+};
+
+TEST_F(SavePath, ConfiguredFolderIsCreatedAndNamesCountUp) {
+  UseScreenshotFolder(folder_ / L"shots");
+  const std::wstring first = BuildCaptureSavePath(kCaptureFullScreen);
+  const std::wstring second = BuildCaptureSavePath(kCaptureFullScreen);
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.rfind(folder_ / L"shots\\FullScreen_", 0), 0u) << first.c_str();
+  EXPECT_NE(first, second) << "a second capture in the same second keeps the first";
+  EXPECT_NE(GetFileAttributesW(first.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_GE(LogCount("Capture: Using configured screenshot path: "), 1);
+  EXPECT_GE(LogCount("Capture: Generated final save path: "), 1);
+}
+
+TEST_F(SavePath, EmptySettingUsesPicturesVistrel) {
+  UseScreenshotFolder(L"");
+  const std::wstring path = BuildCaptureSavePath(kCaptureMouseControl);
+  ASSERT_FALSE(path.empty());
+  EXPECT_NE(path.find(L"\\Pictures\\Vistrel\\Capture_"), std::wstring::npos) << path.c_str();
+  DeleteFileW(path.c_str());
+  EXPECT_GE(LogCount("Falling back to default Pictures folder."), 1);
+}
+
+TEST_F(SavePath, APictureThatCannotBeEncodedIsNeitherSavedNorCalledSaved) {
+  AppConfig config = saved_;
+  config.ScreenshotPath = folder_ / L"shots";
+  config.OutputMode = 1;
+  config.PlayCaptureSound = false;
+  ReplaceConfig(config);
+  // A handle that no longer names a bitmap: GDI+ cannot read it.
+  HBITMAP gone = static_cast<HBITMAP>(TestBitmap().release());
+  DeleteObject(gone);
+  ProcessCapture(UniqueBitmap(gone), kCaptureFullScreen);
+  EXPECT_EQ(LogCount("Capture: Failed: The picture could not be converted to PNG, so it was not saved."), 1) << Log();
+  EXPECT_EQ(LogCount("Generated final save path"), 0) << "no file was claimed";
+}
+
+// Free-form selection ---------------------------------------------------------------------------
 std::array<LONG, 4> Box(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 TEST(FreeformLayout, TheSelectionIsTheSameFromAnyCornerAndSixPixelsEachWayIsTheSmallestCapture) {
@@ -56,8 +162,6 @@ TEST(FreeformLayout, LoupeAndLabelGoToTheSideOfThePointerWhereTheyFit) {
   }
 }
 
-// The overlay -----------------------------------------------------------------------------------
-
 // What the overlay delivered.
 struct Received {
   int count = 0;
@@ -65,36 +169,18 @@ struct Received {
 };
 Received g_received;
 
-// Handles this thread's pending messages.
-void PumpPending() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-int OverlayCount() {
-  int count = 0;
-  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"FreeFormSelectWindowClass", nullptr)) != nullptr;) ++count;
-  return count;
-}
-
-class FreeformOverlay : public ::testing::Test {
+class FreeformOverlay : public testing::LoggedTest {
  protected:
   void SetUp() override {
-    UseLogFile(folder_ / L"log.txt");
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr), Gdiplus::Ok);
+    LoggedTest::SetUp();
     g_received = {};
   }
 
   void TearDown() override {
     if (HWND overlay = Overlay()) DestroyWindow(overlay);
-    PumpPending();
+    testing::PumpPending();
     g_received = {};
-    Gdiplus::GdiplusShutdown(gdiplus_);
-    UseLogFile(L"");
+    LoggedTest::TearDown();
   }
 
   static void Deliver(UniqueBitmap picture) {
@@ -106,7 +192,7 @@ class FreeformOverlay : public ::testing::Test {
     StartFreeformCapture(GetModuleHandleW(nullptr), Deliver);
     ASSERT_TRUE(FreeformCaptureActive());
     ASSERT_NE(Overlay(), nullptr);
-    PumpPending();
+    testing::PumpPending();
   }
 
   static HWND Overlay() { return FindWindowW(L"FreeFormSelectWindowClass", nullptr); }
@@ -116,16 +202,6 @@ class FreeformOverlay : public ::testing::Test {
     SendMessageW(overlay, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
     SendMessageW(overlay, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
   }
-
-  size_t LogCount(const std::string& line) {
-    const std::string log = ReadBytes(folder_ / L"log.txt");
-    size_t count = 0;
-    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
-    return count;
-  }
-
-  TempFolder folder_;
-  ULONG_PTR gdiplus_ = 0;
 };
 
 TEST_F(FreeformOverlay, ASixBySixDragDeliversASixBySixBitmap) {
@@ -138,7 +214,7 @@ TEST_F(FreeformOverlay, ASixBySixDragDeliversASixBySixBitmap) {
   ASSERT_NE(GetObjectW(g_received.picture.get(), sizeof info, &info), 0);
   EXPECT_EQ(info.bmWidth, 6);
   EXPECT_EQ(info.bmHeight, 6);
-  EXPECT_EQ(LogCount("Freeform capture complete."), 1u);
+  EXPECT_EQ(LogCount("Freeform capture complete."), 1);
 }
 
 TEST_F(FreeformOverlay, SmallDragsEscapeAndTheRightButtonCancel) {
@@ -153,7 +229,7 @@ TEST_F(FreeformOverlay, SmallDragsEscapeAndTheRightButtonCancel) {
         SendMessageW(o, WM_KEYDOWN, VK_ESCAPE, 0);
       },
   };
-  size_t finished = 0;
+  int finished = 0;
   for (const auto cancel : cancels) {
     Start();
     cancel(Overlay());
@@ -171,15 +247,15 @@ TEST_F(FreeformOverlay, OtherKeysAStrayButtonUpAndASecondStartWhileOpenAreIgnore
   SendMessageW(first, WM_KEYDOWN, VK_SPACE, 0);
   SendMessageW(first, WM_LBUTTONUP, 0, MAKELPARAM(400, 400));
   EXPECT_TRUE(FreeformCaptureActive());
-  EXPECT_EQ(LogCount("Freeform capture complete."), 0u);
+  EXPECT_EQ(LogCount("Freeform capture complete."), 0);
   StartFreeformCapture(GetModuleHandleW(nullptr), Deliver);
   EXPECT_EQ(Overlay(), first);
-  EXPECT_EQ(OverlayCount(), 1);
-  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 1u);
+  EXPECT_EQ(testing::WindowCount(L"FreeFormSelectWindowClass"), 1);
+  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 1);
   SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_FALSE(FreeformCaptureActive());
   Start();  // and once closed it starts again
-  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 2u);
+  EXPECT_EQ(LogCount("Starting enhanced freeform capture mode."), 2);
 }
 
 TEST_F(FreeformOverlay, CoversTheVirtualScreenWithAVisibleLoupeThatLetsInputThrough) {
