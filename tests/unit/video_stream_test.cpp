@@ -1,7 +1,7 @@
 // The FFmpeg DLLs beside the program, and pictures on their way into a video stream: a camera's
 // samples from DirectShow's thread (the newest wins, short samples are never read, YUY2 and RGB24
 // rows have their strides, bottom-up RGB is turned), and a source that changes size, which must
-// never be read past its end.
+// never be read past its end; and a recorded file's stream ends.
 #include "video/camera_source.h"  // DirectShow first
 
 #include <cstring>
@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/text.h"
+#include "media/audio_stream.h"
 #include "media/muxed_file.h"
 #include "media/video_stream.h"
 #include "test_support.h"
@@ -178,6 +180,51 @@ TEST_F(StreamTest, ASourceThatShrinksOrGrowsIsScaledAtItsNewSize) {
   EXPECT_NEAR(Luma(0, 0), 120 * 219 / 255 + 16, 4);
   EXPECT_FALSE(stream_.Scale(nullptr, 0, 20, 10, AV_PIX_FMT_BGRA));
   EXPECT_FALSE(stream_.Scale(again.pixels, again.pitch, 0, 32, AV_PIX_FMT_BGRA));
+}
+
+// A recording written in fragments (so that a kill leaves a file that plays) and made an ordinary
+// file at the stop: every stream ends where the recording did, the audio's encoder priming skipped
+// and not stretched onto the first picture, and the last, short audio frame kept.
+TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
+  vistrel::testing::TempFolder folder;
+  const std::wstring path = folder / L"recording.mp4";
+  MuxedFile file(L"Test: ");
+  VideoEncoderStream video;
+  AudioEncoderStream audio;
+  ASSERT_EQ(file.Create("mp4", path), S_OK);
+  ASSERT_EQ(video.Open(file, VideoEncoding{16, 8, 100000, 30, AVRational{1, 30}}, L"Test"), S_OK);
+  ASSERT_EQ(audio.Open(file, AudioEncoding{}, L"Test"), S_OK);
+  ASSERT_EQ(file.OpenRecoverable(), S_OK);
+  const auto silence = [](AVFrame*, int) {};
+  for (int frame = 0; frame < 10; ++frame) {
+    ASSERT_EQ(video.Write(file, frame, L"Video"), S_OK);
+    audio.WriteDue(file, frame * 1600, false, silence, L"Audio");
+  }
+  audio.WriteDue(file, 16000, true, silence, L"Audio");  // 15 whole AAC frames and 640 samples
+  video.Flush(file, L"Video");
+  audio.Flush(file, L"Audio");
+  ASSERT_EQ(file.Close(), S_OK);
+
+  AVFormatContext* opened = nullptr;
+  ASSERT_GE(avformat_open_input(&opened, WideToUtf8(path).c_str(), nullptr, nullptr), 0);
+  const InputContextPtr input(opened);
+  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+  ASSERT_EQ(input->nb_streams, 2u);
+  for (unsigned i = 0; i < 2; ++i) {
+    const AVStream* stream = input->streams[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(stream->start_time, 0);
+    EXPECT_NEAR(static_cast<double>(stream->duration) * av_q2d(stream->time_base), 1.0 / 3.0, 0.0015);
+  }
+  // The first picture lasts one interval, as every other one.
+  PacketPtr packet(av_packet_alloc());
+  std::vector<std::int64_t> times;
+  while (times.size() < 2 && av_read_frame(input.get(), packet.get()) >= 0) {
+    if (input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) times.push_back(packet->pts);
+    av_packet_unref(packet.get());
+  }
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_NEAR(static_cast<double>(times[1] - times[0]) * av_q2d(input->streams[0]->time_base), 1.0 / 30.0, 0.001);
 }
 
 }  // namespace
