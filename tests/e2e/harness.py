@@ -378,7 +378,7 @@ class DialogWindow:
 
     def mirrored(self, control_id: int = 0) -> bool:
         """Whether the dialog (or a control) has the right-to-left layout (WS_EX_LAYOUTRTL)."""
-        return bool(int(self._run('exstyle', str(control_id)).stdout.strip(), 16) & 0x400000)
+        return bool(int(self._run('exstyle', str(control_id)).stdout.strip()) & 0x400000)
 
 
 def shown_dialog(driver: Driver, caption: str, timeout_ms: int = 15000) -> DialogWindow:

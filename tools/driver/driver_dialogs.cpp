@@ -14,7 +14,7 @@
 //                                  view with their columns separated by tabs, one a line
 //   focused                        "ID<tab>class<tab>text" of the control with the keyboard focus
 //                                  (in the foreground window)
-//   exstyle CAPTION ID             the control's extended window style in hex (ID 0: the dialog)
+//   exstyle CAPTION ID             the control's extended window style (ID 0: the dialog)
 //   rect CAPTION ID                the screen rectangle of the control (ID 0: the dialog):
 //                                  left top right bottom
 //   type TEXT                      types TEXT through SendInput
@@ -203,29 +203,21 @@ int ControlCommand(const Options& o) {
     return 0;
   }
   if (verb == L"get-text") {
-    const std::wstring text = TextOf(control);
-    PrintUtf8Line(text.empty() ? L"" : text.c_str());
+    PrintUtf8Line(TextOf(control).c_str());
     return 0;
   }
   if (verb == L"click") return PostMessageW(control, BM_CLICK, 0, 0) ? 0 : 1;
-  if (verb == L"state") {
+  if (verb == L"state" || verb == L"enabled" || verb == L"exstyle") {
+    const long long number = verb == L"state"     ? State(control)
+                             : verb == L"enabled" ? (IsWindowEnabled(control) ? 1 : 0)
+                                                  : GetWindowLongPtrW(control, GWL_EXSTYLE);
     wchar_t line[32];
-    std::swprintf(line, 32, L"%lld", State(control));
+    std::swprintf(line, 32, L"%lld", number);
     PrintUtf8Line(line);
     return 0;
   }
   if (verb == L"items") {
     PrintItems(control);
-    return 0;
-  }
-  if (verb == L"enabled") {
-    PrintUtf8Line(IsWindowEnabled(control) ? L"1" : L"0");
-    return 0;
-  }
-  if (verb == L"exstyle") {
-    wchar_t line[32];
-    std::swprintf(line, 32, L"%lx", static_cast<unsigned long>(GetWindowLongPtrW(control, GWL_EXSTYLE)));
-    PrintUtf8Line(line);
     return 0;
   }
   if (o.words.size() != 4) return 2;
