@@ -77,14 +77,8 @@ class Prefix:
         self.user_dir = users / user
         self.settings_dir = self.user_dir / 'AppData' / 'Roaming' / 'Orvanta' / 'vistrel'
         self.temp_dir = self.user_dir / 'AppData' / 'Local' / 'Temp'
-
-    @property
-    def log_file(self) -> Path:
-        return self.settings_dir / 'log.txt'
-
-    @property
-    def config_file(self) -> Path:
-        return self.settings_dir / 'config.ini'
+        self.log_file = self.settings_dir / 'log.txt'
+        self.config_file = self.settings_dir / 'config.ini'
 
     def windows_path(self, path: Path) -> str:
         """C:\\... form of a path under drive_c."""
