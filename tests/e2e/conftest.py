@@ -1,7 +1,6 @@
 import fcntl
 import os
 import subprocess
-from pathlib import Path
 
 import pytest
 

@@ -1,8 +1,5 @@
-"""Starts Vistrel.exe in the test Wine prefix and drives it from outside.
-
-The environment (WINEPREFIX, DISPLAY, PulseAudio) comes from scripts/wine-env.sh; the driver exe
-(vistrel-driver.exe) runs inside the same prefix to find windows, post messages and press keys.
-"""
+# Starts Vistrel.exe in the Wine environment of scripts/wine-env.sh (WINEPREFIX, DISPLAY,
+# PulseAudio) and drives it from outside through vistrel-driver.exe in the same prefix.
 from __future__ import annotations
 
 import json
@@ -34,10 +31,8 @@ VIDEO, AUDIO, GIF = 'Recorder: ', 'AudioRecorder: ', 'GIF Recorder: '
 LOG_LINE = re.compile(r'^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (.*)$')
 
 
+# Reads the log incrementally, so that tests can poll it often; a replaced log is read anew.
 class LogReader:
-    """Reads the log incrementally: each call parses only what was appended since the last one, so
-    tests can poll it often. A log that was removed or replaced is read again from its start."""
-
     def __init__(self, path: Path):
         self.path = path
         self._reset(None)
@@ -82,14 +77,8 @@ class Prefix:
         self.user_dir = users / user
         self.settings_dir = self.user_dir / 'AppData' / 'Roaming' / 'Orvanta' / 'vistrel'
         self.temp_dir = self.user_dir / 'AppData' / 'Local' / 'Temp'
-
-    @property
-    def log_file(self) -> Path:
-        return self.settings_dir / 'log.txt'
-
-    @property
-    def config_file(self) -> Path:
-        return self.settings_dir / 'config.ini'
+        self.log_file = self.settings_dir / 'log.txt'
+        self.config_file = self.settings_dir / 'config.ini'
 
     def windows_path(self, path: Path) -> str:
         """C:\\... form of a path under drive_c."""
@@ -100,9 +89,9 @@ class Prefix:
         shutil.rmtree(self.settings_dir.parent, ignore_errors=True)
 
 
+# Runs a Windows program to its end. Output goes through files: a Wine service started by the
+# program may keep inherited pipe handles open long after it has ended.
 def wine(*args: str, timeout: float = 30) -> subprocess.CompletedProcess:
-    """Runs a Windows program to its end. Output goes through files, not pipes: a Wine service
-    started by the program may keep inherited pipe handles open long after it has ended."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         process = subprocess.Popen(['wine', *args], stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         try:
@@ -127,8 +116,8 @@ class Driver:
         return wine(self.exe, *args, timeout=timeout)
 
     def wait_window(self, cls: str, message_only: bool = False, timeout_ms: int = 15000,
-                    verb: str = 'wait-window') -> bool:
-        args = [verb, cls, '--timeout', str(timeout_ms)] + (['--message-only'] if message_only else [])
+                    verb: str = 'wait-window', *extra: str) -> bool:
+        args = [verb, cls, '--timeout', str(timeout_ms), *extra] + (['--message-only'] if message_only else [])
         return self.run(*args, timeout=timeout_ms / 1000 + 30).returncode == 0
 
     def endpoints(self, flow: str) -> dict[str, str]:
@@ -149,7 +138,6 @@ class Driver:
         return self.run(*args).returncode == 0
 
     def post_dialog(self, title: str, msg: int, wparam: int = 0, lparam: int = 0) -> bool:
-        """Posts to the dialog box with that caption."""
         return self.run('post', '#32770', hex(msg), str(wparam), str(lparam), '--title', title).returncode == 0
 
     def keys(self, *combos: str) -> bool:
@@ -221,8 +209,6 @@ class Vistrel:
     def log_texts(self) -> list[str]:
         return self._log.lines()
 
-    log = log_texts
-
     def wait_log_count(self, line: str, count: int, timeout: float = 15) -> bool:
         """Waits until the log holds a line exactly `count` times or more."""
         return bool(wait_until(lambda: self.log_texts().count(line) >= count, timeout, 0.05))
@@ -233,26 +219,24 @@ class Vistrel:
 
     def mark(self) -> int:
         """The log's length now: lines from here on are what an action that follows caused."""
-        return len(self.log())
+        return len(self.log_texts())
 
     def wait_line(self, line: str, since: int = 0, timeout: float = 15) -> bool:
         """Waits until the log holds exactly `line` at or after index `since`."""
         return bool(wait_until(lambda: line in self.log_texts()[since:], timeout, 0.05))
 
+    # Waits until a recorder (by its log prefix) has entered `state` at or after log index `since`.
     def wait_state(self, prefix: str, state: str, since: int = 0, timeout: float = 30) -> bool:
-        """Waits until a recorder (by its log prefix) has entered `state` ("RECORDING", "PAUSED",
-        "IDLE", ...) at or after log index `since`."""
         return self.wait_line(f'{prefix}State changed to {state}.', since, timeout)
 
+    # The recording times in seconds that a recorder (by its log prefix) reported, oldest first.
     def recorded(self, prefix: str) -> list[float]:
-        """The recording times, in seconds, that a recorder (by its log prefix) has reported for the
-        files it finished, oldest first."""
         pattern = re.compile(re.escape(prefix) + r'Recorded (\d+\.\d+) s\.$')
         return [float(m.group(1)) for m in map(pattern.match, self.log_texts()) if m]
 
+    # Returns once the program has handled every message (hotkey, command) posted before: a posted
+    # ping is handled after them, and logged.
     def barrier(self, timeout: float = 15) -> None:
-        """Returns once the program has handled every message posted to it before this call (hotkeys
-        pressed and commands posted): a posted ping is handled after them, and logged."""
         token = random.randrange(1, 2 ** 31)
         assert self.post_core(WM_PING, 0, token)
         assert self.wait_log_count(f'Ping {token}.', 1, timeout), 'the program did not answer a ping'
@@ -274,10 +258,9 @@ def sink_inputs() -> set[str]:
     return {line.split()[0] for line in out.splitlines() if line.strip()}
 
 
+# Plays a sine into the null sink for the life of a with block: its monitor, a capture endpoint,
+# carries a known signal.
 class SinkTone:
-    """Plays a sine into the null sink for the life of a with block, so that its monitor (a
-    capture endpoint like any microphone) carries a known signal."""
-
     def __init__(self, frequency: float, amplitude: float = 0.5, seconds: float = 30, sink: str = 'vsink'):
         import numpy as np
         t = np.arange(int(48000 * seconds)) / 48000
@@ -305,6 +288,8 @@ class SinkTone:
     def __exit__(self, *exc) -> None:
         self.process.terminate()
         self.process.wait(10)
+
+
 def read_config(prefix: Prefix) -> dict:
     """config.ini as {(section, key): value}."""
     raw = prefix.config_file.read_bytes()
@@ -330,25 +315,25 @@ def wait_until(check, timeout: float = 10, interval: float = 0.1):
     return result
 
 
+# A dialog box of the program, found by its caption and driven through its controls' messages
+# (tools/driver/driver_dialogs.cpp), in the dialog and its visible child dialog (a settings page).
 class DialogWindow:
-    """A dialog box of the program, found by its caption and driven through its controls'
-    messages (tools/driver/driver_dialogs.cpp). Controls are looked up in the dialog and in its
-    visible child dialog (the settings dialog's current page)."""
-
     def __init__(self, driver: Driver, caption: str):
         self.driver = driver
         self.caption = caption
 
     def wait(self, timeout_ms: int = 15000) -> bool:
-        return self.driver.run('wait-window', '#32770', '--title', self.caption, '--visible',
-                               '--timeout', str(timeout_ms), timeout=timeout_ms / 1000 + 30).returncode == 0
+        return self.driver.wait_window('#32770', False, timeout_ms, 'wait-window', '--title', self.caption, '--visible')
 
     def wait_gone(self, timeout_ms: int = 15000) -> bool:
-        return self.driver.run('wait-gone', '#32770', '--title', self.caption, '--timeout',
-                               str(timeout_ms), timeout=timeout_ms / 1000 + 30).returncode == 0
+        return self.driver.wait_window('#32770', False, timeout_ms, 'wait-gone', '--title', self.caption)
 
     def exists(self) -> bool:
         return self.wait(timeout_ms=0)
+
+    def close(self, button: int, timeout_ms: int = 15000) -> None:
+        self.click(button)
+        assert self.wait_gone(timeout_ms), f'"{self.caption}" stays open'
 
     def _run(self, *args: str) -> subprocess.CompletedProcess:
         result = self.driver.run(args[0], self.caption, *args[1:])
@@ -383,21 +368,17 @@ class DialogWindow:
 
     def rect(self, control_id: int = 0) -> tuple[int, int, int, int]:
         """Screen rectangle (left, top, right, bottom) of the dialog, or of one of its controls."""
-        args = ('rect', str(control_id)) if control_id else ('rect',)
-        return tuple(int(v) for v in self._run(*args).stdout.split())
+        return tuple(int(v) for v in self._run('rect', str(control_id)).stdout.split())
 
     def mirrored(self, control_id: int = 0) -> bool:
         """Whether the dialog (or a control) has the right-to-left layout (WS_EX_LAYOUTRTL)."""
-        return bool(int(self._run('exstyle', str(control_id)).stdout.strip(), 16) & 0x400000)
+        return bool(int(self._run('exstyle', str(control_id)).stdout.strip()) & 0x400000)
 
 
-def foreground_window(driver: Driver) -> tuple[str, str] | None:
-    """(class, caption) of the foreground window."""
-    result = driver.run('foreground')
-    if result.returncode != 0 or not result.stdout.strip():
-        return None
-    cls, _, caption = result.stdout.rstrip('\r\n').partition('\t')
-    return cls, caption
+def shown_dialog(driver: Driver, caption: str, timeout_ms: int = 15000) -> DialogWindow:
+    dialog = DialogWindow(driver, caption)
+    assert dialog.wait(timeout_ms), f'no dialog "{caption}"'
+    return dialog
 
 
 def focused_control(driver: Driver) -> tuple[int, str, str] | None:
@@ -428,9 +409,6 @@ class SinkRecorder:
         return self
 
     def __exit__(self, *exc) -> None:
-        self.stop()
-
-    def stop(self) -> None:
         if self.process and self.process.poll() is None:
             self.process.terminate()
             self.process.wait(10)
@@ -452,24 +430,14 @@ class SinkRecorder:
         """How long the signal is above the threshold, in 10 ms windows."""
         return float((self.levels() > threshold).sum()) / 100.0
 
-    def wait_loud(self, seconds: float, timeout: float = 10) -> float:
-        """Waits until at least `seconds` of sound have been heard; returns what was heard. The
-        first sound of a process can start late while the audio stack starts up."""
-        deadline = time.monotonic() + timeout
-        heard = self.loud_seconds()
-        while heard < seconds and time.monotonic() < deadline:
-            time.sleep(0.2)
-            heard = self.loud_seconds()
-        return heard
-
     def quiet_for(self, seconds: float, threshold: float = 0.01) -> bool:
         """Whether the last `seconds` recorded were silent."""
         tail = self.samples()[-int(seconds * self.RATE):]
         return len(tail) >= int(seconds * self.RATE) and float(abs(tail).max()) < threshold * 2
 
+    # The separate sounds heard so far as (start, length) in seconds: loud 10 ms windows joined
+    # across quiet stretches shorter than `gap`.
     def bursts(self, threshold: float = 0.01, gap: float = 0.12) -> list[tuple[float, float]]:
-        """The separate sounds heard so far as (start, length) in seconds: loud 10 ms windows,
-        with quiet stretches shorter than `gap` counted as part of the sound around them."""
         import numpy as np
         loud = self.levels() > threshold
         found: list[list[int]] = []
@@ -500,9 +468,9 @@ def _band_levels(samples, rate):
     return db - db.mean()
 
 
+# What a sound is like to the ear, roughly: the spectra of the two halves of its loud part, so
+# that a sound and its reverse differ too.
 def sound_print(samples, rate):
-    """What a sound is like to the ear, roughly: the spectra of the first and second half of its
-    loud part, so that a sound and its reverse differ too."""
     import numpy as np
     window = rate // 100
     n = len(samples) // window
@@ -544,10 +512,9 @@ def tooltips(driver: Driver) -> list[str]:
 
 # --- Screenshots ---------------------------------------------------------------------------------
 
+# A window of tools/driver/driver_windows.cpp for the life of a with block; `rect` and `edit` are
+# screen rectangles (left, top, right, bottom).
 class DriverWindow:
-    """A window shown by the driver (see tools/driver/driver_windows.cpp) for the life of a with
-    block. `rect` and `edit` are screen rectangles (left, top, right, bottom)."""
-
     def __init__(self, *args: str):
         self.args = args
         self.process: subprocess.Popen | None = None
@@ -572,9 +539,9 @@ def png_files(folder: Path) -> list[Path]:
     return sorted(folder.glob('*.png')) if folder.exists() else []
 
 
+# Whether a file has been written to its end: a PNG ends with its IEND chunk, a GIF with its
+# trailer; other files count once they are not empty (their recorder has said it is done).
 def complete_file(path: Path) -> bool:
-    """Whether a file has been written to its end: a PNG ends with its IEND chunk, a GIF with its
-    trailer; other files count once they are not empty (their recorder has said it is done)."""
     try:
         size = path.stat().st_size
         if size == 0:
@@ -602,7 +569,7 @@ def wait_files(folder: Path, count: int = 1, pattern: str = '*.png', timeout: fl
         time.sleep(0.05)
 
 
-def load_image(path: Path):
+def load_image(path):
     """An RGB numpy array of an image file."""
     import numpy as np
     from PIL import Image
@@ -610,14 +577,10 @@ def load_image(path: Path):
         return np.asarray(image.convert('RGB'))
 
 
+# The clipboard's bitmap as an RGB array once it holds one, else None. The owner is asked for its
+# formats first: xclip, owning text, would answer any request with it.
 def wait_clipboard_image(timeout: float = 10):
-    """The clipboard's bitmap as an RGB numpy array once it holds one; None when none came within
-    the time-out. The owner is asked which formats it offers first: xclip, owning text, would
-    answer any request with it."""
     import io
-
-    import numpy as np
-    from PIL import Image
 
     def bitmap():
         targets = subprocess.run(['xclip', '-selection', 'clipboard', '-t', 'TARGETS', '-o'],
@@ -629,10 +592,7 @@ def wait_clipboard_image(timeout: float = 10):
         return out.stdout if out.returncode == 0 and out.stdout.startswith(b'BM') else None
 
     data = wait_until(bitmap, timeout, 0.2)
-    if data is None:
-        return None
-    with Image.open(io.BytesIO(data)) as image:
-        return np.asarray(image.convert('RGB'))
+    return None if data is None else load_image(io.BytesIO(data))
 
 
 def set_clipboard_text(text: str) -> None:
@@ -652,10 +612,6 @@ def mouse_button(driver: Driver, action: str, button: str = 'left') -> bool:
     return driver.run(f'mouse-{action}', button).returncode == 0
 
 
-def mouse_click(driver: Driver, x: int, y: int, button: str = 'left') -> bool:
-    return driver.run('mouse-click', str(x), str(y), button).returncode == 0
-
-
 def mouse_drag(driver: Driver, x1: int, y1: int, x2: int, y2: int, steps: int = 8) -> bool:
     """A left-button drag whose last pointer move lands on (x2, y2)."""
     return driver.run('mouse-drag', str(x1), str(y1), str(x2), str(y2), str(steps)).returncode == 0
@@ -664,11 +620,8 @@ def mouse_drag(driver: Driver, x1: int, y1: int, x2: int, y2: int, steps: int = 
 ARTIFACTS = ROOT / 'build' / 'test-artifacts'
 
 
+# The whole X display as an RGB array (ImageMagick import), kept as build/test-artifacts/<name>.
 def display_picture(name: str | None = None):
-    """The whole X display as an RGB numpy array (ImageMagick import). With a name, the picture is
-    also kept as build/test-artifacts/<name>."""
-    import numpy as np
-    from PIL import Image
     with tempfile.TemporaryDirectory() as folder:
         path = Path(folder) / 'display.png'
         subprocess.run(['import', '-window', 'root', str(path)], check=True, timeout=30,
@@ -676,13 +629,11 @@ def display_picture(name: str | None = None):
         if name:
             ARTIFACTS.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(path, ARTIFACTS / name)
-        with Image.open(path) as image:
-            return np.asarray(image.convert('RGB'))
+        return load_image(path)
 
 
+# Waits for a balloon with this text (and title, where the notification area lets it be read).
 def wait_balloon(driver: Driver, title: str, text: str, timeout: float = 10) -> bool:
-    """Waits until the notification area shows a balloon with this text (and this title, where the
-    notification area lets its title be read: Wine's does not)."""
     def shown():
         tips = tooltips(driver)
         titles = [t for t in tips if t.startswith('[title] ')]
@@ -692,15 +643,16 @@ def wait_balloon(driver: Driver, title: str, text: str, timeout: float = 10) -> 
 
 # --- Recordings ----------------------------------------------------------------------------------
 
-def start_configured(app: Vistrel, prefix: Prefix, **sections) -> None:
-    """Writes config.ini with these sections over quiet defaults (no start-up sound, no update
-    check), starts the program and waits until its hotkeys are registered."""
+# Writes config.ini with these sections over quiet defaults (no start-up sound, no update check),
+# starts the program and waits until its hotkeys are registered.
+def start_configured(app: Vistrel, prefix: Prefix, env: dict | None = None, **sections) -> None:
     merged = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}}
     for section, values in sections.items():
         merged.setdefault(section, {}).update(values)
     write_config(prefix, merged)
-    app.start()
-    assert app.wait_log('Registering hotkeys from provided config.')
+    since = app.mark()  # the log of an earlier start may be there already
+    app.start(env=env)
+    assert app.wait_line('Registering hotkeys from provided config.', since)
 
 
 def empty_folder(path: Path) -> Path:

@@ -24,12 +24,10 @@ def start_app(app, prefix, folder, **options):
                      Paths={'AudioPath': prefix.windows_path(folder)})
 
 
+# Records for `seconds` (with a pause of `pause` seconds in the middle, or at the end with
+# `stop_paused`) and returns the recording time the file should have: the wall time less the pause
+# from its key press to the end of the resume sound, after which capture restarts.
 def record(app, seconds, pause=None, stop_paused=False):
-    """Starts a recording, keeps it running for `seconds` of recording time (plus an optional
-    pause of `pause` seconds in the middle, or at the end with `stop_paused`) and stops it.
-    Returns the recording time the file should have: the wall time, less the pause from its key
-    press to the end of the resume sound (capture restarts after the sound, so that it is not
-    recorded)."""
     press(app, START_STOP, AUDIO, 'RECORDING')
     began = time.monotonic()
     paused = 0.0

@@ -1,5 +1,4 @@
-"""GIF recordings end to end: real-speed frame delays, looping, automatic stops, screen mode,
-the cursor, the elapsed-time counter, the tray, and frames that decode alike in two decoders."""
+"""GIF recordings end to end, with the files read independently of the program's reader."""
 import re
 import struct
 import subprocess
@@ -91,16 +90,15 @@ def start(app, prefix, gifs, gif=None, **options):
     start_configured(app, prefix, GifOptions=gif_options, Paths={'GifPath': prefix.windows_path(gifs)}, **options)
 
 
+# Every frame is shown as long as it lasted, at least a tenth of a second, except the last, which
+# lasts until the recording ended.
 def lasting(delays) -> bool:
-    """Every frame is shown at least a tenth of a second, as long as it lasted, except the last,
-    which lasts until the recording ended."""
     return bool(delays) and all(d is not None and d >= 10 for d in delays[:-1]) and \
         delays[-1] is not None and delays[-1] >= 1
 
 
+# Waits for the `count`th record loop to begin (after the countdown); returns when it was seen.
 def wait_recording(app, count=1, timeout=20):
-    """Waits for the `count`th record loop in the log to begin (after the countdown); returns the
-    moment it was seen."""
     assert app.wait_log_count('GIF Recorder: Initialization successful. Starting record loop.', count, timeout)
     return time.monotonic()
 

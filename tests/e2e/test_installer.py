@@ -1,8 +1,6 @@
-"""The Windows installer (scripts/installer.nsi) under Wine: a silent per-user install, an update
-over a running copy, and a silent uninstall that keeps the user's files.
-
-The installer is VISTREL_SETUP when given (made by scripts/package.sh, with its portable folder
-beside it), otherwise scripts/package.sh makes it."""
+"""The Windows installer (scripts/installer.nsi) under Wine: install, update, uninstall."""
+# The installer is VISTREL_SETUP when given (made by scripts/package.sh, with its portable folder
+# beside it), otherwise scripts/package.sh makes it.
 import os
 import re
 import shutil
@@ -67,8 +65,8 @@ class Installation:
 
 @pytest.fixture
 def installation(setup_exe, fresh_prefix, driver, monkeypatch):
-    """The installer about to be run in the prefix; afterwards whatever it left there is removed and
-    the start-with-Windows value is put back as it was."""
+    # The installer about to be run; afterwards what it left is removed and the start-with-Windows
+    # value is put back as it was.
     # Wine would mirror Start-menu shortcuts into the Linux desktop's menus.
     monkeypatch.setenv('WINEDLLOVERRIDES', os.environ.get('WINEDLLOVERRIDES', '') + ';winemenubuilder.exe=d')
     write_config(fresh_prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}})

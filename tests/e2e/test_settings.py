@@ -1,34 +1,27 @@
-"""The settings dialog of the running program, driven through its controls' messages and the
-keyboard only: first run, Save and Cancel, the language preview, the Hotkeys and Sound Effects
-pages, values the lists do not hold, the paused hotkeys, and a picture of every page."""
+"""The settings dialog driven through its controls' messages and the keyboard only."""
 import shutil
 import time
 
-from harness import (ARTIFACTS, BIN, WM_HOTKEY, WM_SHOW_SETTINGS, DialogWindow, display_picture,
-                     focused_control, read_config, tooltips, wait_until, write_config)
+from harness import (ARTIFACTS, BIN, WM_HOTKEY, WM_SHOW_SETTINGS, DialogWindow, display_picture, focused_control,
+                     read_config, shown_dialog, start_configured, tooltips, wait_until, write_tracks)
 
 CAPTION = 'Vistrel Configuration'
 PAGES = ['General', 'Screen Capture', 'Video Recording', 'Audio Recording', 'GIF Recording',
          'Hotkeys', 'Sound Effects', 'Devices']
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 TREE = 1000
-CMD_CONFIGURE, CMD_PAUSE_HOTKEYS = 40004, 40005
+CMD_CONFIGURE, CMD_PAUSE_HOTKEYS, CMD_EXIT = 40004, 40005, 40007
 WM_TRAY_CALLBACK, NIN_SELECT, NIN_KEYSELECT = 0x8003, 0x0400, 0x0401
-
-# Quiet start, the dialog opened before; captures go to the clipboard only.
-QUIET = {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0, 'AutoOpenedConf': 1},
-         'Options': {'OutputMode': 0}}
 
 DEFAULT_SOUNDS = ['full.wav', 'capture.wav', 'window.wav', 'control.wav', 'mouse.wav', 'rec_start.wav',
                   'rec_stop.wav', 'rec_pause.wav', 'rec_resume.wav', 'mouse_click.wav', 'mouse_click.wav',
                   'None', 'None', 'exit.wav']
 
 
-def config(**sections):
-    merged = {k: dict(v) for k, v in QUIET.items()}
-    for section, values in sections.items():
-        merged.setdefault(section, {}).update(values)
-    return merged
+def start(app, prefix, general=None, **sections):
+    """A quiet start with the dialog opened before; captures go to the clipboard only."""
+    start_configured(app, prefix, General=dict({'AutoOpenedConf': 1}, **(general or {})), Options={'OutputMode': 0},
+                     **sections)
 
 
 def open_settings(app, driver, how: str = 'tray') -> DialogWindow:
@@ -43,14 +36,8 @@ def open_settings(app, driver, how: str = 'tray') -> DialogWindow:
         assert app.post_core(WM_TRAY_CALLBACK, 600 << 16 | 1000, 1 << 16 | event)
     else:
         assert app.post_core(WM_SHOW_SETTINGS)
-    dialog = DialogWindow(driver, CAPTION)
-    assert dialog.wait(), f'the settings dialog did not open ({how})'
+    dialog = shown_dialog(driver, CAPTION)
     return dialog
-
-
-def close(dialog: DialogWindow, button: int) -> None:
-    dialog.click(button)
-    assert dialog.wait_gone()
 
 
 def list_column(dialog: DialogWindow, control_id: int, column: int) -> list[str]:
@@ -62,10 +49,21 @@ def changed_keys(before: dict, after: dict) -> dict:
     return {key: value for key, value in after.items() if before[key] != value}
 
 
+def change_hotkey(driver, dialog: DialogWindow, row: int, feature: str) -> None:
+    """Gives the feature in that row of the Hotkeys page Ctrl+Shift+F9, from the keyboard."""
+    dialog.select(1301, row)
+    dialog.click(1302)
+    change = shown_dialog(driver, 'Change Hotkey')
+    assert change.text(1403) == feature
+    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1401), 'the capture control has the focus'
+    assert driver.keys('ctrl+shift+f9', 'enter')
+    assert change.wait_gone()
+    assert list_column(dialog, 1301, 1)[row] == 'Ctrl + Shift + F9'
+
+
+# Presses a combination and reports whether it reached the program; its action must log `line`.
 def hotkey_fires(app, driver, combo: str, line: str) -> bool:
-    """Presses a combination and reports whether it reached the program; when it did, its action
-    must log `line`."""
-    before = len(app.log())
+    before = app.mark()
     assert driver.keys(combo)
     app.barrier()
     fired = any(t.startswith('Hotkey ') and t.endswith(' pressed.') for t in app.log_texts()[before:])
@@ -74,36 +72,22 @@ def hotkey_fires(app, driver, combo: str, line: str) -> bool:
     return fired
 
 
-def test_first_start_opens_the_dialog_before_the_tray_icon_and_marks_it_opened(app, prefix, driver):
-    app.start()
-    dialog = DialogWindow(driver, CAPTION)
-    assert dialog.wait()
-    marked = 'Immediately saved single value: [General] AutoOpenedConf = 1'
-    assert wait_until(lambda: 'Registering hotkeys from provided config.' in app.log_texts())
-    texts = app.log_texts()
-    # The core window adds the tray icon and then registers the hotkeys: after the dialog opened.
-    assert texts.index(marked) < texts.index('Registering hotkeys from provided config.')
-    assert read_config(prefix) == {('General', 'AutoOpenedConf'): '1'}
-
-    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == TREE), focused_control(driver)
-    assert driver.keys('esc')
-    assert dialog.wait_gone()
-    assert read_config(prefix) == {('General', 'AutoOpenedConf'): '1'}, 'Cancel keeps the mark'
-
-    app.kill()
-    second = app.another().start()
-    # A first-run dialog would be open before the core window that registers the hotkeys.
-    assert second.wait_log('Registering hotkeys from provided config.')
-    assert not dialog.exists(), 'an existing settings file opens no dialog'
-
-
 def test_save_writes_exactly_the_changed_keys_and_registers_the_new_hotkeys(app, prefix, driver):
-    write_config(prefix, config())
-    app.start()
-    close(open_settings(app, driver), IDOK)  # the first Save writes every key
+    # Values the lists do not hold open on the fallback items, and the first Save writes every key.
+    start(app, prefix, VideoOptions={'VideoFramerate': 25},
+          Devices={'ScreenID': '\\\\.\\DISPLAY9', 'MicrophoneID': '{gone}'})
+    dialog = open_settings(app, driver, 'message')
+    dialog.select(TREE, 2)
+    assert dialog.text(1126) == '60 FPS (Smooth, Recommended for Gaming)'
+    dialog.select(TREE, 7)
+    assert (dialog.text(1702), dialog.text(1700)) == ('Default (Primary)', 'Default')
+    outputs = dialog.items(1701)
+    assert len(outputs) > 1 and outputs[0] == 'Default', 'the render endpoints are listed'
+    dialog.close(IDOK)
     before = read_config(prefix)
     assert before[('General', 'Language')] == 'Default'
-    assert before[('VideoOptions', 'VideoFramerate')] == '60'
+    assert [before[('VideoOptions', 'VideoFramerate')], before[('Devices', 'ScreenID')],
+            before[('Devices', 'MicrophoneID')]] == ['60', 'Default', 'Default']
 
     dialog = open_settings(app, driver, 'hotkey')
     dialog.select(TREE, 0)
@@ -117,15 +101,7 @@ def test_save_writes_exactly_the_changed_keys_and_registers_the_new_hotkeys(app,
     dialog.select(TREE, 4)
     dialog.set_text(1530, '45')             # GIF duration
     dialog.select(TREE, 5)
-    dialog.select(1301, 4)                  # Capture by Mouse Focus
-    dialog.click(1302)
-    change = DialogWindow(driver, 'Change Hotkey')
-    assert change.wait()
-    assert change.text(1403) == 'Capture by Mouse Focus'
-    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1401), 'the capture control has the focus'
-    assert driver.keys('ctrl+shift+f9', 'enter')
-    assert change.wait_gone()
-    assert list_column(dialog, 1301, 1)[4] == 'Ctrl + Shift + F9'
+    change_hotkey(driver, dialog, 4, 'Capture by Mouse Focus')
     dialog.select(TREE, 6)
     dialog.select(1600, 0)
     dialog.click(1603)                      # Clear the full-screen capture sound
@@ -134,10 +110,16 @@ def test_save_writes_exactly_the_changed_keys_and_registers_the_new_hotkeys(app,
     screens = dialog.items(1702)
     assert screens[0] == 'Default (Primary)' and screens[1] == 'Screen 1: 1920x1080 (Primary)', screens
     dialog.select(1702, 1)
-    lines = len(app.log())
-    close(dialog, IDOK)
+    microphones = dialog.items(1700)
+    assert len(microphones) > 1, 'the capture endpoints are listed'
+    dialog.select(1700, len(microphones) - 1)
+    lines = app.mark()
+    dialog.close(IDOK)
 
-    assert changed_keys(before, read_config(prefix)) == {
+    changed = changed_keys(before, read_config(prefix))
+    microphone = changed.pop(('Devices', 'MicrophoneID'))
+    assert microphone.startswith('{') and microphone != 'Default', 'a real endpoint is stored by its ID'
+    assert changed == {
         ('General', 'IncludeCursor'): '0',
         ('Options', 'OutputMode'): '1',
         ('VideoOptions', 'VideoFramerate'): '30',
@@ -152,11 +134,14 @@ def test_save_writes_exactly_the_changed_keys_and_registers_the_new_hotkeys(app,
     assert 'Registering hotkeys from provided config.' in new
     assert not any('Failed to register hotkey ID: ' in t for t in new)
     assert hotkey_fires(app, driver, 'ctrl+shift+f9', 'Starting CaptureMouseFocusedControl.')
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 7)
+    assert dialog.state(1700) == len(microphones) - 1, 'and selected again by it'
+    dialog.close(IDCANCEL)
 
 
 def test_language_preview_relabels_at_once_and_cancel_restores_everything(app, prefix, driver):
-    write_config(prefix, config())
-    app.start()
+    start(app, prefix)
     assert wait_until(lambda: 'Vistrel' in tooltips(driver))
     before = prefix.config_file.read_bytes()
     dialog = open_settings(app, driver, 'click')
@@ -168,52 +153,43 @@ def test_language_preview_relabels_at_once_and_cancel_restores_everything(app, p
     assert languages[german] == 'Deutsch (Translator: Orvanta)'
 
     dialog.select(1027, german)
-    dialog = DialogWindow(driver, 'Vistrel-Konfiguration')
-    assert dialog.wait(5000), 'the caption follows the language'
+    dialog = shown_dialog(driver, 'Vistrel-Konfiguration', 5000)
     assert dialog.text(1903) == 'Sprache:'
     assert dialog.text(IDOK) == 'Speichern'
-    dialog.select(TREE, 2)
+    for index in (1, 4, 2):
+        dialog.select(TREE, index)
+        keep_picture(dialog, f'settings-de-{index}.png')
     assert dialog.text(1126) == '60 FPS (Flüssig, für Spiele empfohlen)'
     dialog.select(TREE, 0)
+    keep_picture(dialog, 'settings-de-0.png')
     dialog.select(1027, arabic)
-    dialog = DialogWindow(driver, 'إعدادات فيستريل')
-    assert dialog.wait(5000)
+    dialog = shown_dialog(driver, 'إعدادات فيستريل', 5000)
     assert dialog.mirrored(), 'made anew from right to left'
     assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1027), 'the keyboard stays on the language'
     assert wait_until(lambda: 'فيستريل' in tooltips(driver)), tooltips(driver)
     assert 'Language changed message received. Updating tray icon tooltip.' in app.log_texts()
 
-    close(dialog, IDCANCEL)
+    dialog.close(IDCANCEL)
     assert prefix.config_file.read_bytes() == before
     assert wait_until(lambda: 'فيستريل' not in tooltips(driver) and 'Vistrel' in tooltips(driver)), tooltips(driver)
     dialog = open_settings(app, driver)
     assert dialog.text(1903) == 'Language:' and not dialog.mirrored()
-    close(dialog, IDCANCEL)
+    dialog.close(IDCANCEL)
     assert prefix.config_file.read_bytes() == before
 
 
 def test_a_changed_hotkey_works_at_once_and_cancel_restores_the_stored_one(app, prefix, driver):
-    write_config(prefix, config())
-    app.start()
+    start(app, prefix)
     dialog = open_settings(app, driver)
     dialog.select(TREE, 5)
-    lines = len(app.log())
+    lines = app.mark()
     dialog.click(1302)
-    box = DialogWindow(driver, 'No Feature Selected')
-    assert box.wait()
+    box = shown_dialog(driver, 'No Feature Selected')
     assert box.text(0xFFFF) == 'Please select a feature from the list first.'
-    close(box, IDOK)
+    box.close(IDOK)
     assert not any('hotkeys' in t.lower() for t in app.log_texts()[lines:]), 'no hotkey was touched'
 
-    dialog.select(1301, 0)
-    dialog.click(1302)
-    change = DialogWindow(driver, 'Change Hotkey')
-    assert change.wait()
-    assert change.text(1403) == 'Capture Full Screen'
-    assert wait_until(lambda: (focused_control(driver) or (0,))[0] == 1401)
-    assert driver.keys('ctrl+shift+f9', 'enter')
-    assert change.wait_gone()
-    assert list_column(dialog, 1301, 1)[0] == 'Ctrl + Shift + F9'
+    change_hotkey(driver, dialog, 0, 'Capture Full Screen')
     texts = app.log_texts()[lines:]
     assert 'Hotkeys temporarily unregistered for setting new one.' in texts
     assert 'Temporary hotkeys re-registered.' in texts
@@ -221,7 +197,7 @@ def test_a_changed_hotkey_works_at_once_and_cancel_restores_the_stored_one(app, 
     assert hotkey_fires(app, driver, 'ctrl+shift+f9', 'Starting CaptureScreen.'), 'the new hotkey works before Save'
     assert not hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.')
 
-    close(dialog, IDCANCEL)
+    dialog.close(IDCANCEL)
     assert not hotkey_fires(app, driver, 'ctrl+shift+f9', 'Starting CaptureScreen.')
     assert hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.'), 'the stored hotkey works again'
     assert ('Hotkeys', 'FullScreenVK') not in read_config(prefix)
@@ -230,8 +206,7 @@ def test_a_changed_hotkey_works_at_once_and_cancel_restores_the_stored_one(app, 
 def choose_sound_file(driver, dialog: DialogWindow, row: int, windows_path: str) -> None:
     dialog.select(1600, row)
     dialog.click(1602)
-    picker = DialogWindow(driver, 'Open')
-    assert picker.wait()
+    picker = shown_dialog(driver, 'Open')
     assert wait_until(lambda: (focused_control(driver) or (0, ''))[1] == 'Edit'), 'the file name box has the focus'
     assert driver.run('type', windows_path).returncode == 0
     assert driver.keys('enter')
@@ -242,8 +217,7 @@ def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
     elsewhere = prefix.temp_dir / 'vistrel-elsewhere.wav'
     elsewhere.parent.mkdir(parents=True, exist_ok=True)
     shutil.copyfile(BIN / 'sounds' / 'full.wav', elsewhere)
-    write_config(prefix, config())
-    app.start()
+    start(app, prefix)
     dialog = open_settings(app, driver)
     dialog.select(TREE, 6)
     assert list_column(dialog, 1600, 1) == DEFAULT_SOUNDS
@@ -255,11 +229,11 @@ def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
     restore = DialogWindow(driver, 'Restore Defaults')
     dialog.click(1604)
     assert restore.wait()
-    close(restore, IDNO)
+    restore.close(IDNO)
     assert list_column(dialog, 1600, 1)[1] == 'None'
     dialog.click(1604)
     assert restore.wait()
-    close(restore, IDYES)
+    restore.close(IDYES)
     assert wait_until(lambda: list_column(dialog, 1600, 1) == DEFAULT_SOUNDS)
 
     program_folder = 'Z:' + str(BIN).replace('/', '\\')
@@ -270,7 +244,7 @@ def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
     dialog.select(1600, 3)
     dialog.click(1603)
     assert wait_until(lambda: list_column(dialog, 1600, 1)[3] == 'None')
-    close(dialog, IDOK)
+    dialog.close(IDOK)
 
     saved = read_config(prefix)
     assert saved[('SoundEffects', 'CaptureFullscreen')] == 'window.wav'
@@ -279,52 +253,23 @@ def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
     assert saved[('SoundEffects', 'CaptureKeyboard')] == 'None'
 
 
-def test_values_missing_from_the_lists_open_on_the_fallback_items(app, prefix, driver):
-    write_config(prefix, config(VideoOptions={'VideoFramerate': 25},
-                                Devices={'ScreenID': '\\\\.\\DISPLAY9', 'MicrophoneID': '{gone}'}))
-    app.start()
-    dialog = open_settings(app, driver, 'message')
-    dialog.select(TREE, 2)
-    assert dialog.text(1126) == '60 FPS (Smooth, Recommended for Gaming)'
-    dialog.select(TREE, 7)
-    assert dialog.text(1702) == 'Default (Primary)'
-    assert dialog.text(1700) == 'Default'
-    outputs = dialog.items(1701)
-    assert len(outputs) > 1 and outputs[0] == 'Default', 'the render endpoints are listed'
-    close(dialog, IDOK)
-    saved = read_config(prefix)
-    assert saved[('VideoOptions', 'VideoFramerate')] == '60'
-    assert saved[('Devices', 'ScreenID')] == 'Default'
-    assert saved[('Devices', 'MicrophoneID')] == 'Default'
-
-    # A real endpoint is stored by its ID and selected again by it.
-    dialog = open_settings(app, driver)
-    dialog.select(TREE, 7)
-    microphones = dialog.items(1700)
-    assert len(microphones) > 1, 'the capture endpoints are listed'
-    dialog.select(1700, len(microphones) - 1)
-    close(dialog, IDOK)
-    stored = read_config(prefix)[('Devices', 'MicrophoneID')]
-    assert stored.startswith('{') and stored != 'Default', stored
-    dialog = open_settings(app, driver)
-    dialog.select(TREE, 7)
-    assert dialog.state(1700) == len(microphones) - 1
-    close(dialog, IDCANCEL)
-
-
-def test_paused_hotkeys_stay_paused_through_save_and_cancel(app, prefix, driver):
-    write_config(prefix, config())
-    app.start()
+def test_paused_hotkeys_stay_paused_through_save_and_cancel_and_the_tray_exit_still_works(app, prefix, driver):
+    start(app, prefix)
     assert app.command(CMD_PAUSE_HOTKEYS)
     assert app.wait_log('Hotkeys paused.')
-    lines = len(app.log())
-    close(open_settings(app, driver), IDOK)
-    close(open_settings(app, driver, 'enter'), IDCANCEL)
+    lines = app.mark()
+    open_settings(app, driver).close(IDOK)
+    open_settings(app, driver, 'enter').close(IDCANCEL)
     assert not any('hotkeys' in t.lower() for t in app.log_texts()[lines:]), app.log_texts()[lines:]
     assert not hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.')
+    assert not hotkey_fires(app, driver, 'ctrl+alt+shift+f4', 'Application exiting.'), 'the exit hotkey is paused too'
     assert app.command(CMD_PAUSE_HOTKEYS)
     assert app.wait_log('Hotkeys resumed.')
     assert hotkey_fires(app, driver, 'ctrl+shift+f5', 'Starting CaptureScreen.')
+    assert app.command(CMD_PAUSE_HOTKEYS)
+    assert app.wait_log_count('Hotkeys paused.', 2)
+    assert app.command(CMD_EXIT)
+    assert app.wait_exit() == 0
 
 
 def keep_picture(dialog: DialogWindow, name: str) -> None:
@@ -337,14 +282,13 @@ def keep_picture(dialog: DialogWindow, name: str) -> None:
     deadline = time.monotonic() + 10
     while (previous is None or not np.array_equal(previous, picture)) and time.monotonic() < deadline:
         previous, picture = picture, display_picture()[max(top, 0):bottom, max(left, 0):right]
+    ARTIFACTS.mkdir(parents=True, exist_ok=True)
     Image.fromarray(picture).save(ARTIFACTS / name)
 
 
 def test_tab_walks_every_page_in_order_and_each_page_is_pictured(app, prefix, driver):
-    write_config(prefix, config())
-    app.start()
+    start(app, prefix)
     dialog = open_settings(app, driver)
-    ARTIFACTS.mkdir(parents=True, exist_ok=True)
 
     def tab_order(presses: int) -> list[int]:
         ids = []
@@ -369,31 +313,16 @@ def test_tab_walks_every_page_in_order_and_each_page_is_pictured(app, prefix, dr
     dialog.select(TREE, 5)
     dialog.select(1301, 12)
     dialog.click(1302)
-    change = DialogWindow(driver, 'Change Hotkey')
-    assert change.wait()
+    change = shown_dialog(driver, 'Change Hotkey')
     keep_picture(change, 'settings-change-hotkey.png')
-    close(change, IDCANCEL)
-
-    dialog.select(TREE, 0)
-    languages = dialog.items(1027)
-    dialog.select(1027, next(i for i, name in enumerate(languages) if name.startswith('Deutsch')))
-    dialog = DialogWindow(driver, 'Vistrel-Konfiguration')
-    assert dialog.wait(5000)
-    for index in (0, 1, 2, 4):
-        dialog.select(TREE, index)
-        keep_picture(dialog, f'settings-de-{index}.png')
-    close(dialog, IDCANCEL)
+    change.close(IDCANCEL)
 
 
 def test_arabic_mirrors_the_settings_and_track_dialogs(app, prefix, driver):
-    write_config(prefix, config(General={'Language': 'ar'}))
-    (prefix.settings_dir / 'multy_tracs.json').write_text(
-        '{"multi_track_enabled": true, "tracks": [], "use_same_sources_in_single_mode": false}')
-    app.start()
-    ARTIFACTS.mkdir(parents=True, exist_ok=True)
+    write_tracks(prefix, [])
+    start(app, prefix, {'Language': 'ar'})
     assert app.command(CMD_CONFIGURE)
-    dialog = DialogWindow(driver, 'إعدادات فيستريل')
-    assert dialog.wait()
+    dialog = shown_dialog(driver, 'إعدادات فيستريل')
     left, _, right, _ = dialog.rect()
     assert dialog.mirrored() and dialog.mirrored(1027), 'the frame and its pages lay out from the right'
     # The page tree stands on the right, and each label right of the box it names.
@@ -402,28 +331,25 @@ def test_arabic_mirrors_the_settings_and_track_dialogs(app, prefix, driver):
     for index in range(len(PAGES)):
         dialog.select(TREE, index)
         keep_picture(dialog, f'settings-ar-{index}.png')
-    close(dialog, IDCANCEL)
+    dialog.close(IDCANCEL)
 
     assert app.post_core(WM_HOTKEY, 12)
-    manager = DialogWindow(driver, 'إدارة المسارات المتعددة')
-    assert manager.wait()
+    manager = shown_dialog(driver, 'إدارة المسارات المتعددة')
     assert manager.mirrored()
     left, _, right, _ = manager.rect()
     assert manager.rect(1803)[0] > (left + right) // 2, 'the first button of the row is on the right'
     keep_picture(manager, 'tracks-ar.png')
     manager.click(1803)
-    editor = DialogWindow(driver, 'تحرير المسار')
-    assert editor.wait()
+    editor = shown_dialog(driver, 'تحرير المسار')
     assert editor.mirrored()
     assert editor.rect(1822)[0] >= editor.rect(1810)[2], 'the name label is right of the name box'
     keep_picture(editor, 'track-editor-ar.png')
-    close(editor, IDCANCEL)
-    close(manager, IDOK)
+    editor.close(IDCANCEL)
+    manager.close(IDOK)
 
 
 def test_screen_reader_announcements_are_a_setting_and_never_stop_the_program(app, prefix, driver):
-    write_config(prefix, config())
-    app.start()
+    start(app, prefix)
     unavailable = 'Screen reader notifications are not available: '
 
     def reported_after_captures(instance, captures: int) -> int:
@@ -445,11 +371,11 @@ def test_screen_reader_announcements_are_a_setting_and_never_stop_the_program(ap
     assert dialog.state(1026) == 1, 'on by default'
     dialog.click(1026)
     assert wait_until(lambda: dialog.state(1026) == 0)
-    close(dialog, IDOK)
+    dialog.close(IDOK)
     assert read_config(prefix)[('General', 'ScreenReaderNotifications')] == '0'
     dialog = open_settings(app, driver)
     assert dialog.state(1026) == 0
-    close(dialog, IDCANCEL)
+    dialog.close(IDCANCEL)
 
     app.kill()
     quiet = app.another().start()

@@ -1,5 +1,4 @@
-"""Recordings that survive what users meet: the program killed mid-recording, a disk that fills
-up, a microphone that goes away."""
+"""Recordings that survive a crash, a full disk and a microphone that goes away."""
 import os
 import signal
 import subprocess
@@ -107,8 +106,8 @@ def unload(name):
 
 @pytest.fixture
 def removable_microphone(driver):
-    """The virtual microphone's endpoint. Its PulseAudio module, and the speakers', may be unloaded
-    by the test; they are loaded again afterwards, as the defaults."""
+    # The virtual microphone's endpoint; its module and the speakers', if the test unloads them, are
+    # loaded again afterwards as the defaults.
     endpoint = driver.endpoints('capture')['Virtual_Microphone']
     yield endpoint
     modules = subprocess.run(['pactl', 'list', 'short', 'modules'], capture_output=True, text=True).stdout

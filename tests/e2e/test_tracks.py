@@ -1,10 +1,8 @@
-"""The multi-track dialogs driven through their controls: the two switches, adding with an empty
-name, editing, changing the type, deleting; multy_tracs.json is compared byte for byte after each
-step."""
+"""The multi-track dialogs driven through their controls; multy_tracs.json is compared byte for byte."""
 import json
 import re
 
-from harness import WM_HOTKEY, DialogWindow, wait_until, write_config
+from harness import WM_HOTKEY, DialogWindow, shown_dialog, start_configured, wait_until
 
 MANAGER, EDITOR = 'Multi-Track Management', 'Edit Track'
 IDOK, IDCANCEL = 1, 2
@@ -35,15 +33,10 @@ def file_becomes(prefix, expected: bytes) -> bool:
     return bool(wait_until(lambda: tracks_file(prefix).read_bytes() == expected, timeout=5))
 
 
-def saved_tracks(prefix) -> list:
-    return json.loads(tracks_file(prefix).read_bytes())['tracks']
-
-
 def start(app, prefix, multi=False, same=False, tracks=(DESK,)):
-    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0}})
+    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
     tracks_file(prefix).write_bytes(layout(multi, same, list(tracks)))
-    app.start()
-    assert app.wait_log('Registering hotkeys from provided config.')
+    start_configured(app, prefix)
 
 
 def open_manager(app, driver, how='hotkey') -> DialogWindow:
@@ -51,15 +44,13 @@ def open_manager(app, driver, how='hotkey') -> DialogWindow:
         assert app.post_core(WM_HOTKEY, 12)
     else:
         assert app.command(CMD_MANAGE_TRACKS)
-    dialog = DialogWindow(driver, MANAGER)
-    assert dialog.wait(), f'the management dialog did not open ({how})'
+    dialog = shown_dialog(driver, MANAGER)
     return dialog
 
 
 def open_editor(manager: DialogWindow, driver, button: int) -> DialogWindow:
     manager.click(button)
-    editor = DialogWindow(driver, EDITOR)
-    assert editor.wait()
+    editor = shown_dialog(driver, EDITOR)
     return editor
 
 
@@ -79,8 +70,7 @@ def test_switches_enable_the_list_and_are_saved_at_once(app, prefix, driver):
     assert file_becomes(prefix, layout(True, True, [DESK]))
     assert wait_until(lambda: not manager.enabled(SAME)), 'single-mode switch greyed out'
     assert manager.enabled(LIST)
-    manager.click(IDOK)
-    assert manager.wait_gone()
+    manager.close(IDOK)
 
     # The tray command opens it again with the stored switches; a second request raises it.
     manager = open_manager(app, driver, 'tray')
@@ -114,14 +104,11 @@ def test_add_edit_and_delete_tracks(app, prefix, driver):
     inputs = editor.items(AUDIO_IN)
     assert inputs[0] == 'Default Device' and set(inputs[1:]) == set(capture), inputs
     editor.click(IDOK)
-    error = DialogWindow(driver, 'Error')
-    assert error.wait()
+    error = shown_dialog(driver, 'Error')
     assert error.text(MESSAGE_TEXT) == 'Track name cannot be empty.'
-    error.click(IDOK)
-    assert error.wait_gone()
+    error.close(IDOK)
     assert editor.exists(), 'the editor stays open'
-    editor.click(IDCANCEL)
-    assert editor.wait_gone()
+    editor.close(IDCANCEL)
     assert manager.items(LIST) == ['Desk\tMixed']
     assert tracks_file(prefix).read_bytes() == expected_file
 
@@ -134,10 +121,9 @@ def test_add_edit_and_delete_tracks(app, prefix, driver):
     microphone = inputs[1]
     editor.select(AUDIO_IN, 1)
     editor.set_pos(IN_VOLUME, 40)
-    editor.click(IDOK)
-    assert editor.wait_gone()
+    editor.close(IDOK)
     assert wait_until(lambda: manager.items(LIST) == ['Desk\tMixed', 'Voice\tAudio Input'])
-    voice = saved_tracks(prefix)[1]
+    voice = json.loads(tracks_file(prefix).read_bytes())['tracks'][1]
     assert GUID.match(voice['guid']) and voice['guid'] != DESK['guid'], voice['guid']
     voice_expected = {'name': 'Voice', 'guid': voice['guid'], 'type': 2, 'video_source_id': 'Default',
                       'audio_input_id': capture[microphone], 'audio_output_id': 'Default',
@@ -156,8 +142,7 @@ def test_add_edit_and_delete_tracks(app, prefix, driver):
     assert wait_until(lambda: not editor.enabled(VIDEO))
     assert [editor.enabled(c) for c in (AUDIO_IN, IN_VOLUME, AUDIO_OUT, OUT_VOLUME)] == [False, False, True, True]
     editor.set_pos(OUT_VOLUME, 75)
-    editor.click(IDOK)
-    assert editor.wait_gone()
+    editor.close(IDOK)
     desk = dict(DESK, name='Desk speakers', type=3, audio_input_id=capture[microphone],
                 audio_output_id=render[speakers], output_volume=75)
     assert file_becomes(prefix, layout(True, False, [desk, voice_expected]))
@@ -167,8 +152,7 @@ def test_add_edit_and_delete_tracks(app, prefix, driver):
     manager.select(LIST, 1)
     editor = open_editor(manager, driver, EDIT)
     editor.set_text(NAME, 'Renamed')
-    editor.click(IDCANCEL)
-    assert editor.wait_gone()
+    editor.close(IDCANCEL)
     assert tracks_file(prefix).read_bytes() == layout(True, False, [desk, voice_expected])
 
     # Delete removes the selected track by its GUID; without a selection nothing happens.

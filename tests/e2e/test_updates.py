@@ -1,6 +1,4 @@
-"""The update check against a local HTTPS server whose certificate the test prefix trusts: every
-box of a manual check read back through the driver, the silent start-up check, and the request's
-headers as the server saw them."""
+"""The update check against a local HTTPS server whose certificate the test prefix trusts."""
 import hashlib
 import ssl
 import subprocess
@@ -10,7 +8,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
-from harness import DialogWindow, wait_until, wine, write_config
+from harness import DialogWindow, shown_dialog, start_configured, wait_until, wine
 
 CMD_CHECK_UPDATE = 40014
 IDOK, IDNO = 1, 7
@@ -23,9 +21,9 @@ HEADERS = {'Program-Name': 'zinq', 'Program-Version': '1.5.2.1', 'Program-Beta':
            'Program-Version-Internal': 'false', 'User-Agent': 'VistrelUpdateChecker/1.0'}
 
 
+# HTTPS on localhost with a certificate made for this run; answers every GET with `reply` and keeps
+# each request's path and headers.
 class UpdateServer:
-    """HTTPS on localhost with a certificate made for this run; answers every GET with `reply`
-    and keeps each request's path and headers."""
 
     def __init__(self, folder, driver):
         key, cert, der = folder / 'key.pem', folder / 'cert.pem', folder / 'cert.der'
@@ -76,14 +74,12 @@ def server(tmp_path_factory):
 
 
 def start(app, prefix, server, auto_check=0):
-    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': auto_check}})
-    app.start(env={'VISTREL_UPDATE_SERVER': server if isinstance(server, str) else f'localhost:{server}'})
-    assert app.wait_log('Registering hotkeys from provided config.')
+    address = server if isinstance(server, str) else f'localhost:{server}'
+    start_configured(app, prefix, env={'VISTREL_UPDATE_SERVER': address}, General={'AutoCheckUpdates': auto_check})
 
 
 def box_shown(driver, caption: str) -> tuple[DialogWindow, str]:
-    box = DialogWindow(driver, caption)
-    assert box.wait(timeout_ms=20000), f'no "{caption}" box'
+    box = shown_dialog(driver, caption, 20000)
     return box, box.text(MESSAGE_TEXT).replace('\r\n', '\n')
 
 
@@ -92,8 +88,7 @@ def check_reply(app, driver, server, reply: bytes, caption: str, button: int = I
     asked = len(server.requests)
     assert app.command(CMD_CHECK_UPDATE)
     box, text = box_shown(driver, caption)
-    box.click(button)
-    assert box.wait_gone()
+    box.close(button)
     assert len(server.requests) == asked + 1
     return text
 
@@ -146,8 +141,7 @@ def test_unreachable_or_plain_http_server_cannot_be_reached_and_a_silent_check_s
         box, text = box_shown(driver, 'Update Error')
         assert text == 'Could not connect to the update server. Please check your internet connection.'
         assert time.monotonic() - began < 15, 'a refused connection ends the check at once'
-        box.click(IDOK)
-        assert box.wait_gone()
+        box.close(IDOK)
     assert 'Update check: the update server must be reached over HTTPS; request refused.' in app.log_texts()
 
 
@@ -156,6 +150,5 @@ def test_silent_start_up_check_shows_an_available_update(app, prefix, driver, se
     start(app, prefix, server.port, auto_check=1)
     box, text = box_shown(driver, 'Update Available')
     assert text == AVAILABLE.format('3.1')
-    box.click(IDNO)
-    assert box.wait_gone()
+    box.close(IDNO)
     assert app.running()

@@ -1,13 +1,13 @@
 """Video recordings end to end: full screen with the microphone, pause, window mode."""
-import json
 import subprocess
 import time
 
 import numpy as np
 import pytest
 
-from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, DriverWindow, SinkRecorder, mouse_move, tooltips,
-                     wait_balloon, wait_files, wait_until, write_config)
+from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, DriverWindow, SinkRecorder, SinkTone, decoded_audio,
+                     dominant_frequency, empty_folder, mouse_move, press, probe, rms, start_configured, tooltips,
+                     wait_balloon, wait_files, wait_until, write_tracks)
 
 START_STOP = 'ctrl+alt+shift+f5'
 PAUSE_RESUME = 'ctrl+alt+shift+f6'
@@ -15,29 +15,13 @@ PAUSE_RESUME = 'ctrl+alt+shift+f6'
 
 @pytest.fixture
 def video_dir(prefix):
-    folder = prefix.user_dir / 'Videos' / 'vistrel-e2e'
-    if folder.exists():
-        for f in folder.iterdir():
-            f.unlink()
-    return folder
+    return empty_folder(prefix.user_dir / 'Videos' / 'vistrel-e2e')
 
 
-def start_app(app, prefix, video_dir, **options):
-    video = {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30}
-    video.update(options)
-    write_config(prefix, {
-        'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
-        'VideoOptions': video,
-        'Paths': {'VideoPath': prefix.windows_path(video_dir.parent) + '\\' + video_dir.name},
-    })
-    app.start()
-    assert app.wait_log('Registering hotkeys from provided config.')
-
-
-def probe(path):
-    out = subprocess.run(['ffprobe', '-v', 'error', '-show_streams', '-show_format', '-of', 'json', str(path)],
-                         capture_output=True, text=True, check=True).stdout
-    return json.loads(out)
+def start_app(app, prefix, video_dir, general=None, **options):
+    video = dict({'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30}, **options)
+    start_configured(app, prefix, General=general or {}, VideoOptions=video,
+                     Paths={'VideoPath': prefix.windows_path(video_dir)})
 
 
 def frame_times(path):
@@ -45,17 +29,6 @@ def frame_times(path):
     out = subprocess.run(['ffprobe', '-v', 'error', '-select_streams', 'v:0', '-show_entries', 'frame=pts_time',
                           '-of', 'csv=p=0', str(path)], capture_output=True, text=True, check=True).stdout
     return [float(line.strip(',')) for line in out.split()]
-
-
-def decoded_audio(path):
-    raw = subprocess.run(['ffmpeg', '-v', 'error', '-i', str(path), '-map', '0:a:0', '-af', 'pan=mono|c0=FL',
-                          '-f', 'f32le', '-ar', '48000', '-'], capture_output=True, check=True).stdout
-    return np.frombuffer(raw, dtype='<f4')
-
-
-def dominant_frequency(samples, rate=48000):
-    spectrum = np.abs(np.fft.rfft(samples * np.hanning(len(samples))))
-    return float(np.fft.rfftfreq(len(samples), 1 / rate)[int(np.argmax(spectrum))])
 
 
 def atom_order(path):
@@ -73,15 +46,8 @@ def atom_order(path):
     return names
 
 
-def press(app, driver, keys, state, timeout=30):
-    """Presses a hotkey and waits for the video recorder to enter `state` because of it."""
-    since = app.mark()
-    assert driver.keys(keys)
-    assert app.wait_state(VIDEO, state, since, timeout), f'{keys}: no {state}'
-
-
 def begin(app, driver):
-    press(app, driver, START_STOP, 'RECORDING')
+    press(app, START_STOP, VIDEO, 'RECORDING')
     return time.monotonic()
 
 
@@ -131,9 +97,9 @@ def test_pause_leaves_no_frames_for_its_time(app, prefix, video_dir, driver):
     began = begin(app, driver)
     time.sleep(2)
     pressed = time.monotonic()
-    press(app, driver, PAUSE_RESUME, 'PAUSED')
+    press(app, PAUSE_RESUME, VIDEO, 'PAUSED')
     time.sleep(max(0.0, 3 - (time.monotonic() - pressed)))
-    press(app, driver, PAUSE_RESUME, 'RECORDING')
+    press(app, PAUSE_RESUME, VIDEO, 'RECORDING')
     paused = time.monotonic() - pressed
     time.sleep(2)
     recorded = end(app, driver, began, paused)
@@ -159,7 +125,7 @@ def frame_at(path, seconds):
 
 def test_window_mode_follows_the_target_application(app, prefix, video_dir, driver):
     start_app(app, prefix, video_dir, VideoMode=1, AudioSource=0)
-    with DriverWindow('window', 'Recorded window', '200', '150', '401', '301', '20C040', '60') as target:
+    with DriverWindow('window', 'Recorded window', '200', '150', '401', '301', '20C040', '60'):
         begin(app, driver)
         time.sleep(1.5)
         # Another application in front: an automatic pause, without the pause sound.
@@ -176,7 +142,7 @@ def test_window_mode_follows_the_target_application(app, prefix, video_dir, driv
             time.sleep(0.5)
         assert sounds.loud_seconds() == 0.0
         # A pause by the user survives a trip to another application and back.
-        press(app, driver, PAUSE_RESUME, 'PAUSED')
+        press(app, PAUSE_RESUME, VIDEO, 'PAUSED')
         since = app.mark()
         with DriverWindow('window', 'Another application', '900', '500', '200', '200', 'C02020', '60'):
             # The recorder looks at the foreground ten times a second while paused: each second
@@ -185,7 +151,7 @@ def test_window_mode_follows_the_target_application(app, prefix, video_dir, driv
             assert driver.run('activate', 'Recorded window').returncode == 0
             time.sleep(1)
         assert 'Recorder: State changed to RECORDING.' not in app.log_texts()[since:]
-        press(app, driver, PAUSE_RESUME, 'RECORDING')
+        press(app, PAUSE_RESUME, VIDEO, 'RECORDING')
         time.sleep(1.5)
         since = app.mark()
     # The recorded application has closed: the recorder stops and saves by itself.
@@ -205,15 +171,11 @@ def test_window_mode_follows_the_target_application(app, prefix, video_dir, driv
         texts[since:].index('Recorder: State changed to IDLE.')
 
 
-def record_pointer(app, prefix, video_dir, driver, include_cursor, tmp_path):
+def record_pointer(app, prefix, video_dir, driver, include_cursor):
     """Two seconds of the screen with the pointer over a white window, at the screen's own size."""
-    for f in video_dir.glob('*.mp4') if video_dir.exists() else []:
-        f.unlink()
-    video = {'VideoMode': 0, 'AudioSource': 0, 'VideoQuality': 2, 'VideoFramerate': 10, 'PlayVideoEventSounds': 0}
-    write_config(prefix, {'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0, 'IncludeCursor': include_cursor},
-                          'VideoOptions': video,
-                          'Paths': {'VideoPath': prefix.windows_path(video_dir.parent) + '\\' + video_dir.name}})
-    app.start()
+    empty_folder(video_dir)
+    start_app(app, prefix, video_dir, {'IncludeCursor': include_cursor}, AudioSource=0, VideoFramerate=10,
+              PlayVideoEventSounds=0)
     with DriverWindow('window', 'Video white', '400', '200', '400', '300', 'FFFFFF', '60'):
         assert mouse_move(driver, 500, 300)
         began = begin(app, driver)
@@ -224,9 +186,9 @@ def record_pointer(app, prefix, video_dir, driver, include_cursor, tmp_path):
     return frame_at(files[0], 1.0)
 
 
-def test_include_cursor_draws_the_pointer_where_it_is(app, prefix, video_dir, driver, tmp_path):
-    with_cursor = record_pointer(app, prefix, video_dir, driver, 1, tmp_path)
-    without_cursor = record_pointer(app.another(), prefix, video_dir, driver, 0, tmp_path)
+def test_include_cursor_draws_the_pointer_where_it_is(app, prefix, video_dir, driver):
+    with_cursor = record_pointer(app, prefix, video_dir, driver, 1)
+    without_cursor = record_pointer(app.another(), prefix, video_dir, driver, 0)
     # The arrow's tip is at the pointer's position: dark pixels there only when it is included.
     around = (slice(300, 320), slice(500, 512))
     dark_with = (with_cursor[around].max(axis=2) < 96).sum()
@@ -237,18 +199,6 @@ def test_include_cursor_draws_the_pointer_where_it_is(app, prefix, video_dir, dr
     assert np.abs(with_cursor[350:480, 600:780].astype(int) - 255).max() < 24
 
 
-def write_tracks(prefix, tracks, multi=True):
-    full = []
-    for i, t in enumerate(tracks):
-        track = {'name': f'Track {i + 1}', 'guid': '{6B29FC40-CA47-1067-B31D-00DD0106%04X}' % i, 'type': 0,
-                 'video_source_id': '', 'audio_input_id': '', 'audio_output_id': '', 'input_volume': 100,
-                 'output_volume': 100}
-        track.update(t)
-        full.append(track)
-    document = {'multi_track_enabled': multi, 'tracks': full, 'use_same_sources_in_single_mode': False}
-    (prefix.settings_dir / 'multy_tracs.json').write_text(json.dumps(document, ensure_ascii=False), encoding='utf-8')
-
-
 def distinct_frames(path):
     out = subprocess.run(['ffmpeg', '-v', 'error', '-i', str(path), '-map', '0:v:0', '-f', 'framemd5', '-'],
                          capture_output=True, text=True, check=True).stdout
@@ -256,23 +206,17 @@ def distinct_frames(path):
     return len(set(sums))
 
 
-def decoded_stream(path, index):
-    raw = subprocess.run(['ffmpeg', '-v', 'error', '-i', str(path), '-map', f'0:a:{index}', '-af', 'pan=mono|c0=FL',
-                          '-f', 'f32le', '-ar', '48000', '-'], capture_output=True, check=True).stdout
-    return np.frombuffer(raw, dtype='<f4')
-
-
 def test_multi_track_writes_a_stream_per_source(app, prefix, video_dir, driver):
-    from harness import SinkTone
     monitor = driver.endpoints('capture')['Monitor of Virtual_Speakers']
     start_app(app, prefix, video_dir, VideoQuality=0, VideoFramerate=30)
     write_tracks(prefix, [
         {'name': 'Screen and voice', 'video_source_id': 'Default', 'audio_input_id': 'Default',
          'audio_output_id': 'Default'},
-        {'name': 'Unplugged camera', 'type': 1, 'video_source_id': '\\\\?\\usb#vid_0000&pid_0000#0#{65e8773d}'},
+        {'name': 'Unplugged camera', 'type': 1, 'video_source_id': '\\\\?\\usb#vid_0000&pid_0000#0#{65e8773d}',
+         'audio_input_id': ''},
         {'name': 'Screen and quiet voice', 'video_source_id': 'Default', 'audio_input_id': 'Default',
          'audio_output_id': 'Default', 'input_volume': 50},
-        {'name': 'Speakers at half', 'type': 2, 'audio_input_id': monitor, 'input_volume': 50},
+        {'name': 'Speakers at half', 'type': 2, 'video_source_id': '', 'audio_input_id': monitor, 'input_volume': 50},
     ])
     with SinkTone(660), DriverWindow('animate', '60'):
         began = begin(app, driver)
@@ -297,18 +241,18 @@ def test_multi_track_writes_a_stream_per_source(app, prefix, video_dir, driver):
     assert abs(recorded - wall) < 1.0, (recorded, wall)
     # Without desktop duplication the screen is copied on every tick, not frozen on its first picture.
     assert distinct_frames(files[0]) > 30
-    voice, quiet, speakers = (decoded_stream(files[0], i) for i in range(3))
+    voice, quiet, speakers = (decoded_audio(files[0], i) for i in range(3))
     middle = slice(len(voice) // 4, 3 * len(voice) // 4)
     assert abs(dominant_frequency(voice[middle]) - 440) < 5
     assert abs(dominant_frequency(speakers[middle]) - 660) < 5
-    rms = [float(np.sqrt(np.mean(x[middle] ** 2))) for x in (voice, quiet, speakers)]
-    assert abs(rms[0] - 0.354) < 0.03 and abs(rms[1] / rms[0] - 0.5) < 0.05, rms
-    assert abs(rms[2] - 0.354 * 0.5) < 0.03, rms
+    levels = [rms(x[middle]) for x in (voice, quiet, speakers)]
+    assert abs(levels[0] - 0.354) < 0.03 and abs(levels[1] / levels[0] - 0.5) < 0.05, levels
+    assert abs(levels[2] - 0.354 * 0.5) < 0.03, levels
 
 
 def test_multi_track_window_mode_ends_with_the_window(app, prefix, video_dir, driver):
     start_app(app, prefix, video_dir, VideoMode=1, VideoFramerate=30)
-    write_tracks(prefix, [{'name': 'Window', 'type': 1, 'video_source_id': 'Default'}])
+    write_tracks(prefix, [{'name': 'Window', 'type': 1, 'audio_input_id': ''}])
     with DriverWindow('window', 'Recorded window', '200', '150', '320', '240', '2040C0', '60'):
         begin(app, driver)
         time.sleep(2)
@@ -327,7 +271,7 @@ def test_multi_track_window_mode_ends_with_the_window(app, prefix, video_dir, dr
 
 def test_multi_track_without_a_video_stream_does_not_start(app, prefix, video_dir, driver):
     start_app(app, prefix, video_dir)
-    write_tracks(prefix, [{'name': 'Voice only', 'type': 2, 'audio_input_id': 'Default'}])
+    write_tracks(prefix, [{'name': 'Voice only', 'type': 2, 'video_source_id': ''}])
     assert driver.keys(START_STOP)
     assert app.wait_log('Recorder: [FATAL] No video tracks could be successfully initialized. Aborting recording.',
                         timeout=30)
@@ -337,19 +281,12 @@ def test_multi_track_without_a_video_stream_does_not_start(app, prefix, video_di
 
 
 def test_the_tray_and_the_hotkeys_answer_while_a_long_recording_is_finished(app, prefix, video_dir, driver):
-    """Two minutes of 1080p: finishing the file (trailer, index to the front, the stop sound) runs
-    on the recording thread, never on the one that answers the tray and the hotkeys."""
-    shots = prefix.user_dir / 'Pictures' / 'vistrel-while-finishing'
-    for f in shots.glob('*') if shots.exists() else []:
-        f.unlink()
-    write_config(prefix, {
-        'General': {'PlayStartupSound': 0, 'AutoCheckUpdates': 0},
-        'Options': {'OutputMode': 1},
-        'VideoOptions': {'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30},
-        'Paths': {'VideoPath': prefix.windows_path(video_dir.parent) + '\\' + video_dir.name,
-                  'ScreenshotPath': prefix.windows_path(shots)},
-    })
-    app.start()
+    # Two minutes of 1080p: finishing the file (trailer, index to the front, the stop sound) runs
+    # on the recording thread, never on the one that answers the tray and the hotkeys.
+    shots = empty_folder(prefix.user_dir / 'Pictures' / 'vistrel-while-finishing')
+    start_configured(app, prefix, Options={'OutputMode': 1},
+                     VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30},
+                     Paths={'VideoPath': prefix.windows_path(video_dir), 'ScreenshotPath': prefix.windows_path(shots)})
     with DriverWindow('animate', '60'):
         begin(app, driver)
         time.sleep(120)
@@ -357,7 +294,7 @@ def test_the_tray_and_the_hotkeys_answer_while_a_long_recording_is_finished(app,
                                   '--message-only', '--timeout', '6000'],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         assert watch.stdout.readline().strip() == 'watching'
-        press(app, driver, START_STOP, 'STOPPING')
+        press(app, START_STOP, VIDEO, 'STOPPING')
         assert app.post_core(0x8003, 600 << 16 | 1000, 1 << 16 | 0x7B)  # the tray icon's menu
         assert driver.keys('ctrl+shift+f5')       # a screenshot
         menu = driver.run('wait-window', '#32768', '--visible').returncode == 0

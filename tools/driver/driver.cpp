@@ -121,19 +121,14 @@ int Keys(const Options& o) {
       std::fwprintf(stderr, L"unknown key combination %ls\n", o.words[i].c_str());
       return 2;
     }
-    std::vector<INPUT> inputs;
-    for (WORD vk : codes) {
-      INPUT in{};
-      in.type = INPUT_KEYBOARD;
-      in.ki.wVk = vk;
-      inputs.push_back(in);
-    }
-    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
-      INPUT in{};
-      in.type = INPUT_KEYBOARD;
-      in.ki.wVk = *it;
-      in.ki.dwFlags = KEYEVENTF_KEYUP;
-      inputs.push_back(in);
+    // Each key down in order, then up in the reverse order.
+    std::vector<INPUT> inputs(codes.size() * 2);
+    for (size_t k = 0; k < codes.size(); ++k) {
+      INPUT& down = inputs[k];
+      INPUT& up = inputs[inputs.size() - 1 - k];
+      down.type = up.type = INPUT_KEYBOARD;
+      down.ki.wVk = up.ki.wVk = codes[k];
+      up.ki.dwFlags = KEYEVENTF_KEYUP;
     }
     // Wine refuses input now and then while another process changes the foreground; nothing was
     // sent then, so the whole combination can be sent again.

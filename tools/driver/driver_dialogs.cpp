@@ -13,9 +13,9 @@
 //   items CAPTION ID               the items of a drop-down list or list box, or the rows of a list
 //                                  view with their columns separated by tabs, one a line
 //   focused                        "ID<tab>class<tab>text" of the control with the keyboard focus
-//   foreground                     "class<tab>caption" of the foreground window
-//   exstyle CAPTION ID             the control's extended window style in hex (ID 0: the dialog)
-//   rect CAPTION [ID]              the screen rectangle of the dialog (or of its control ID):
+//                                  (in the foreground window)
+//   exstyle CAPTION ID             the control's extended window style (ID 0: the dialog)
+//   rect CAPTION ID                the screen rectangle of the control (ID 0: the dialog):
 //                                  left top right bottom
 //   type TEXT                      types TEXT through SendInput
 //
@@ -129,18 +129,13 @@ long long State(HWND control) {
 
 void PrintItems(HWND control) {
   const std::wstring cls = ClassOf(control);
-  if (cls == WC_COMBOBOXW) {
-    const auto count = static_cast<int>(SendMessageW(control, CB_GETCOUNT, 0, 0));
+  const bool combo = cls == WC_COMBOBOXW;
+  if (combo || cls == WC_LISTBOXW) {
+    const auto count = static_cast<int>(SendMessageW(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-      std::wstring text(static_cast<size_t>(SendMessageW(control, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
-      SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-      PrintUtf8Line(text.c_str());
-    }
-  } else if (cls == WC_LISTBOXW) {
-    const auto count = static_cast<int>(SendMessageW(control, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-      std::wstring text(static_cast<size_t>(SendMessageW(control, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-      SendMessageW(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+      const LRESULT length = SendMessageW(control, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
+      std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+      SendMessageW(control, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
       PrintUtf8Line(text.c_str());
     }
   } else if (cls == WC_LISTVIEWW) {
@@ -172,14 +167,6 @@ int Focused() {
   return 0;
 }
 
-int Foreground() {
-  HWND window = GetForegroundWindow();
-  if (!window) return 1;
-  const std::wstring line = ClassOf(window) + L"\t" + TextOf(window);
-  PrintUtf8Line(line.c_str());
-  return 0;
-}
-
 int TypeText(const std::wstring& text) {
   for (wchar_t c : text) {
     INPUT inputs[2] = {};
@@ -200,15 +187,6 @@ int ControlCommand(const Options& o) {
     std::fwprintf(stderr, L"no dialog titled %ls\n", o.words[1].c_str());
     return 1;
   }
-  if (verb == L"rect") {
-    HWND window = o.words.size() >= 3 ? FindControl(dialog, static_cast<int>(Number(o.words[2]))) : dialog;
-    RECT r{};
-    if (!window || !GetWindowRect(window, &r)) return 1;
-    wchar_t line[100];
-    std::swprintf(line, 100, L"%ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
-    PrintUtf8Line(line);
-    return 0;
-  }
   if (o.words.size() < 3) return 2;
   const int id = static_cast<int>(Number(o.words[2]));
   HWND control = id == 0 ? dialog : FindControl(dialog, id);
@@ -216,30 +194,30 @@ int ControlCommand(const Options& o) {
     std::fwprintf(stderr, L"no control %d\n", id);
     return 1;
   }
+  if (verb == L"rect") {
+    RECT r{};
+    if (!GetWindowRect(control, &r)) return 1;
+    wchar_t line[100];
+    std::swprintf(line, 100, L"%ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+    PrintUtf8Line(line);
+    return 0;
+  }
   if (verb == L"get-text") {
-    const std::wstring text = TextOf(control);
-    PrintUtf8Line(text.empty() ? L"" : text.c_str());
+    PrintUtf8Line(TextOf(control).c_str());
     return 0;
   }
   if (verb == L"click") return PostMessageW(control, BM_CLICK, 0, 0) ? 0 : 1;
-  if (verb == L"state") {
+  if (verb == L"state" || verb == L"enabled" || verb == L"exstyle") {
+    const long long number = verb == L"state"     ? State(control)
+                             : verb == L"enabled" ? (IsWindowEnabled(control) ? 1 : 0)
+                                                  : GetWindowLongPtrW(control, GWL_EXSTYLE);
     wchar_t line[32];
-    std::swprintf(line, 32, L"%lld", State(control));
+    std::swprintf(line, 32, L"%lld", number);
     PrintUtf8Line(line);
     return 0;
   }
   if (verb == L"items") {
     PrintItems(control);
-    return 0;
-  }
-  if (verb == L"enabled") {
-    PrintUtf8Line(IsWindowEnabled(control) ? L"1" : L"0");
-    return 0;
-  }
-  if (verb == L"exstyle") {
-    wchar_t line[32];
-    std::swprintf(line, 32, L"%lx", static_cast<unsigned long>(GetWindowLongPtrW(control, GWL_EXSTYLE)));
-    PrintUtf8Line(line);
     return 0;
   }
   if (o.words.size() != 4) return 2;
@@ -260,7 +238,6 @@ int ControlCommand(const Options& o) {
 int RunDialogCommand(const Options& o) {
   const std::wstring& verb = o.words[0];
   if (verb == L"focused") return Focused();
-  if (verb == L"foreground") return Foreground();
   if (verb == L"type") return o.words.size() == 2 ? TypeText(o.words[1]) : 2;
   if (verb == L"get-text" || verb == L"set-text" || verb == L"click" || verb == L"select" ||
       verb == L"set-pos" || verb == L"state" || verb == L"items" || verb == L"rect" || verb == L"enabled" ||

@@ -4,7 +4,6 @@
 //   vistrel-driver mouse-move X Y                         pointer to (X, Y)
 //   vistrel-driver mouse-down [left|right]                press a button where the pointer is
 //   vistrel-driver mouse-up [left|right]                  release it
-//   vistrel-driver mouse-click X Y [left|right]           move, press, release
 //   vistrel-driver mouse-drag X1 Y1 X2 Y2 [STEPS]          left-button drag in STEPS moves (8)
 #include <windows.h>
 
@@ -85,15 +84,6 @@ bool Coordinates(const Options& o, size_t first, size_t count, LONG* values) {
   return true;
 }
 
-// Moves to (x, y) and presses a button there, letting the target see each input on its own.
-bool PressAt(LONG x, LONG y, DWORD down) {
-  if (!MoveTo(x, y)) return false;
-  Sleep(kSettleMs);
-  if (!SendMouse(down)) return false;
-  Sleep(kSettleMs);
-  return true;
-}
-
 int Move(const Options& o) {
   LONG at[2]{};
   if (o.words.size() != 3 || !Coordinates(o, 1, 2, at)) return 2;
@@ -107,18 +97,14 @@ int Button(const Options& o, bool press) {
   return SendMouse(press ? down : up) ? 0 : 1;
 }
 
-int Click(const Options& o) {
-  LONG at[2]{};
-  DWORD down = 0;
-  DWORD up = 0;
-  if (o.words.size() > 4 || !Coordinates(o, 1, 2, at) || !ButtonFlags(o, 3, down, up)) return 2;
-  return PressAt(at[0], at[1], down) && SendMouse(up) ? 0 : 1;
-}
-
 int Drag(const Options& o) {
   LONG p[5]{0, 0, 0, 0, 8};  // x1 y1 x2 y2 steps
   if (o.words.size() > 6 || !Coordinates(o, 1, o.words.size() == 6 ? 5 : 4, p) || p[4] < 1) return 2;
-  if (!PressAt(p[0], p[1], MOUSEEVENTF_LEFTDOWN)) return 1;
+  // Each input on its own, so that the target sees the press where the pointer went.
+  if (!MoveTo(p[0], p[1])) return 1;
+  Sleep(kSettleMs);
+  if (!SendMouse(MOUSEEVENTF_LEFTDOWN)) return 1;
+  Sleep(kSettleMs);
   // The last step lands exactly on the end point, which is the last position the target sees.
   for (LONG i = 1; i <= p[4]; ++i) {
     if (!MoveTo(p[0] + (p[2] - p[0]) * i / p[4], p[1] + (p[3] - p[1]) * i / p[4])) return 1;
@@ -135,7 +121,6 @@ int RunMouseCommand(const Options& o) {
   if (verb == L"mouse-move") return Move(o);
   if (verb == L"mouse-down") return Button(o, true);
   if (verb == L"mouse-up") return Button(o, false);
-  if (verb == L"mouse-click") return Click(o);
   if (verb == L"mouse-drag") return Drag(o);
   return -1;
 }

@@ -74,34 +74,25 @@ void RunFor(ULONGLONG milliseconds) {
   }
 }
 
-HWND CreateColouredWindow(const wchar_t* cls, const wchar_t* title, DWORD exStyle, DWORD style,
-                          const RECT& rect, COLORREF color) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = TestWindowProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = CreateSolidBrush(color);  // lives as long as the process
-  wc.lpszClassName = cls;
-  RegisterClassW(&wc);
-  return CreateWindowExW(exStyle, cls, title, style, rect.left, rect.top, rect.right - rect.left,
-                         rect.bottom - rect.top, nullptr, nullptr, wc.hInstance, nullptr);
-}
-
 int TestWindow(const Options& o) {
   if (o.words.size() < 8) return 2;
-  const int x = static_cast<int>(std::wcstol(o.words[2].c_str(), nullptr, 10));
-  const int y = static_cast<int>(std::wcstol(o.words[3].c_str(), nullptr, 10));
-  const int w = static_cast<int>(std::wcstol(o.words[4].c_str(), nullptr, 10));
-  const int h = static_cast<int>(std::wcstol(o.words[5].c_str(), nullptr, 10));
+  int at[4];  // x y w h
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<int>(std::wcstol(o.words[2 + i].c_str(), nullptr, 10));
   bool withEdit = false;
   bool withMenu = false;
   for (size_t i = 8; i < o.words.size(); ++i) {
     if (o.words[i] == L"--edit") withEdit = true;
     if (o.words[i] == L"--menu") withMenu = true;
   }
-  HWND window = CreateColouredWindow(L"VistrelTestWindow", o.words[1].c_str(), 0,
-                                     WS_OVERLAPPEDWINDOW, RECT{x, y, x + w, y + h},
-                                     ParseColor(o.words[6]));
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = TestWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = CreateSolidBrush(ParseColor(o.words[6]));  // lives as long as the process
+  wc.lpszClassName = L"VistrelTestWindow";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(0, wc.lpszClassName, o.words[1].c_str(), WS_OVERLAPPEDWINDOW, at[0], at[1], at[2],
+                                at[3], nullptr, nullptr, wc.hInstance, nullptr);
   if (!window) return 1;
   HWND edit = nullptr;
   if (withEdit) {
@@ -131,6 +122,7 @@ constexpr int kSquare = 120;
 constexpr int kSquareStep = 40;
 unsigned patternStep = 0;
 bool patternMoving = false;
+bool animated = false;  // the animation: the whole window in a colour that changes every step
 
 // The quadrants and, when moving, the square, drawn into `dc`.
 void DrawPattern(HDC dc, const RECT& client) {
@@ -158,6 +150,15 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   if (message == WM_TIMER) {
     ++patternStep;
     InvalidateRect(window, nullptr, FALSE);
+    return 0;
+  }
+  if (message == WM_PAINT && animated) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    HBRUSH brush = CreateSolidBrush(RGB((patternStep * 37) & 0xFF, (patternStep * 101) & 0xFF, (patternStep * 13) & 0xFF));
+    FillRect(dc, &paint.rcPaint, brush);
+    DeleteObject(brush);
+    EndPaint(window, &paint);
     return 0;
   }
   if (message == WM_PAINT) {
@@ -214,29 +215,9 @@ int Pattern(const Options& o) {
   return FullScreenWindow(o, PatternProc, L"VistrelTestPattern", patternMoving ? 50 : 0);
 }
 
-LRESULT CALLBACK AnimateProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  static unsigned step = 0;
-  switch (message) {
-    case WM_TIMER:
-      ++step;
-      InvalidateRect(window, nullptr, FALSE);
-      return 0;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      HBRUSH brush = CreateSolidBrush(RGB((step * 37) & 0xFF, (step * 101) & 0xFF, (step * 13) & 0xFF));
-      FillRect(dc, &paint.rcPaint, brush);
-      DeleteObject(brush);
-      EndPaint(window, &paint);
-      return 0;
-    }
-    default:
-      return DefWindowProcW(window, message, wParam, lParam);
-  }
-}
-
 int Animate(const Options& o) {
-  return o.words.size() == 2 ? FullScreenWindow(o, AnimateProc, L"VistrelTestAnimation", 5) : 2;
+  animated = true;
+  return o.words.size() == 2 ? FullScreenWindow(o, PatternProc, L"VistrelTestAnimation", 5) : 2;
 }
 
 int Activate(const Options& o) {
