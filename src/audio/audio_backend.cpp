@@ -2,10 +2,10 @@
 
 #include <optional>
 
+#include "core/com_apartment.h"
 #include "core/log.h"
 #include "i18n/tr.h"
 #include "media/audio_mix.h"
-#include "core/com_apartment.h"
 #include "media/muxed_file.h"
 #include "media/output_file.h"
 #include "media/recording_audio.h"

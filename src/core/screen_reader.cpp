@@ -4,11 +4,11 @@
 #include <wrl/client.h>
 
 #include <atomic>
-#include <cwchar>
 #include <memory>
 
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/system_error.h"
 #include "core/ui_task.h"
 
 namespace vistrel {
@@ -40,14 +40,14 @@ class Notifier {
     Microsoft::WRL::ComPtr<IUnknown> provider;
     HRESULT hr = hostProvider_(window, provider.GetAddressOf());
     if (FAILED(hr) || !provider) {
-      ReportOnce(L"UiaHostProviderFromHwnd failed (" + HresultText(hr) + L").");
+      ReportOnce(L"UiaHostProviderFromHwnd failed (" + HresultCode(hr) + L").");
       return;
     }
     UniqueBstr display(SysAllocString(text.c_str()));
     UniqueBstr activity(SysAllocString(L"Vistrel"));
     hr = raise_(provider.Get(), kNotificationKindActionCompleted, kNotificationProcessingImportantAll,
                 display.get(), activity.get());
-    if (FAILED(hr)) ReportOnce(L"UiaRaiseNotificationEvent failed (" + HresultText(hr) + L").");
+    if (FAILED(hr)) ReportOnce(L"UiaRaiseNotificationEvent failed (" + HresultCode(hr) + L").");
   }
 
  private:
@@ -69,12 +69,6 @@ class Notifier {
       return false;
     }
     return true;
-  }
-
-  static std::wstring HresultText(HRESULT hr) {
-    wchar_t text[16];
-    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    return text;
   }
 
   void ReportOnce(const std::wstring& reason) {

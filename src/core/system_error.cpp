@@ -1,5 +1,7 @@
 #include "core/system_error.h"
 
+#include <cstdio>
+
 namespace vistrel {
 
 std::wstring SystemErrorText(DWORD code) {
@@ -13,6 +15,12 @@ std::wstring SystemErrorText(DWORD code) {
     message.pop_back();
   }
   return message;
+}
+
+std::wstring HresultCode(HRESULT hr) {
+  wchar_t code[16];
+  std::swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
+  return code;
 }
 
 }  // namespace vistrel

@@ -1,7 +1,6 @@
 #include "media/ffmpeg_util.h"
 
 #include <cerrno>
-#include <cstdio>
 
 #include "media/audio_mix.h"
 #include "core/log.h"
@@ -11,9 +10,7 @@
 namespace vistrel {
 
 void LogHresultError(const wchar_t* prefix, const std::wstring& label, HRESULT hr) {
-  wchar_t code[16];
-  std::swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
-  std::wstring line = std::wstring(prefix) + L"[ERROR] " + label + L" failed. HRESULT: " + code;
+  std::wstring line = std::wstring(prefix) + L"[ERROR] " + label + L" failed. HRESULT: " + HresultCode(hr);
   const std::wstring message = SystemErrorText(static_cast<DWORD>(hr));
   if (!message.empty()) line += L" - " + message;
   LogMessage(line);

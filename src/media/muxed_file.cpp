@@ -60,7 +60,7 @@ HRESULT CopyUnfragmented(const wchar_t* prefix, const std::string& from, const s
     return E_FAIL;
   }
   const auto write = [&](AVPacket* packet) {
-    if (!packet->data && !packet->side_data) return true;  // nothing held yet
+    if (!packet->data) return true;  // nothing held yet
     result = av_interleaved_write_frame(output.get(), packet);
     av_packet_unref(packet);
     if (result < 0) LogFfmpegError(prefix, L"av_interleaved_write_frame for the final file", result);

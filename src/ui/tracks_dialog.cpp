@@ -102,7 +102,8 @@ std::wstring NameText(HWND editor) {
 bool SaveEditor(HWND editor) {
   const std::wstring name = NameText(editor);
   if (name.empty()) {
-    MessageBoxW(editor, tr(kEmptyTrackNameError).c_str(), tr(kErrorCaption).c_str(), MB_OK | MB_ICONERROR | MessageBoxDirection());
+    MessageBoxW(editor, tr(kEmptyTrackNameError).c_str(), tr(kErrorCaption).c_str(),
+                MB_OK | MB_ICONERROR | MessageBoxDirection());
     return false;
   }
   TrackConfig& track = *g_editorState.track;

@@ -8,10 +8,10 @@
 #include <optional>
 #include <set>
 
+#include "core/com_apartment.h"
 #include "core/log.h"
 #include "i18n/tr.h"
 #include "media/audio_mix.h"
-#include "core/com_apartment.h"
 #include "media/media_clock.h"
 #include "media/muxed_file.h"
 #include "media/output_file.h"
