@@ -1,6 +1,7 @@
 import fcntl
 import os
 import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -12,11 +13,6 @@ _keepalive = None
 
 
 def pytest_sessionstart(session):
-    # One end-to-end run at a time per machine: the program is a single instance and its hotkeys
-    # are global, so two runs in the same prefix would disturb each other.
-    global _session_lock
-    _session_lock = open('/tmp/vistrel-e2e.lock', 'w')
-    fcntl.flock(_session_lock, fcntl.LOCK_EX)
     # Run inside the project's Wine environment; start it when the caller has not.
     if 'WINEPREFIX' not in os.environ or 'VISTREL_ENV_STATE' not in os.environ:
         out = subprocess.run([str(ROOT / 'scripts' / 'wine-env.sh'), 'start'], check=True,
@@ -25,6 +21,12 @@ def pytest_sessionstart(session):
             if line.startswith('export '):
                 key, _, value = line[len('export '):].partition('=')
                 os.environ[key] = value.strip("'")
+    # One end-to-end run at a time per Wine environment: the program is a single instance and its
+    # hotkeys are global within the environment, so two runs in one prefix would disturb each other.
+    # Environments of their own (wine-env.sh --name) have their own wineserver and display.
+    global _session_lock
+    _session_lock = open(Path(os.environ['VISTREL_ENV_STATE']) / 'e2e.lock', 'w')
+    fcntl.flock(_session_lock, fcntl.LOCK_EX)
     assert (BIN / 'Vistrel.exe').exists(), 'build first: scripts/build.sh'
     # Wine's desktop process ends a little while after the last program in the prefix has gone,
     # and a program started just then may not get its windows. One idle driver process keeps the
