@@ -7,10 +7,10 @@ import uuid
 
 import pytest
 
-from harness import (AUDIO, CORE_WINDOW_CLASS, VIDEO, DriverWindow, empty_folder, press, probe, start_configured,
+from harness import (AUDIO, CORE_WINDOW_CLASS, GIF, VIDEO, DriverWindow, empty_folder, press, probe, start_configured,
                      wait_balloon, wait_files, write_tracks)
 
-VIDEO_KEYS, AUDIO_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7'
+VIDEO_KEYS, AUDIO_KEYS, GIF_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7', 'ctrl+shift+f10'
 
 
 def durations(path):
@@ -86,6 +86,26 @@ def test_a_full_disk_stops_the_recording_says_why_and_keeps_it_playable(app, pre
     assert len(files) == 1, os.listdir(full_drive)
     streams = durations(os.path.join(full_drive, files[0]))
     assert streams and all(duration > 0.5 for _, duration in streams), streams
+
+
+def test_a_gif_whose_encoder_fails_is_told_as_failed_with_what_was_kept(app, prefix, driver, full_drive):
+    # The disk is nearly full before the recording: its first frames fit, a later one does not.
+    stat = os.statvfs(full_drive)
+    with open(os.path.join(full_drive, 'filler'), 'wb') as filler:
+        filler.write(b'\0' * max(0, stat.f_bavail * stat.f_frsize - 256 * 1024))
+    start_configured(app, prefix, GifOptions={'GifMode': 0}, Paths={'GifPath': 'V:\\'})
+    with DriverWindow('animate', '60'):
+        since = app.mark()
+        press(app, GIF_KEYS, GIF, 'RECORDING')
+        assert app.wait_state(GIF, 'IDLE', since, timeout=120)
+    texts = app.log_texts()[since:]
+    assert 'GIF Recorder: [ERROR] WriteVideoFrame failed. Stopping.' in texts, texts
+    failure = [t for t in texts if t.startswith('GIF Recorder: Failed: The GIF recording stopped: ')]
+    assert failure and failure[0].endswith(' The frames recorded until then are kept.'), texts
+    assert not any(t.startswith('GIF Recorder: Saved: ') for t in texts)
+    assert wait_balloon(driver, 'GIF Recording Failed', failure[0][len('GIF Recorder: Failed: '):])
+    [gif] = [f for f in os.listdir(full_drive) if f.endswith('.gif')]
+    assert subprocess.run(['ffprobe', '-v', 'error', os.path.join(full_drive, gif)]).returncode == 0, 'what was kept plays'
 
 
 VIRTUAL_DEVICES = {

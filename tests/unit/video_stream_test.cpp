@@ -2,7 +2,7 @@
 // samples from DirectShow's thread (the newest wins, short samples are never read, YUY2 and RGB24
 // rows have their strides, bottom-up RGB is turned), and a source that changes size, which must
 // never be read past its end; a recorded file's stream ends, and a copy at the stop that cannot
-// read its input to the end.
+// read its input to the end; and recorders that end before they recorded anything.
 #include "video/camera_source.h"  // DirectShow first
 
 #include <cstring>
@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "core/text.h"
+#include "audio/audio_backend.h"
+#include "gif/gif_backend.h"
 #include "media/audio_stream.h"
 #include "media/fragmented_file.h"
 #include "media/muxed_file.h"
@@ -282,6 +284,27 @@ TEST(RecordedFile, ACopyThatCannotReadToTheEndLeavesTheFragmentsWhole) {
   ASSERT_EQ(RecordThirdOfASecond(ordinary), S_OK);
   EXPECT_EQ(PacketCounts(path), PacketCounts(ordinary));
   EXPECT_EQ(PacketCounts(path).size(), 2u);
+}
+
+// Recorders stopped before they recorded anything keep no file and say why, never "saved".
+TEST(RecorderEnds, NothingRecordedIsNeverCalledSaved) {
+  vistrel::testing::TempFolder folder;
+  AppConfig config;
+  config.AudioPath = config.GifPath = folder.path();
+  config.AudioSource = 1;
+  config.GifMode = 0;
+  std::unique_ptr<RecordingBackend> backends[] = {MakeAudioBackend(config, MultiTrackConfig()),
+                                                  MakeGifBackend(config, nullptr)};
+  for (auto& backend : backends) {
+    SCOPED_TRACE(backend->facts().prefix);
+    const std::wstring path = backend->ClaimOutput();
+    ASSERT_TRUE(backend->Open(path, [](const RecordingMessage&) {}));
+    const std::atomic<bool> hurry{false};
+    const FinishResult result = backend->Finish(TickInfo{0, 1000, false}, hurry);
+    EXPECT_EQ(result.outcome, FinishResult::Outcome::kDiscarded);
+    EXPECT_EQ(result.message.title, L"Nothing Recorded");
+    backend.reset();
+  }
 }
 
 }  // namespace
