@@ -20,6 +20,8 @@
 #include "gif/gif_backend.h"
 #include "i18n/tr.h"
 #include "media/media_clock.h"
+#include "media/output_file.h"
+#include "media/recovery.h"
 #include "video/video_backend.h"
 
 namespace vistrel {
@@ -79,6 +81,7 @@ struct Sessions {
   RecordingSession video{videoHost};
   RecordingSession audio{audioHost};
   RecordingSession gif{gifHost};
+  Recovery recovery;
 };
 
 Sessions& TheSessions() {
@@ -187,6 +190,7 @@ bool AnyRecordingShownInTray() {
 }
 
 bool ShutdownRecorders(std::chrono::milliseconds limit) {
+  TheSessions().recovery.Stop();
   constexpr Recorder kAll[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
   // Every recording is asked to end first, so that they finish side by side.
   for (Recorder recorder : kAll) SessionOf(recorder).BeginShutdown();
@@ -197,6 +201,21 @@ bool ShutdownRecorders(std::chrono::milliseconds limit) {
     if (!SessionOf(recorder).WaitFinished(std::max(left, std::chrono::milliseconds(0)))) done = false;
   }
   return done;
+}
+
+void StartRecovery() {
+  const AppConfig config = ConfigSnapshot();
+  std::vector<std::wstring> folders;
+  for (const OutputPlace& place : {OutputPlace{kVideoLogPrefix, L"video", L"Videos", &FOLDERID_Videos, config.VideoPath},
+                                   OutputPlace{kAudioLogPrefix, L"audio", L"Music", &FOLDERID_Music, config.AudioPath}}) {
+    const std::wstring folder = RecordingFolder(place);
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  TheSessions().recovery.Start(std::move(folders), [](const std::vector<std::wstring>& names) {
+    std::wstring list;
+    for (const std::wstring& name : names) list += (list.empty() ? L"" : L", ") + name;
+    ShowBalloon(tr(L"Recording Recovered"), tr(L"A recording left unfinished when Vistrel last closed has been finished: %s", list));
+  });
 }
 
 void OpenVideoLocation() {

@@ -33,4 +33,8 @@ void OpenVideoLocation();
 // when one is still running.
 bool ShutdownRecorders(std::chrono::milliseconds limit);
 
+// Looks for recordings an earlier run left unfinished in the output folders, in the background,
+// and tells the user of those it finished.
+void StartRecovery();
+
 }  // namespace vistrel

@@ -687,6 +687,21 @@ def probe(path) -> dict:
     return json.loads(out)
 
 
+def atom_order(path) -> list[str]:
+    """The top-level MP4 boxes in file order (a fragmented file has 'moof' boxes)."""
+    data = Path(path).read_bytes()
+    names, offset = [], 0
+    while offset + 8 <= len(data):
+        size = int.from_bytes(data[offset:offset + 4], 'big')
+        names.append(data[offset + 4:offset + 8].decode('latin-1'))
+        if size == 1:
+            size = int.from_bytes(data[offset + 8:offset + 16], 'big')
+        if size < 8:
+            break
+        offset += size
+    return names
+
+
 def decoded_audio(path, index: int = 0):
     """The left channel of an audio stream at 48 kHz, as float samples."""
     import numpy as np

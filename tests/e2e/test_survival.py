@@ -7,8 +7,8 @@ import uuid
 
 import pytest
 
-from harness import (AUDIO, CORE_WINDOW_CLASS, GIF, VIDEO, DriverWindow, empty_folder, press, probe, start_configured,
-                     wait_balloon, wait_files, write_tracks)
+from harness import (AUDIO, CORE_WINDOW_CLASS, GIF, VIDEO, DriverWindow, atom_order, empty_folder, press, probe,
+                     start_configured, wait_balloon, wait_files, write_tracks)
 
 VIDEO_KEYS, AUDIO_KEYS, GIF_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7', 'ctrl+shift+f10'
 
@@ -23,7 +23,8 @@ def folder(prefix, kind):
 
 
 @pytest.mark.parametrize('multi_track', [False, True])
-def test_killed_recordings_keep_all_but_their_last_seconds(app, prefix, driver, multi_track):
+def test_killed_recordings_keep_all_but_their_last_seconds_and_the_next_start_finishes_them(app, prefix, driver,
+                                                                                            multi_track):
     """Video, and without tracks an M4A audio recording beside it, killed the way a crash does."""
     videos, music = folder(prefix, 'Videos'), folder(prefix, 'Music')
     write_tracks(prefix, [{'name': 'Screen and voice'}], multi=multi_track)
@@ -49,6 +50,22 @@ def test_killed_recordings_keep_all_but_their_last_seconds(app, prefix, driver, 
     assert [kind for kind, _ in streams] == ['video', 'audio'] + ([] if multi_track else ['audio'])
     for kind, duration in streams:
         assert duration >= recorded - 2.0, (kind, duration, recorded)
+    # The next start makes them ordinary files in the background and says so, once.
+    since = app.mark()
+    app.start()
+    assert app.wait_line(f'Recovery: Done: {len(files)} unfinished recordings found, {len(files)} finished.', since, 120)
+    assert wait_balloon(driver, 'Recording Recovered', 'A recording left unfinished when Vistrel last closed has been '
+                                                       'finished: ' + ', '.join(path.name for path in files))
+    for path in files:
+        assert 'moof' not in atom_order(path), path
+    # As long as the fragments were, less a fragment the kill may have cut short.
+    recovered = [stream for path in files for stream in durations(path)]
+    assert all(before - 1.0 < after <= before + 0.05 for (_, before), (_, after) in zip(streams, recovered)), \
+        (streams, recovered)
+    app.kill()
+    since = app.mark()
+    app.start()
+    assert app.wait_line('Recovery: Done: 0 unfinished recordings found, 0 finished.', since)
 
 
 @pytest.fixture

@@ -5,7 +5,7 @@ import time
 import numpy as np
 import pytest
 
-from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, DriverWindow, SinkRecorder, SinkTone, decoded_audio,
+from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, DriverWindow, SinkRecorder, SinkTone, atom_order, decoded_audio,
                      dominant_frequency, empty_folder, mouse_move, press, probe, rms, start_configured, tooltips,
                      wait_balloon, wait_files, wait_until, write_tracks)
 
@@ -29,21 +29,6 @@ def frame_times(path):
     out = subprocess.run(['ffprobe', '-v', 'error', '-select_streams', 'v:0', '-show_entries', 'frame=pts_time',
                           '-of', 'csv=p=0', str(path)], capture_output=True, text=True, check=True).stdout
     return [float(line.strip(',')) for line in out.split()]
-
-
-def atom_order(path):
-    """The top-level MP4 boxes in file order."""
-    data = path.read_bytes()
-    names, offset = [], 0
-    while offset + 8 <= len(data):
-        size = int.from_bytes(data[offset:offset + 4], 'big')
-        names.append(data[offset + 4:offset + 8].decode('latin-1'))
-        if size == 1:
-            size = int.from_bytes(data[offset + 8:offset + 16], 'big')
-        if size < 8:
-            break
-        offset += size
-    return names
 
 
 def begin(app, driver):
