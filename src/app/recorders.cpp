@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/commands.h"
 #include "app/countdown.h"
 #include "app/tray.h"
 #include "audio/audio_backend.h"
@@ -60,7 +61,10 @@ class AppSessionHost final : public SessionHost {
   void OnEvent(const Event& event) override {
     switch (event.type) {
       case Event::Type::kStateChanged:
-        PostUiTask([] { RefreshTrayIcon(); });
+        PostUiTask([] {
+          RefreshTrayIcon();
+          ContinueExit();
+        });
         break;
       case Event::Type::kSaved:
       case Event::Type::kFailed:
@@ -189,18 +193,37 @@ bool AnyRecordingShownInTray() {
          IsRecordingOrStopping(SessionOf(Recorder::kGif).phase());
 }
 
-bool ShutdownRecorders(std::chrono::milliseconds limit) {
-  TheSessions().recovery.Stop();
-  constexpr Recorder kAll[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
+constexpr Recorder kAllRecorders[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
+
+bool BeginFinishingRecorders() {
   // Every recording is asked to end first, so that they finish side by side.
-  for (Recorder recorder : kAll) SessionOf(recorder).BeginShutdown();
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool done = true;
-  for (Recorder recorder : kAll) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!SessionOf(recorder).WaitFinished(std::max(left, std::chrono::milliseconds(0)))) done = false;
+  for (Recorder recorder : kAllRecorders) SessionOf(recorder).BeginShutdown();
+  return RecordersIdle();
+}
+
+bool RecordersIdle() {
+  for (Recorder recorder : kAllRecorders) {
+    if (IsActive(SessionOf(recorder).phase())) return false;
   }
-  return done;
+  return true;
+}
+
+bool WaitRecordersIdle(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!RecordersIdle()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+void HurryRecorders() {
+  for (Recorder recorder : kAllRecorders) SessionOf(recorder).Hurry();
+}
+
+void ShutdownRecorders() {
+  TheSessions().recovery.Stop();
+  for (Recorder recorder : kAllRecorders) SessionOf(recorder).Shutdown(std::chrono::milliseconds::max());
 }
 
 void StartRecovery() {

@@ -655,6 +655,18 @@ def start_configured(app: Vistrel, prefix: Prefix, env: dict | None = None, **se
     assert app.wait_line('Registering hotkeys from provided config.', since)
 
 
+def write_tone(path: Path, seconds: float, frequency: float = 440.0) -> None:
+    """A quiet sine as a 16-bit mono WAVE file (a sound setting of a chosen length)."""
+    import math
+    import wave
+    with wave.open(str(path), 'wb') as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(b''.join(int(3000 * math.sin(2 * math.pi * frequency * i / 44100)).to_bytes(2, 'little', signed=True)
+                               for i in range(int(44100 * seconds))))
+
+
 def empty_folder(path: Path) -> Path:
     """The folder, made and emptied."""
     path.mkdir(parents=True, exist_ok=True)

@@ -1,4 +1,4 @@
-"""Recordings that survive a crash, a full disk and a microphone that goes away."""
+"""Recordings that survive a crash, the end of the Windows session, a full disk and a microphone that goes away."""
 import os
 import signal
 import subprocess
@@ -8,7 +8,7 @@ import uuid
 import pytest
 
 from harness import (AUDIO, CORE_WINDOW_CLASS, GIF, VIDEO, DriverWindow, atom_order, empty_folder, press, probe,
-                     start_configured, wait_balloon, wait_files, write_tracks)
+                     start_configured, wait_balloon, wait_files, wine, write_tracks)
 
 VIDEO_KEYS, AUDIO_KEYS, GIF_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7', 'ctrl+shift+f10'
 
@@ -66,6 +66,34 @@ def test_killed_recordings_keep_all_but_their_last_seconds_and_the_next_start_fi
     since = app.mark()
     app.start()
     assert app.wait_line('Recovery: Done: 0 unfinished recordings found, 0 finished.', since)
+
+
+def test_the_end_of_the_windows_session_finishes_a_video_and_a_gif(app, prefix, driver):
+    videos, gifs = folder(prefix, 'Videos'), folder(prefix, 'Pictures')
+    start_configured(app, prefix, VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 1,
+                                                'VideoFramerate': 30}, GifOptions={'GifMode': 0},
+                     Paths={'VideoPath': prefix.windows_path(videos), 'GifPath': prefix.windows_path(gifs)})
+    with DriverWindow('animate', '60'):
+        press(app, VIDEO_KEYS, VIDEO, 'RECORDING')
+        press(app, GIF_KEYS, GIF, 'RECORDING')
+        core = driver.run('wait-window', CORE_WINDOW_CLASS, '--message-only').stdout.strip()
+        time.sleep(3)
+        since = app.mark()
+        # As Windows does when the user signs out: the hidden windows are asked, then told, and the
+        # process is ended once it has answered.
+        assert wine('wineboot', '--end-session', timeout=120).returncode == 0
+        assert app.wait_exit(60) is not None
+    driver.run('remove-tray-icon', core, '1')
+    texts = app.log_texts()[since:]
+    ending = texts.index('Windows is ending the session.')
+    assert texts.index('Windows is about to end the session while a recording runs.') < ending, texts
+    for recorder in (VIDEO, GIF):
+        assert any(t.startswith(recorder + 'Saved: ') for t in texts[ending:]), texts
+    [video] = wait_files(videos, 1, '*.mp4')
+    assert 'moof' not in atom_order(video), 'an ordinary file'
+    assert all(duration > 2.0 for _, duration in durations(video)), durations(video)
+    [gif] = wait_files(gifs, 1, '*.gif')  # whole: it ends with its trailer
+    assert float(probe(gif)['format']['duration']) > 2.0
 
 
 @pytest.fixture
