@@ -6,6 +6,7 @@
 #include "video/camera_source.h"  // DirectShow first
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -186,19 +187,26 @@ TEST_F(StreamTest, ASourceThatShrinksOrGrowsIsScaledAtItsNewSize) {
   EXPECT_FALSE(stream_.Scale(again.pixels, again.pitch, 0, 32, AV_PIX_FMT_BGRA));
 }
 
-// One third of a second of 30 frames/s video and AAC audio, written in fragments as every
-// recording is (so that a kill leaves a file that plays), then closed.
+// One third of a second of 30 frames/s video (noise, so that the file is some 100 KB) and AAC
+// audio, written in fragments as every recording is (so that a kill leaves a file that plays), then
+// closed.
 HRESULT RecordThirdOfASecond(const std::wstring& path) {
   MuxedFile file(L"Test: ");
   VideoEncoderStream video;
   AudioEncoderStream audio;
-  if (file.Create("mp4", path) != S_OK || video.Open(file, VideoEncoding{16, 8, 100000, 30, AVRational{1, 30}}, L"Test") != S_OK ||
+  if (file.Create("mp4", path) != S_OK ||
+      video.Open(file, VideoEncoding{160, 120, 2000000, 30, AVRational{1, 30}}, L"Test") != S_OK ||
       audio.Open(file, AudioEncoding{}, L"Test") != S_OK || file.OpenRecoverable() != S_OK) {
     return E_FAIL;
   }
   const auto silence = [](AVFrame*, int) {};
+  std::vector<BYTE> noise(160 * 120 * 4);
+  std::minstd_rand random(7);
   for (int frame = 0; frame < 10; ++frame) {
-    if (video.Write(file, frame, L"Video") != S_OK) return E_FAIL;
+    for (BYTE& byte : noise) byte = static_cast<BYTE>(random());
+    if (!video.Scale(noise.data(), 160 * 4, 160, 120, AV_PIX_FMT_BGRA) || video.Write(file, frame, L"Video") != S_OK) {
+      return E_FAIL;
+    }
     audio.WriteDue(file, frame * 1600, false, silence, L"Audio");
   }
   audio.WriteDue(file, 16000, true, silence, L"Audio");  // 15 whole AAC frames and 640 samples
@@ -256,24 +264,32 @@ std::vector<int> PacketCounts(const std::wstring& path) {
   return packets;
 }
 
-// A disk that reads the boxes' headers but fails on the samples in the file's second half.
-BOOL WINAPI FailingSecondHalf(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED at) {
-  LARGE_INTEGER size{};
-  GetFileSizeEx(file, &size);
+// A disk that reads the start of the recorded file and every box's header, but fails on the
+// samples further on: a read that begins inside an mdat box past the first 32 KB.
+BOOL WINAPI FailingAfterTheFirstSamples(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED at) {
   const auto offset = static_cast<LONGLONG>(at ? (static_cast<ULONGLONG>(at->OffsetHigh) << 32 | at->Offset) : 0);
-  if (count > 16 && offset + static_cast<LONGLONG>(count) > size.QuadPart / 2) {
-    SetLastError(ERROR_CRC);
-    return FALSE;
+  BYTE header[8];
+  DWORD read = 0;
+  for (LONGLONG box = 0, size = 0; offset >= 32768; box += size) {
+    OVERLAPPED place{};
+    place.Offset = static_cast<DWORD>(box);
+    if (!ReadFile(file, header, 8, &read, &place) || read < 8) break;
+    size = static_cast<LONGLONG>(header[0]) << 24 | header[1] << 16 | header[2] << 8 | header[3];
+    if (size < 8) break;
+    if (std::memcmp(header + 4, "mdat", 4) == 0 && offset > box + 8 && offset < box + size) {
+      SetLastError(ERROR_CRC);
+      return FALSE;
+    }
   }
   return ReadFile(file, buffer, count, got, at);
 }
 
-// A read that fails halfway through the copy leaves the fragments as they were recorded, whole,
+// A copy that cannot read its input to the end leaves the fragments as they were recorded, whole,
 // and the stop is told so (S_FALSE), never that a shorter copy is the recording.
 TEST(RecordedFile, ACopyThatCannotReadToTheEndLeavesTheFragmentsWhole) {
   vistrel::testing::TempFolder folder;
   const std::wstring path = folder / L"recording.mp4";
-  SetFragmentReaderForTest(&FailingSecondHalf);
+  SetFragmentReaderForTest(&FailingAfterTheFirstSamples);
   const HRESULT closed = RecordThirdOfASecond(path);
   SetFragmentReaderForTest(nullptr);
   EXPECT_EQ(closed, S_FALSE);
