@@ -294,6 +294,8 @@ void RecordingSession::RunRecording(RecordingBackend& backend, const std::wstrin
   {
     std::lock_guard guard(lock_);
     LogLine(lines_.active);
+    // A stop that came during set-up: the recording ends before it began, with nothing recorded.
+    stoppedAtStart_ = stopRequested_;
     SetPhaseLocked(stopRequested_ ? RecordingPhase::kStopping : RecordingPhase::kRecording);
   }
   LogLine(lines_.loopStarted);
@@ -396,7 +398,7 @@ void RecordingSession::WaitForNextTick(RecordingPhase seen, std::int64_t deadlin
 void RecordingSession::Finish(RecordingBackend& backend, const std::wstring& path, const RecordingMessage* failure) {
   const RecordingBackend::Facts& facts = backend.facts();
   const bool paused = clock_.paused();
-  const std::int64_t recorded = Recorded();
+  const std::int64_t recorded = stoppedAtStart_ ? 0 : Recorded();
   wchar_t seconds[64];
   std::swprintf(seconds, 64, L"Recorded %.3f s.",
                 static_cast<double>(recorded) / static_cast<double>(std::max<std::int64_t>(host_.Frequency(), 1)));

@@ -146,6 +146,7 @@ class RecordingSession {
   bool canPause_ = false;
   LifecycleLines lines_;                       // the running backend's
   bool stopRequested_ = false;  // a stop arrived during set-up
+  bool stoppedAtStart_ = false;  // the recording thread's: it ended before it began
   bool automatic_ = false;      // the pending pause or resume was the backend's own
   bool pausedByUser_ = false;
   bool shuttingDown_ = false;

@@ -66,12 +66,13 @@ class Gate {
 // Time in milliseconds, moved only by the test.
 class FakeHost : public SessionHost {
  public:
-  std::atomic<std::int64_t> now{0};
+  mutable std::atomic<std::int64_t> now{0};
+  std::atomic<std::int64_t> drift{0};  // how far each look at the clock moves it
   Gate countdown;
   std::atomic<CountdownOutcome> countdownOutcome{CountdownOutcome::kFinished};
   std::atomic<bool> countdownCancelled{false};
 
-  std::int64_t Now() const override { return now.load(); }
+  std::int64_t Now() const override { return now.fetch_add(drift) + drift; }
   std::int64_t Frequency() const override { return 1000; }
   CountdownOutcome RunCountdown() override {
     countdown.Pass();
@@ -297,6 +298,7 @@ TEST_F(SessionTest, ASecondStartDuringTheCountdownIsRefusedAndTheFirstGoesOn) {
 
 TEST_F(SessionTest, AStopDuringSetUpEndsTheRecordingAsSoonAsItHasStarted) {
   script.open.Set(false);
+  host.drift = 7;
   ASSERT_TRUE(session.Start(Backend()));
   ASSERT_TRUE(Eventually([&] { return script.open.Waiting(); }));
   session.Stop();  // returns at once: set-up is still running
@@ -304,6 +306,7 @@ TEST_F(SessionTest, AStopDuringSetUpEndsTheRecordingAsSoonAsItHasStarted) {
   script.open.Open();
   ASSERT_TRUE(Reaches(Phase::kIdle));
   EXPECT_EQ(script.finished, 1);
+  EXPECT_EQ(script.finishedAt, 0) << "nothing was recorded";
   EXPECT_TRUE(host.Has(L"saved C:\\out.mp4 ok"));
   EXPECT_FALSE(host.Has(L"state RECORDING"));
 }
