@@ -184,7 +184,14 @@ struct Rig {
   }
 
   std::unique_ptr<RecordingBackend> Backend() { return std::make_unique<FakeBackend>(script); }
-  bool Reaches(Phase phase) { return Eventually([&] { return session.phase() == phase; }); }
+  // The session is in `phase`, and the host has heard so (the state is set before it is told).
+  bool Reaches(Phase phase) {
+    return Eventually([&] {
+      const Calls states = host.Only(L"state ");
+      const std::wstring told = states.empty() ? L"state IDLE" : states.back();  // idle from the start
+      return session.phase() == phase && told == std::wstring(L"state ") + PhaseName(phase);
+    });
+  }
   void StartRecording() {
     ASSERT_TRUE(session.Start(Backend()));
     ASSERT_TRUE(Reaches(Phase::kRecording));
