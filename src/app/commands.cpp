@@ -59,14 +59,9 @@ void CapturePickedWindow() {
 
 void RequestExit() {
   AppState& app = App();
-  const bool again = app.exitRequested;
   app.exitRequested = true;
   // Every recording is asked to end; the program goes once they are all saved.
-  if (!again && BeginFinishingRecorders()) {
-    ContinueExit();
-    return;
-  }
-  if (RecordersIdle() || app.sessionEnding) {
+  if (BeginFinishingRecorders() || app.sessionEnding) {
     ContinueExit();
     return;
   }

@@ -229,6 +229,7 @@ void ShutdownRecorders() {
 void StartRecovery() {
   const AppConfig config = ConfigSnapshot();
   std::vector<std::wstring> folders;
+  // The folders the video and audio recorders write MP4 and M4A files to.
   for (const OutputPlace& place : {OutputPlace{kVideoLogPrefix, L"video", L"Videos", &FOLDERID_Videos, config.VideoPath},
                                    OutputPlace{kAudioLogPrefix, L"audio", L"Music", &FOLDERID_Music, config.AudioPath}}) {
     const std::wstring folder = RecordingFolder(place);
@@ -237,7 +238,8 @@ void StartRecovery() {
   TheSessions().recovery.Start(std::move(folders), [](const std::vector<std::wstring>& names) {
     std::wstring list;
     for (const std::wstring& name : names) list += (list.empty() ? L"" : L", ") + name;
-    ShowBalloon(tr(L"Recording Recovered"), tr(L"A recording left unfinished when Vistrel last closed has been finished: %s", list));
+    ShowBalloon(tr(L"Recording Recovered"),
+                tr(L"A recording left unfinished when Vistrel last closed has been finished: %s", list));
   });
 }
 

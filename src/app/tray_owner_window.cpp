@@ -48,7 +48,9 @@ void OnEndSession(HWND window, bool ending) {
     if (!BeginFinishingRecorders() && !WaitRecordersIdle(kSessionEndCopyTime)) {
       LogMessage(L"The recordings are still being finished; what a later start can do is left to it.");
       HurryRecorders();
-      if (!WaitRecordersIdle(kSessionEndFinishTime)) LogMessage(L"[WARNING] A recording was still being finished when the session ended.");
+      if (!WaitRecordersIdle(kSessionEndFinishTime)) {
+        LogMessage(L"[WARNING] A recording was still being finished when the session ended.");
+      }
     }
     // Windows may end the process now; where it does not, the program closes.
     if (HWND core = app.coreWindow.load()) PostMessageW(core, WM_CLOSE, 0, 0);

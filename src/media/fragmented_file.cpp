@@ -40,7 +40,8 @@ struct InputFile {
   static int Read(void* opaque, std::uint8_t* buffer, int size) {
     auto* in = static_cast<InputFile*>(opaque);
     if (in->position >= in->limit) return AVERROR_EOF;
-    const auto count = static_cast<DWORD>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size), in->limit - in->position));
+    const auto count =
+        static_cast<DWORD>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size), in->limit - in->position));
     DWORD got = 0;
     if (!ReadAtOffset(in->handle, in->position, buffer, count, &got)) {
       in->error = GetLastError();

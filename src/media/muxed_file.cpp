@@ -235,7 +235,8 @@ HRESULT MuxedFile::Close(const std::atomic<bool>* hurry) {
   // What a fragmented file was for is over: the user gets an ordinary one, unless there is no time
   // for it now; then the next start makes it.
   if (hurry && hurry->load()) {
-    LogMessage(std::wstring(prefix_) + L"The file stays in fragments for now; it is made an ordinary file at the next start.");
+    LogMessage(std::wstring(prefix_) +
+               L"The file stays in fragments for now; it is made an ordinary file at the next start.");
     return S_FALSE;
   }
   if (FinishFragmentedFile(prefix_, widePath_, FragmentFacts{lead_, ends_, packets_}, hurry) == S_OK) return S_OK;

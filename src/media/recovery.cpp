@@ -50,7 +50,8 @@ void Recovery::Start(std::vector<std::wstring> folders, Finished finished) {
   Stop();
   stop_.store(false);
   try {
-    thread_ = std::thread([this, folders = std::move(folders), finished = std::move(finished)] { Run(folders, finished); });
+    thread_ = std::thread(
+        [this, folders = std::move(folders), finished = std::move(finished)] { Run(folders, finished); });
   } catch (const std::system_error&) {
     LogMessage(std::wstring(kPrefix) + L"[ERROR] Could not start looking for unfinished recordings.");
   }
@@ -66,14 +67,14 @@ void Recovery::Run(const std::vector<std::wstring>& folders, const Finished& fin
   int unfinished = 0;
   std::vector<std::wstring> seen;
   for (const std::wstring& folder : folders) {
-    if (std::find_if(seen.begin(), seen.end(), [&](const std::wstring& s) { return _wcsicmp(s.c_str(), folder.c_str()) == 0; }) !=
-        seen.end()) {
-      continue;
-    }
+    const auto same = [&](const std::wstring& other) { return _wcsicmp(other.c_str(), folder.c_str()) == 0; };
+    if (std::find_if(seen.begin(), seen.end(), same) != seen.end()) continue;  // video and audio share it
     seen.push_back(folder);
     const std::vector<std::wstring> names = FileNames(folder);
     for (const std::wstring& name : names) {
-      if (EndsWith(name, L".part") && IsRecordingName(name.substr(0, name.size() - 5))) RemoveStale(folder + L"\\" + name);
+      if (EndsWith(name, L".part") && IsRecordingName(name.substr(0, name.size() - 5))) {
+        RemoveStale(folder + L"\\" + name);
+      }
     }
     for (const std::wstring& name : names) {
       if (stop_.load()) return;
@@ -82,7 +83,8 @@ void Recovery::Run(const std::vector<std::wstring>& folders, const Finished& fin
       const HRESULT hr = FinishFragmentedFile(kPrefix, path, FragmentFacts{}, &stop_);
       if (hr != S_FALSE) ++unfinished;
       if (hr == S_OK) {
-        LogMessage(std::wstring(kPrefix) + L"'" + path + L"' was left unfinished by an earlier run; it is an ordinary file now.");
+        LogMessage(std::wstring(kPrefix) + L"'" + path +
+                   L"' was left unfinished by an earlier run; it is an ordinary file now.");
         done.push_back(name);
       }
     }

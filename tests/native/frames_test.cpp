@@ -1,6 +1,7 @@
 // The frames of recordings, without Windows: output sizes, bit rates, file base names and frame
-// times of video; the boxes of an MP4 that was or was not finished; and for GIFs the palette and the pixels' indices, what changed between frames, the
-// queue between capture and encoder, and the frame clock with its stamps.
+// times of video; the boxes of an MP4 that was or was not finished; and for GIFs the palette and
+// the pixels' indices, what changed between frames, the queue between capture and encoder, and the
+// frame clock with its stamps.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
