@@ -20,15 +20,21 @@ struct LifecycleLines {
   const wchar_t* stopped = nullptr;          // the end, after the stop sound
 };
 
-inline LifecycleLines VideoLifecycle(bool multiTrack) {
+// What the video and audio recorders' logs share.
+inline LifecycleLines RecorderLifecycle(bool multiTrack) {
   LifecycleLines lines;
   lines.stopRequested = L"Stop requested.";
-  lines.active = multiTrack ? L"Multi-track mode active. Starting audio capture threads and main loop."
-                            : L"All initializations successful. Recording is now active.";
+  lines.active = L"All initializations successful. Recording is now active.";
   lines.loopStarted = multiTrack ? L"Multi-track recording thread started, entering main loop."
                                  : L"Recording thread started, entering main loop.";
   lines.loopFinished = multiTrack ? L"Multi-track recording loop finished." : L"Recording loop finished.";
   lines.threadFinished = L"Recording thread has finished.";
+  return lines;
+}
+
+inline LifecycleLines VideoLifecycle(bool multiTrack) {
+  LifecycleLines lines = RecorderLifecycle(multiTrack);
+  if (multiTrack) lines.active = L"Multi-track mode active. Starting audio capture threads and main loop.";
   lines.cleanupStarts = L"Starting full cleanup and state reset.";
   lines.trailerSkipped = L"Skipping trailer write as recording did not fully start.";
   lines.cleanupFinished = L"Cleanup and state reset finished.";
@@ -36,15 +42,9 @@ inline LifecycleLines VideoLifecycle(bool multiTrack) {
 }
 
 inline LifecycleLines AudioLifecycle(bool multiTrack) {
-  LifecycleLines lines;
-  lines.stopRequested = L"Stop requested.";
-  lines.active = L"All initializations successful. Recording is now active.";
-  lines.loopStarted = multiTrack ? L"Multi-track recording thread started, entering main loop."
-                                 : L"Recording thread started, entering main loop.";
+  LifecycleLines lines = RecorderLifecycle(multiTrack);
   lines.paused = L"Now paused.";
   lines.recording = L"Now recording.";
-  lines.loopFinished = multiTrack ? L"Multi-track recording loop finished." : L"Recording loop finished.";
-  lines.threadFinished = L"Recording thread has finished.";
   lines.cleanupStarts = L"Starting cleanup.";
   lines.trailerSkipped = L"Skipping trailer write due to initialization failure.";
   lines.cleanupFinished = L"Cleanup finished.";
