@@ -164,7 +164,8 @@ int wmain(int argc, wchar_t** argv) {
   bool ready = false;
   if (verb == L"nvda" && !g_record.empty()) ready = ServeNvda(endpoint);
   if (verb == L"jaws" && !g_record.empty()) ready = RegisterJaws(true) && CreateJawsWindow();
-  if (verb == L"block-overlay") ready = BlockOverlay() != nullptr;
+  HHOOK hook = verb == L"block-overlay" ? BlockOverlay() : nullptr;
+  if (verb == L"block-overlay") ready = hook != nullptr;
   if (!ready) {
     std::fwprintf(stderr, L"%ls: could not be set up\n", verb.c_str());
     if (verb == L"jaws") RegisterJaws(false);
@@ -174,5 +175,6 @@ int wmain(int argc, wchar_t** argv) {
   std::fflush(stdout);
   RunUntilInputEnds();
   if (verb == L"jaws") RegisterJaws(false);
+  if (hook) UnhookWindowsHookEx(hook);
   return 0;
 }
