@@ -60,7 +60,9 @@ VistrelGuardedCallLanding:
 
 extern "C" EXCEPTION_DISPOSITION VistrelGuardedCallFilter(EXCEPTION_RECORD* record, void* frame, CONTEXT* context,
                                                           DISPATCHER_CONTEXT* dispatch) {
+  constexpr DWORD kCxxThrow = 0x20474343;  // a C++ exception (GCC's), which is not ours to stop
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+  if (record->ExceptionCode == kCxxThrow) return ExceptionContinueSearch;
   if (I_RpcExceptionFilter(record->ExceptionCode) != EXCEPTION_EXECUTE_HANDLER) return ExceptionContinueSearch;
   RtlUnwindEx(frame, reinterpret_cast<void*>(&VistrelGuardedCallLanding), record,
               reinterpret_cast<void*>(static_cast<ULONG_PTR>(record->ExceptionCode)), context,
