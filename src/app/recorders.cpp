@@ -28,32 +28,22 @@ namespace {
 
 constexpr Recorder kAllRecorders[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
 
-const wchar_t* LogPrefix(Recorder recorder) {
-  switch (recorder) {
-    case Recorder::kVideo: return L"Recorder: ";
-    case Recorder::kAudio: return L"AudioRecorder: ";
-    case Recorder::kGif: return L"GIF Recorder: ";
-  }
-  return L"";
-}
+// A recorder as the log and the user name it; `countingDown` tells which recording is in the way.
+struct RecorderWords {
+  const wchar_t* logPrefix;
+  const wchar_t* kind;
+  const wchar_t* countingDown;
+};
 
-const wchar_t* KindName(Recorder recorder) {
-  switch (recorder) {
-    case Recorder::kVideo: return L"video";
-    case Recorder::kAudio: return L"audio";
-    case Recorder::kGif: return L"GIF";
-  }
-  return L"";
-}
-
-// What the user is told when `other` is counting down: which recording is in the way.
-const wchar_t* CountingDownText(Recorder other) {
-  switch (other) {
-    case Recorder::kVideo: return N_(L"The video recording is counting down; start this one when the countdown is over.");
-    case Recorder::kAudio: return N_(L"The audio recording is counting down; start this one when the countdown is over.");
-    case Recorder::kGif: return N_(L"The GIF recording is counting down; start this one when the countdown is over.");
-  }
-  return L"";
+const RecorderWords& WordsOf(Recorder recorder) {
+  static const RecorderWords words[] = {  // in the order of Recorder
+      {L"Recorder: ", L"video",
+       N_(L"The video recording is counting down; start this one when the countdown is over.")},
+      {L"AudioRecorder: ", L"audio",
+       N_(L"The audio recording is counting down; start this one when the countdown is over.")},
+      {L"GIF Recorder: ", L"GIF", N_(L"The GIF recording is counting down; start this one when the countdown is over.")},
+  };
+  return words[static_cast<int>(recorder)];
 }
 
 // Whether the recorder's event sounds are on (its refusals are heard with them).
@@ -239,9 +229,9 @@ void ToggleRecorder(Recorder recorder) {
     // its beeps and take them for this one's.
     for (Recorder other : kAllRecorders) {
       if (other == recorder || SessionOf(other).phase() != RecordingPhase::kCountingDown) continue;
-      LogMessage(std::wstring(LogPrefix(recorder)) + L"[WARNING] Start refused: the " + KindName(other) +
+      LogMessage(std::wstring(WordsOf(recorder).logPrefix) + L"[WARNING] Start refused: the " + WordsOf(other).kind +
                  L" recording is counting down.");
-      Refuse(recorder, N_(L"Recording Not Started"), CountingDownText(other));
+      Refuse(recorder, N_(L"Recording Not Started"), WordsOf(other).countingDown);
       return;
     }
   }

@@ -30,16 +30,21 @@ void Record(const wchar_t* what, const wchar_t* text) {
   CloseHandle(file);
 }
 
-// One object for the life of the DLL: its references are not counted.
-class JawsApi final : public IDispatch {
+// An object that lives as long as the DLL: its references are not counted.
+template <typename Interface>
+class Static : public Interface {
  public:
   HRESULT __stdcall QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+    *out = iid == IID_IUnknown || iid == __uuidof(Interface) ? static_cast<Interface*>(this) : nullptr;
     return *out ? S_OK : E_NOINTERFACE;
   }
   ULONG __stdcall AddRef() override { return 1; }
   ULONG __stdcall Release() override { return 1; }
+};
+
+class JawsApi final : public Static<IDispatch> {
+ public:
   HRESULT __stdcall GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -71,15 +76,8 @@ class JawsApi final : public IDispatch {
   }
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public Static<IClassFactory> {
  public:
-  HRESULT __stdcall QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = iid == IID_IUnknown || iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr;
-    return *out ? S_OK : E_NOINTERFACE;
-  }
-  ULONG __stdcall AddRef() override { return 1; }
-  ULONG __stdcall Release() override { return 1; }
   HRESULT __stdcall CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (outer) return CLASS_E_NOAGGREGATION;
     static JawsApi api;
