@@ -132,6 +132,7 @@ int Run(HINSTANCE instance) {
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 
   const int code = RunMessageLoop();
+  ShutdownScreenReader();
   ShutdownSounds();
   ShutdownUiTasks();
   return code;
