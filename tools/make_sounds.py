@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Synthesises the program's confirmation sounds and writes them as WAVE files.
 
-    make_sounds.py OUT_DIR   -> seventeen 16-bit PCM mono 44100 Hz .wav files in OUT_DIR
+    make_sounds.py OUT_DIR   -> eighteen 16-bit PCM mono 44100 Hz .wav files in OUT_DIR
 
 Every sound is built from soft bell-like tones (a sine with a little second and third harmonic,
 a short raised-cosine attack and an exponential decay) and, for the captures, a camera-shutter
@@ -25,6 +25,8 @@ The sounds are meant to be told apart by ear without looking at the screen:
     rec_pause.wav    460 ms   one low tone (A4) played twice: recording paused.
     rec_resume.wav   300 ms   one higher tone (A5) played once: recording resumed.
     exit.wav         720 ms   three notes descending (G5, E5, C5): the program is closing.
+    rec_finishing.wav 760 ms  one soft note (E5) three times, evenly: wait, a recording is being
+                              saved before the program closes.
     startup.wav      1.0 s    a rising arpeggio (C5, E5, G5, C6) that rings on as a chord: the
                               program has started.
 
@@ -283,6 +285,13 @@ def exit_sound():
     return pad_to(track, 0.720)
 
 
+def rec_finishing():
+    track = []
+    for k in range(3):
+        mix(track, tone(note('E5'), 0.16, attack=0.02, decay=0.08), k * 0.26, 0.7)
+    return pad_to(track, 0.760)
+
+
 def startup():
     track = []
     names = ('C5', 'E5', 'G5', 'C6')
@@ -338,6 +347,7 @@ SOUNDS = {
     'rec_pause.wav': rec_pause,
     'rec_resume.wav': rec_resume,
     'exit.wav': exit_sound,
+    'rec_finishing.wav': rec_finishing,
     'startup.wav': startup,
     'capture_failed.wav': capture_failed,
     'save_failed.wav': save_failed,

@@ -19,6 +19,8 @@ struct AppState {
   HICON normalTrayIcon = nullptr;
   HICON recordingTrayIcon = nullptr;
   HWND foregroundBeforeMenu = nullptr;
+  bool exitRequested = false;  // the program closes once no recording is left
+  bool sessionEnding = false;  // Windows is ending the session: close without a sound
 };
 
 AppState& App();

@@ -14,9 +14,11 @@
 #include "capture/window_capture.h"
 #include "config/app_config.h"
 #include "config/hotkeys.h"
+#include "core/balloon.h"
 #include "core/log.h"
 #include "core/screen_reader.h"
 #include "core/sound.h"
+#include "i18n/tr.h"
 #include "ui/settings_dialog.h"
 #include "ui/tracks_dialog.h"
 #include "update/update_checker.h"
@@ -53,12 +55,26 @@ void CapturePickedWindow() {
   StartCapture(kCaptureTrayPickedWindow, window);
 }
 
-void Exit() {
-  HWND core = App().coreWindow.load();
-  if (core) DestroyWindow(core);
+}  // namespace
+
+void RequestExit() {
+  AppState& app = App();
+  app.exitRequested = true;
+  // Every recording is asked to end; the program goes once they are all saved.
+  if (BeginFinishingRecorders() || app.sessionEnding) {
+    ContinueExit();
+    return;
+  }
+  LogMessage(L"Exit requested while a recording is being finished. The program closes once it is saved.");
+  PlaySoundAsync(L"rec_finishing.wav");
+  ShowBalloon(tr(L"Finishing the Recording"), tr(L"Vistrel closes as soon as the recording is saved."));
 }
 
-}  // namespace
+void ContinueExit() {
+  AppState& app = App();
+  HWND core = app.coreWindow.load();
+  if (app.exitRequested && core && IsWindow(core) && RecordersIdle()) DestroyWindow(core);
+}
 
 void OpenSettings() {
   SettingsDialogHost host;
@@ -107,7 +123,7 @@ void RunHotkey(HWND, int id) {
       ShowTracksDialog(App().instance, App().coreWindow.load());
       break;
     case kHotkeyExitApp:
-      Exit();
+      RequestExit();
       break;
     default:
       break;
@@ -133,7 +149,7 @@ void RunTrayCommand(HWND trayOwner, int command) {
       OpenAddress(maker::kWebsite);
       break;
     case kCmdExit:
-      Exit();
+      RequestExit();
       break;
     case kCmdVideoRecording:
       ToggleRecorder(Recorder::kVideo);

@@ -3,8 +3,6 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include <chrono>
-
 #include "app/app_state.h"
 #include "app/hotkey_service.h"
 #include "app/commands.h"
@@ -46,14 +44,10 @@ void OnCreate(HWND window) {
   if (LiveConfig().AutoCheckUpdates) CheckForUpdatesAsync(window, true);
 }
 
-// Exit waits this long for recordings to be finished; what is on disk stays whatever happens.
-constexpr std::chrono::seconds kFinishAtExit{60};
-
+// Reached once every recording is finished (RequestExit): nothing here waits for long.
 void OnDestroy(HWND window) {
   AppState& app = App();
-  if (!ShutdownRecorders(kFinishAtExit)) {
-    LogMessage(L"[WARNING] A recording was still being finished when the program had to exit.");
-  }
+  ShutdownRecorders();
   // The first-run settings dialog has no owner, so it does not go with this window by itself.
   if (HWND settings = SettingsDialogWindow()) DestroyWindow(settings);
   SetBalloonWindow(nullptr);
@@ -65,7 +59,7 @@ void OnDestroy(HWND window) {
     app.trayOwner = nullptr;
   }
   LogMessage(L"Application exiting.");
-  PlaySoundSync(LiveConfig().Sounds.exit_app);
+  if (!app.sessionEnding) PlaySoundSync(LiveConfig().Sounds.exit_app);
   PostQuitMessage(0);
 }
 
@@ -106,6 +100,9 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
       OnCreate(window);
       break;
+    case WM_CLOSE:
+      RequestExit();
+      return 0;
     case WM_DESTROY:
       OnDestroy(window);
       break;

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/messages.h"
+#include "app/recorders.h"
 #include "app/commands.h"
 #include "capture/screen_capture.h"
 #include "capture/window_capture.h"
@@ -126,6 +127,7 @@ int Run(HINSTANCE instance) {
   }
   SetPickerOwner(app.trayOwner);
   SetScreenReaderWindow(app.trayOwner);
+  StartRecovery();
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/commands.h"
 #include "app/countdown.h"
 #include "app/tray.h"
 #include "audio/audio_backend.h"
@@ -21,6 +22,8 @@
 #include "i18n/msgid.h"
 #include "i18n/tr.h"
 #include "media/media_clock.h"
+#include "media/output_file.h"
+#include "media/recovery.h"
 #include "video/video_backend.h"
 
 namespace vistrel {
@@ -114,7 +117,10 @@ class AppSessionHost final : public SessionHost {
   void OnEvent(const Event& event) override {
     switch (event.type) {
       case Event::Type::kStateChanged:
-        PostUiTask([] { RefreshTrayIcon(); });
+        PostUiTask([] {
+          RefreshTrayIcon();
+          ContinueExit();
+        });
         break;
       case Event::Type::kSaved:
       case Event::Type::kFailed:
@@ -139,6 +145,7 @@ struct Sessions {
   RecordingSession video{videoHost};
   RecordingSession audio{audioHost};
   RecordingSession gif{gifHost};
+  Recovery recovery;
 };
 
 Sessions& TheSessions() {
@@ -260,16 +267,52 @@ bool AnyRecordingShownInTray() {
          IsRecordingOrStopping(SessionOf(Recorder::kGif).phase());
 }
 
-bool ShutdownRecorders(std::chrono::milliseconds limit) {
+bool BeginFinishingRecorders() {
   // Every recording is asked to end first, so that they finish side by side.
   for (Recorder recorder : kAllRecorders) SessionOf(recorder).BeginShutdown();
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool done = true;
+  return RecordersIdle();
+}
+
+bool RecordersIdle() {
   for (Recorder recorder : kAllRecorders) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!SessionOf(recorder).WaitFinished(std::max(left, std::chrono::milliseconds(0)))) done = false;
+    if (IsActive(SessionOf(recorder).phase())) return false;
   }
-  return done;
+  return true;
+}
+
+bool WaitRecordersIdle(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!RecordersIdle()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+void HurryRecorders() {
+  for (Recorder recorder : kAllRecorders) SessionOf(recorder).Hurry();
+}
+
+void ShutdownRecorders() {
+  TheSessions().recovery.Stop();
+  for (Recorder recorder : kAllRecorders) SessionOf(recorder).Shutdown(std::chrono::milliseconds::max());
+}
+
+void StartRecovery() {
+  const AppConfig config = ConfigSnapshot();
+  std::vector<std::wstring> folders;
+  // The folders the video and audio recorders write MP4 and M4A files to.
+  for (const OutputPlace& place : {OutputPlace{kVideoLogPrefix, L"video", L"Videos", &FOLDERID_Videos, config.VideoPath},
+                                   OutputPlace{kAudioLogPrefix, L"audio", L"Music", &FOLDERID_Music, config.AudioPath}}) {
+    const std::wstring folder = RecordingFolder(place);
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  TheSessions().recovery.Start(std::move(folders), [](const std::vector<std::wstring>& names) {
+    std::wstring list;
+    for (const std::wstring& name : names) list += (list.empty() ? L"" : L", ") + name;
+    ShowBalloon(tr(L"Recording Recovered"),
+                tr(L"A recording left unfinished when Vistrel last closed has been finished: %s", list));
+  });
 }
 
 void OpenVideoLocation() {

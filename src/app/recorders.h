@@ -29,8 +29,22 @@ bool AnyRecordingShownInTray();
 // Shows the video being recorded, or the last one saved, in Explorer (a click on a balloon).
 void OpenVideoLocation();
 
-// At exit: stops every recording and waits (up to `limit` in all) for them to be finished. False
-// when one is still running.
-bool ShutdownRecorders(std::chrono::milliseconds limit);
+// At exit: every recording is stopped (a countdown cancelled) and nothing starts any more. True
+// when none was left to finish.
+bool BeginFinishingRecorders();
+// True when no recording is left running or being finished.
+bool RecordersIdle();
+// Waits up to `limit` until RecordersIdle (on the interface thread only when Windows ends the
+// session, which must not end before the files are finished).
+bool WaitRecordersIdle(std::chrono::milliseconds limit);
+// Windows is ending the session: finishes under way leave what the next start can do.
+void HurryRecorders();
+// At exit, once the recordings are finished: ends the look for unfinished recordings and waits
+// for every thread of the recorders to end.
+void ShutdownRecorders();
+
+// Looks for recordings an earlier run left unfinished in the output folders, in the background,
+// and tells the user of those it finished.
+void StartRecovery();
 
 }  // namespace vistrel

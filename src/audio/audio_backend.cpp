@@ -1,11 +1,13 @@
 #include "audio/audio_backend.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "core/com_apartment.h"
 #include "core/log.h"
 #include "i18n/tr.h"
 #include "media/audio_mix.h"
+#include "media/media_clock.h"
 #include "media/muxed_file.h"
 #include "media/output_file.h"
 #include "media/recording_audio.h"
@@ -21,7 +23,8 @@ class AudioBackend final : public RecordingBackend {
   AudioBackend(AppConfig config, MultiTrackConfig tracks)
       : RecordingBackend({kAudioLogPrefix, RecordingSoundsOf(config.Sounds, config.PlayAudioEventSounds != 0, true), true,
                           {N_(L"Audio Recording Stopped"), N_(L"Audio saved to: %s")},
-                          {N_(L"Audio Recording Failed"), N_(L"Could not start the audio recorder.")}}),
+                          {N_(L"Audio Recording Failed"), N_(L"Could not start the audio recorder.")},
+                          AudioLifecycle(tracks.IsMultiTrackEnabled())}),
         config_(std::move(config)),
         tracks_(std::move(tracks)) {
     multiTrack_ = tracks_.IsMultiTrackEnabled();
@@ -47,7 +50,13 @@ class AudioBackend final : public RecordingBackend {
       LogHresultError(kAudioLogPrefix, L"CoInitializeEx in recording thread", com_->result());
       return false;
     }
-    LogMessage(multiTrack_ ? L"AudioRecorder: Initializing Multi-Track recording..." : L"AudioRecorder: Initializing FFmpeg...");
+    LogMessage(multiTrack_ ? L"AudioRecorder: Initializing Multi-Track recording..." : L"AudioRecorder: Main thread initializing...");
+    if (!CounterWorks()) {
+      LogMessage(multiTrack_ ? L"AudioRecorder: [FATAL] QueryPerformanceFrequency failed."
+                             : L"AudioRecorder: [ERROR] QueryPerformanceFrequency failed.");
+      return false;
+    }
+    if (!multiTrack_) LogMessage(L"AudioRecorder: Initializing FFmpeg...");
     if (!(multiTrack_ ? OpenTracks(path) : OpenMix(path))) {
       LogMessage(multiTrack_ ? L"AudioRecorder: [FATAL] Multi-track initialization failed."
                              : L"AudioRecorder: [FATAL] Single-track initialization failed.");
@@ -74,22 +83,49 @@ class AudioBackend final : public RecordingBackend {
     return result;
   }
 
-  void Pause() override { audio_.StopCapture(); }
-  void Resume() override { audio_.StartCapture(); }
-
-  FinishResult Finish(const TickInfo& end) override {
-    // What was captured up to the stop is part of the recording.
-    audio_.WriteDue(file_, DueSamples(end.recorded, end.frequency), true, end.paused);
+  void Pause() override {
+    LogMessage(multiTrack_ ? L"AudioRecorder: Pausing all audio clients." : L"AudioRecorder: Pausing audio clients.");
     audio_.StopCapture();
-    LogMessage(L"AudioRecorder: Flushing encoder and writing file trailer.");
+  }
+
+  void Resume() override {
+    LogMessage(multiTrack_ ? L"AudioRecorder: Resuming all audio clients." : L"AudioRecorder: Resuming audio clients.");
+    audio_.StartCapture();
+  }
+
+  FinishResult Finish(const TickInfo& end, const std::atomic<bool>& hurry) override {
+    const std::int64_t due = DueSamples(end.recorded, end.frequency);
+    if (due == 0) {
+      // Stopped before the first sample: a file without sound is no recording.
+      audio_.StopCapture();
+      file_.Discard();
+      return FinishResult::Discarded(
+          {N_(L"Nothing Recorded"), N_(L"The recording ended before any sound was recorded. No file was kept.")});
+    }
+    // What was captured up to the stop is part of the recording.
+    audio_.WriteDue(file_, due, true, end.paused);
+    audio_.StopCapture();
+    if (multiTrack_) {
+      LogMessage(L"AudioRecorder: Cleaning up multi-track resources.");
+      LogMessage(L"AudioRecorder: Flushing multi-track encoders and writing file trailer.");
+    } else {
+      const std::int64_t frameSize = std::max(audio_.mix().frameSize(), 1);
+      LogMessage(L"AudioRecorder: Total frames written before flush: " +
+                 std::to_wstring((audio_.mix().samplesWritten() + frameSize - 1) / frameSize));
+      LogMessage(L"AudioRecorder: Flushing encoder...");
+    }
     audio_.Flush(file_);
-    if (FAILED(file_.Close())) {
+    if (!multiTrack_) LogMessage(L"AudioRecorder: Writing file trailer.");
+    const HRESULT closed = file_.Close(&hurry);
+    if (FAILED(closed)) {
       return FinishResult::Failed({N_(L"Audio Recording Failed"), N_(L"The audio file could not be completed.")});
     }
+    if (closed == S_FALSE) return {FinishResult::Outcome::kSaved, {facts().saved.title, kKeptInFragmentsText}};
     return {};
   }
 
   void Abort() override {
+    if (multiTrack_) LogMessage(L"AudioRecorder: Cleaning up multi-track resources.");
     audio_.Release();
     file_.Discard();
   }

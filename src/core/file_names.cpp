@@ -30,4 +30,25 @@ std::wstring NumberedPath(const std::wstring& path, int counter) {
   return stem + L"_" + std::to_wstring(counter) + extension;
 }
 
+bool IsTimestampedFileName(std::wstring_view name) {
+  const auto digit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+  const auto endsWithStamp = [&](std::wstring_view stem) {
+    constexpr std::wstring_view kPattern = L"_0000-00-00_00-00-00";  // 0: any digit
+    if (stem.size() <= kPattern.size()) return false;
+    const std::wstring_view stamp = stem.substr(stem.size() - kPattern.size());
+    for (std::size_t i = 0; i < kPattern.size(); ++i) {
+      if (kPattern[i] == L'0' ? !digit(stamp[i]) : stamp[i] != kPattern[i]) return false;
+    }
+    return true;
+  };
+  const auto dot = name.find_last_of(L'.');
+  if (dot == std::wstring_view::npos) return false;
+  const std::wstring_view stem = name.substr(0, dot);
+  if (endsWithStamp(stem)) return true;
+  // Numbered: "..._2".
+  std::size_t number = stem.size();
+  while (number > 0 && digit(stem[number - 1])) --number;
+  return number < stem.size() && number > 0 && stem[number - 1] == L'_' && endsWithStamp(stem.substr(0, number - 1));
+}
+
 }  // namespace vistrel

@@ -21,4 +21,8 @@ std::wstring FitFileNameBase(std::wstring_view folder, std::wstring_view base, s
 // that a new file never replaces an earlier one of the same name.
 std::wstring NumberedPath(const std::wstring& path, int counter);
 
+// Whether a file name was made by the rules above: "<base>_YYYY-MM-DD_hh-mm-ss.<ext>", perhaps
+// numbered ("..._2.<ext>").
+bool IsTimestampedFileName(std::wstring_view name);
+
 }  // namespace vistrel

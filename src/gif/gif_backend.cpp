@@ -57,6 +57,7 @@ RecordingBackend::Facts GifFacts(const AppConfig& config) {
   facts.sounds = RecordingSoundsOf(config.Sounds, config.PlayGifEventSounds != 0, false);
   facts.saved = {N_(L"GIF Recording Saved"), N_(L"GIF saved to: %s")};
   facts.startFailed = {N_(L"GIF Recording Failed"), N_(L"Could not start the GIF recorder.")};
+  facts.lines = GifLifecycle();
   return facts;
 }
 
@@ -93,6 +94,7 @@ class GifBackend final : public RecordingBackend {
     TickResult result;
     result.action = TakeFrame();
     if (result.action == TickResult::Action::kContinue) clock_.Advance(NowMs());
+    if (result.action == TickResult::Action::kFail) result.failure = EncodingFailure();
     // The next frame's slot, on the session's time.
     result.nextDue = (clock_.FrameTime() - startMs_) * info.frequency / 1000;
     PumpCounterWindow();
@@ -102,7 +104,7 @@ class GifBackend final : public RecordingBackend {
   void Pause() override {}
   void Resume() override {}
 
-  FinishResult Finish(const TickInfo& end) override {
+  FinishResult Finish(const TickInfo& end, const std::atomic<bool>&) override {
     // Capture has ended: what waits is encoded, and the last frame lasts until the end.
     const std::int64_t stopped = CounterNow();
     const std::int64_t endMs = startMs_ + end.recorded * 1000 / end.frequency;
@@ -118,7 +120,10 @@ class GifBackend final : public RecordingBackend {
     }
     if (frames == 0) {
       Log(L"[WARNING] No frame was recorded. The empty file is removed.");
-      return {FinishResult::Outcome::kDiscarded, {}};
+      return FinishResult::Discarded(
+          {N_(L"Nothing Recorded"), failed_.load()
+                                        ? N_(L"The GIF encoder failed before the first frame was written. No file was kept.")
+                                        : N_(L"The recording ended before any frame was taken. No file was kept.")});
     }
     return {};
   }
@@ -175,9 +180,14 @@ class GifBackend final : public RecordingBackend {
       Log(L"Target window lost focus. Stopping automatically.");
       return TickResult::Action::kStop;
     }
+    if (failed_.load()) {
+      // The encoder gave up: what it wrote is kept, and the user hears that it failed.
+      Log(L"[ERROR] WriteVideoFrame failed. Stopping.");
+      return TickResult::Action::kFail;
+    }
     const std::int64_t began = CounterNow();
     GifCapture capture{queue_->TakeBuffer(frameBytes_), clock_.Stamp(clock_.FrameTime())};
-    const bool captured = !failed_.load() && CaptureFrame(capture.pixels.data());
+    const bool captured = CaptureFrame(capture.pixels.data());
     captureTicks_ += CounterNow() - began;
     if (!captured) {
       queue_->GiveBack(std::move(capture.pixels));
@@ -288,7 +298,18 @@ class GifBackend final : public RecordingBackend {
     Log(line);
   }
 
+  // Why the encoder gave up, and what is kept.
+  RecordingMessage EncodingFailure() const {
+    if (encoder_.writeFailed()) {
+      return {N_(L"GIF Recording Failed"), N_(L"The GIF recording stopped: %s The frames recorded until then are kept."),
+              encoder_.WriteFailure()};
+    }
+    return {N_(L"GIF Recording Failed"),
+            N_(L"The GIF recording stopped: a frame could not be encoded. The frames recorded until then are kept.")};
+  }
+
   void Release() {
+    Log(L"Cleaning up resources.");
     counter_.Destroy();
     timer_.reset();
     memoryDc_.reset();

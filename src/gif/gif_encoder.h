@@ -44,7 +44,8 @@ class GifEncoder {
   int frames() const { return frames_; }
   // How many palettes the frames used.
   int palettes() const { return palettes_; }
-  // Why writing failed, in the system's words.
+  // Whether writing to the file failed, and why, in the system's words.
+  bool writeFailed() const { return file_.writeError() != 0; }
   std::wstring WriteFailure() const { return file_.WriteFailure(); }
 
  private:

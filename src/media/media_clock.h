@@ -13,6 +13,13 @@ inline std::int64_t CounterNow() {
   return counter.QuadPart;
 }
 
+// Whether the counter can be read at all (it always can on the Windows versions the program runs
+// on; a recording checks before it starts).
+inline bool CounterWorks() {
+  LARGE_INTEGER frequency{};
+  return QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0;
+}
+
 // Ticks per second (never 0).
 inline std::int64_t CounterFrequency() {
   static const std::int64_t frequency = [] {

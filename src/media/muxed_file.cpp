@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/system_error.h"
 #include "core/text.h"
+#include "media/fragmented_file.h"
 
 namespace vistrel {
 namespace {
@@ -16,96 +17,6 @@ namespace {
 bool IsMp4(const AVFormatContext* context) {
   const char* name = context->oformat->name;
   return std::strcmp(name, "mp4") == 0 || std::strcmp(name, "ipod") == 0 || std::strcmp(name, "mov") == 0;
-}
-
-// Copies every packet of the fragmented MP4 `from` into an ordinary one at `to`, with its index at
-// the front; nothing is held in memory but the last packet of each stream. The packets were
-// written `lead` (AV_TIME_BASE units) late, the audio encoders' priming: here the audio starts
-// that much before zero again, which the muxer turns into an edit list that skips it, and the
-// other streams lose the lead from their first packet. A fragment does not keep how long its last
-// sample lasts, so each stream's last packet is made to end at `ends` (in AV_TIME_BASE units,
-// lead included; 0: unknown), where it ended in the recording.
-HRESULT CopyUnfragmented(const wchar_t* prefix, const std::string& from, const std::string& to, const char* muxer,
-                         std::int64_t lead, const std::vector<std::int64_t>& ends) {
-  AVFormatContext* opened = nullptr;
-  int result = avformat_open_input(&opened, from.c_str(), nullptr, nullptr);
-  if (result < 0) {
-    LogFfmpegError(prefix, L"avformat_open_input of the recorded file", result);
-    return E_FAIL;
-  }
-  const InputContextPtr input(opened);
-  AVFormatContext* allocated = nullptr;
-  result = avformat_alloc_output_context2(&allocated, nullptr, muxer, to.c_str());
-  OutputContextPtr output(allocated);
-  if (result < 0 || !output) return E_FAIL;
-  std::vector<PacketPtr> held;
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    AVStream* stream = avformat_new_stream(output.get(), nullptr);
-    if (!stream || avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar) < 0) return E_FAIL;
-    stream->codecpar->codec_tag = 0;
-    stream->time_base = input->streams[i]->time_base;
-    held.emplace_back(av_packet_alloc());
-    if (!held.back()) return E_OUTOFMEMORY;
-  }
-  if ((result = avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE)) < 0) {
-    LogFfmpegError(prefix, L"avio_open for the final file", result);
-    return E_FAIL;
-  }
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "movflags", "faststart", 0);
-  result = avformat_write_header(output.get(), &options);
-  av_dict_free(&options);
-  if (result < 0) {
-    LogFfmpegError(prefix, L"avformat_write_header for the final file", result);
-    return E_FAIL;
-  }
-  const auto write = [&](AVPacket* packet) {
-    if (!packet->data) return true;  // nothing held yet
-    result = av_interleaved_write_frame(output.get(), packet);
-    av_packet_unref(packet);
-    if (result < 0) LogFfmpegError(prefix, L"av_interleaved_write_frame for the final file", result);
-    return result >= 0;
-  };
-  PacketPtr packet(av_packet_alloc());
-  if (!packet) return E_OUTOFMEMORY;
-  while ((result = av_read_frame(input.get(), packet.get())) >= 0) {
-    const auto index = static_cast<size_t>(packet->stream_index);
-    if (index >= held.size()) {
-      av_packet_unref(packet.get());
-      continue;
-    }
-    const AVStream* out = output->streams[index];
-    av_packet_rescale_ts(packet.get(), input->streams[index]->time_base, out->time_base);
-    if (lead > 0) {
-      const std::int64_t back = av_rescale_q(lead, AV_TIME_BASE_Q, out->time_base);
-      if (packet->pts != AV_NOPTS_VALUE) packet->pts -= back;
-      if (packet->dts != AV_NOPTS_VALUE) packet->dts -= back;
-      const std::int64_t first = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-      if (out->codecpar->codec_type != AVMEDIA_TYPE_AUDIO && first != AV_NOPTS_VALUE && first < 0) {
-        // The demuxer shows a stream without priming as starting at zero, its first picture
-        // held for the lead: it is shown for its own interval again.
-        if (packet->pts != AV_NOPTS_VALUE) packet->pts -= first;
-        if (packet->dts != AV_NOPTS_VALUE) packet->dts -= first;
-        packet->duration = std::max<std::int64_t>(packet->duration + first, 1);
-      }
-    }
-    packet->pos = -1;
-    if (!write(held[index].get())) return E_FAIL;
-    av_packet_move_ref(held[index].get(), packet.get());
-  }
-  for (size_t i = 0; i < held.size(); ++i) {
-    AVPacket* last = held[i].get();
-    if (i < ends.size() && ends[i] > 0 && last->pts != AV_NOPTS_VALUE) {
-      const std::int64_t end = av_rescale_q(ends[i] - lead, AV_TIME_BASE_Q, output->streams[i]->time_base);
-      if (end > last->pts) last->duration = end - last->pts;
-    }
-    if (!write(last)) return E_FAIL;
-  }
-  if ((result = av_write_trailer(output.get())) < 0) {
-    LogFfmpegError(prefix, L"av_write_trailer for the final file", result);
-    return E_FAIL;
-  }
-  return S_OK;
 }
 
 }  // namespace
@@ -117,6 +28,7 @@ HRESULT MuxedFile::Create(const char* muxer, const std::wstring& path) {
   fragmented_ = false;
   lead_ = 0;
   ends_.clear();
+  packets_.clear();
   wavDataSize_ = 0;
   writeError_ = 0;
   AVFormatContext* context = nullptr;
@@ -286,8 +198,8 @@ HRESULT MuxedFile::WriteLocked(AVPacket* packet, AVRational timeBase, AVStream* 
     if (packet->pts != AV_NOPTS_VALUE) packet->pts += lead;
     if (packet->dts != AV_NOPTS_VALUE) packet->dts += lead;
   }
+  const auto index = static_cast<size_t>(stream->index);
   if (fragmented_ && packet->pts != AV_NOPTS_VALUE) {
-    const auto index = static_cast<size_t>(stream->index);
     if (ends_.size() <= index) ends_.resize(index + 1, 0);
     ends_[index] = std::max(ends_[index], av_rescale_q(packet->pts + packet->duration, stream->time_base, AV_TIME_BASE_Q));
   }
@@ -298,12 +210,15 @@ HRESULT MuxedFile::WriteLocked(AVPacket* packet, AVRational timeBase, AVStream* 
     LogFfmpegError(prefix_, std::wstring(L"av_interleaved_write_frame for ") + label, result);
     return E_FAIL;
   }
+  if (fragmented_) {
+    if (packets_.size() < context_->nb_streams) packets_.resize(context_->nb_streams, 0);
+    ++packets_[index];
+  }
   return S_OK;
 }
 
-HRESULT MuxedFile::Close() {
+HRESULT MuxedFile::Close(const std::atomic<bool>* hurry) {
   HRESULT outcome = S_OK;
-  const std::string muxer = context_ ? context_->oformat->name : "";
   if (context_ && headerWritten_) {
     std::lock_guard guard(writeLock_);
     const int result = av_write_trailer(context_.get());
@@ -317,14 +232,16 @@ HRESULT MuxedFile::Close() {
   context_.reset();  // closes the file
   headerWritten_ = false;
   if (!rewrite) return outcome;
-  // What a fragmented file was for is over: the user gets an ordinary one.
-  const std::wstring temporary = widePath_ + L".part";
-  if (FAILED(CopyUnfragmented(prefix_, path_, WideToUtf8(temporary), muxer.c_str(), lead_, ends_)) ||
-      !MoveFileExW(temporary.c_str(), widePath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temporary.c_str());
-    LogMessage(std::wstring(prefix_) + L"[WARNING] The file stays as it was recorded, in fragments; it plays as it is.");
+  // What a fragmented file was for is over: the user gets an ordinary one, unless there is no time
+  // for it now; then the next start makes it.
+  if (hurry && hurry->load()) {
+    LogMessage(std::wstring(prefix_) +
+               L"The file stays in fragments for now; it is made an ordinary file at the next start.");
+    return S_FALSE;
   }
-  return outcome;
+  if (FinishFragmentedFile(prefix_, widePath_, FragmentFacts{lead_, ends_, packets_}, hurry) == S_OK) return S_OK;
+  LogMessage(std::wstring(prefix_) + L"[WARNING] The file stays as it was recorded, in fragments; it plays as it is.");
+  return S_FALSE;
 }
 
 }  // namespace vistrel

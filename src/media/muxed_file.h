@@ -2,14 +2,21 @@
 // (interleaved, one writer at a time) and the trailer. Shared by every recorder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "i18n/msgid.h"
 #include "media/ffmpeg_util.h"
 
 namespace vistrel {
+
+// What the user is told when a recording stays in fragments.
+inline constexpr const wchar_t* kKeptInFragmentsText =
+    N_(L"The recording was saved as it was recorded: it plays, though some programs may not show its length. "
+        "Vistrel tries again to make it an ordinary file when it next starts.");
 
 class MuxedFile {
  public:
@@ -49,9 +56,9 @@ class MuxedFile {
   HRESULT WritePacket(AVPacket* packet, AVRational timeBase, AVStream* stream, const wchar_t* label);
 
   // Writes the trailer (only after a header) and closes the file. An MP4 written in fragments is
-  // then rewritten as an ordinary one with its index at the front, packet by packet; should that
-  // fail (a full disk), the fragmented file stays as it is: it plays.
-  HRESULT Close();
+  // then made an ordinary one with its index at the front (fragmented_file.h), unless `hurry` is
+  // set before or while that runs. S_FALSE: the fragmented file stays as it is (it plays).
+  HRESULT Close(const std::atomic<bool>* hurry = nullptr);
   // Closes without a trailer (a start that failed).
   void Discard() { context_.reset(); }
 
@@ -73,6 +80,7 @@ class MuxedFile {
   bool fragmented_ = false;
   std::int64_t lead_ = 0;  // what every packet time of a fragmented file is moved by (AV_TIME_BASE units)
   std::vector<std::int64_t> ends_;  // where each stream of a fragmented file ends (AV_TIME_BASE units)
+  std::vector<std::int64_t> packets_;  // how many packets each stream of a fragmented file got
   std::int64_t wavDataSize_ = 0;  // where a WAV file's data size is, once its header is written
   int writeError_ = 0;
 };

@@ -8,22 +8,30 @@
 
 namespace vistrel {
 
-std::wstring ClaimRecordingFile(const OutputPlace& place, const std::wstring& base, const std::wstring& extension) {
-  const std::wstring prefix = place.prefix;
+std::wstring RecordingFolder(const OutputPlace& place) {
   std::wstring folder = place.configured;
   if (folder.empty()) {
-    LogMessage(prefix + L"Configured " + place.kind + L" path is empty. Falling back to default " + place.knownName +
-               L" folder.");
     CoTaskMem<wchar_t> known;
-    if (FAILED(SHGetKnownFolderPath(*place.known, 0, nullptr, known.put())) || !known.get()) {
-      LogMessage(prefix + L"[ERROR] Failed to get user's " + place.knownName + L" directory path.");
-      return {};
-    }
+    if (FAILED(SHGetKnownFolderPath(*place.known, 0, nullptr, known.put())) || !known.get()) return {};
     folder = std::wstring(known.get()) + L"\\Vistrel";
-  } else {
-    LogMessage(prefix + L"Using configured " + place.kind + L" path: " + folder);
   }
   while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  return folder;
+}
+
+std::wstring ClaimRecordingFile(const OutputPlace& place, const std::wstring& base, const std::wstring& extension) {
+  const std::wstring prefix = place.prefix;
+  if (place.configured.empty()) {
+    LogMessage(prefix + L"Configured " + place.kind + L" path is empty. Falling back to default " + place.knownName +
+               L" folder.");
+  } else {
+    LogMessage(prefix + L"Using configured " + place.kind + L" path: " + place.configured);
+  }
+  const std::wstring folder = RecordingFolder(place);
+  if (folder.empty()) {
+    LogMessage(prefix + L"[ERROR] Failed to get user's " + place.knownName + L" directory path.");
+    return {};
+  }
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     const DWORD error = GetLastError();
     LogMessage(prefix + L"[ERROR] Failed to create directory '" + folder + L"'. Error: " + SystemErrorText(error));

@@ -18,6 +18,10 @@ struct OutputPlace {
   std::wstring configured;       // the folder setting
 };
 
+// The folder the recordings of `place` go to, not made yet; empty when the known folder cannot be
+// read. `prefix` and the names are not used.
+std::wstring RecordingFolder(const OutputPlace& place);
+
 // The path of the new, empty file; empty when no file could be made (logged).
 std::wstring ClaimRecordingFile(const OutputPlace& place, const std::wstring& base, const std::wstring& extension);
 

@@ -4,12 +4,14 @@
 // sounds and outcome events); a backend only opens, captures, pauses and finishes. Windows-free.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 
 #include "core/sound.h"
+#include "recording/lifecycle_lines.h"
 
 namespace vistrel {
 
@@ -43,14 +45,15 @@ struct TickInfo {
 
 struct FinishResult {
   enum class Outcome {
-    kSaved,      // the file is complete
-    kDiscarded,  // nothing was recorded: the session removes the file
-    kFailed,     // the file could not be completed: `failure` says why (what is on disk is kept)
+    kSaved,      // the file plays; `message`, when set, is told instead of the usual one
+    kDiscarded,  // nothing was recorded: the session removes the file and tells `message`
+    kFailed,     // the file could not be completed: `message` says why (what is on disk is kept)
   };
   Outcome outcome = Outcome::kSaved;
-  RecordingMessage failure;
+  RecordingMessage message;
 
   static FinishResult Failed(RecordingMessage why) { return {Outcome::kFailed, std::move(why)}; }
+  static FinishResult Discarded(RecordingMessage why) { return {Outcome::kDiscarded, std::move(why)}; }
 };
 
 class RecordingBackend {
@@ -62,6 +65,7 @@ class RecordingBackend {
     bool canPause = false;
     RecordingMessage saved;         // its detail becomes the file's path
     RecordingMessage startFailed;
+    LifecycleLines lines;           // what its log says at each point of a recording's life
   };
 
   explicit RecordingBackend(Facts facts) : facts_(std::move(facts)) {}
@@ -86,8 +90,9 @@ class RecordingBackend {
   virtual void Pause() = 0;
   virtual void Resume() = 0;
   // Writes what is due up to the final recording time and closes the file; `end.paused` when the
-  // recording was stopped while paused (capture is stopped then).
-  virtual FinishResult Finish(const TickInfo& end) = 0;
+  // recording was stopped while paused (capture is stopped then). `hurry` may be set meanwhile from
+  // another thread (Windows is ending the session): work that a later start can do is left to it.
+  virtual FinishResult Finish(const TickInfo& end, const std::atomic<bool>& hurry) = 0;
   // Releases what a failed start left open; the session removes the file.
   virtual void Abort() = 0;
 

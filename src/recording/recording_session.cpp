@@ -53,6 +53,10 @@ RecordingSession::~RecordingSession() { Shutdown(std::chrono::milliseconds::max(
 
 void RecordingSession::Log(const std::wstring& text) const { LogMessage(prefix_ + text); }
 
+void RecordingSession::LogLine(const wchar_t* line) const {
+  if (line) Log(line);
+}
+
 void RecordingSession::SetPhaseLocked(RecordingPhase phase) {
   if (phase_.load() == phase) return;
   phase_.store(phase);
@@ -105,8 +109,10 @@ bool RecordingSession::Start(std::unique_ptr<RecordingBackend> backend) {
   if (thread_.joinable()) thread_.join();
   prefix_ = prefix;
   canPause_ = backend->facts().canPause;
+  lines_ = backend->facts().lines;
   backend_ = std::move(backend);
   stopRequested_ = automatic_ = pausedByUser_ = false;
+  hurry_.store(false);
   finished_ = false;
   SetPhaseLocked(RecordingPhase::kCountingDown);
   try {
@@ -137,7 +143,7 @@ void RecordingSession::Stop() {
       stopRequested_ = true;
       return;
     default:
-      Log(L"Stop requested.");
+      LogLine(lines_.stopRequested);
       SetPhaseLocked(RecordingPhase::kStopping);
       return;
   }
@@ -218,7 +224,7 @@ void RecordingSession::BeginShutdown() {
       stopRequested_ = true;
       break;
     default:
-      Log(L"Stop requested.");
+      LogLine(lines_.stopRequested);
       SetPhaseLocked(RecordingPhase::kStopping);
       break;
   }
@@ -279,7 +285,10 @@ void RecordingSession::Run() {
     if (!path.empty() && backend->Open(path, notify)) {
       RunRecording(*backend, path);
     } else {
+      LogLine(lines_.cleanupStarts);
       backend->Abort();
+      LogLine(lines_.trailerSkipped);
+      LogLine(lines_.cleanupFinished);
       if (!path.empty()) host_.RemoveFile(path);
       SessionHost::Event event;
       event.type = SessionHost::Event::Type::kFailed;
@@ -302,9 +311,12 @@ void RecordingSession::RunRecording(RecordingBackend& backend, const std::wstrin
   clock_.Start(host_.Now());
   {
     std::lock_guard guard(lock_);
-    Log(L"All initializations successful. Recording is now active.");
+    LogLine(lines_.active);
+    // A stop that came during set-up: the recording ends before it began, with nothing recorded.
+    stoppedAtStart_ = stopRequested_;
     SetPhaseLocked(stopRequested_ ? RecordingPhase::kStopping : RecordingPhase::kRecording);
   }
+  LogLine(lines_.loopStarted);
   std::optional<RecordingMessage> failure;
   std::int64_t nextDue = 0;
   for (;;) {
@@ -352,6 +364,8 @@ void RecordingSession::RunRecording(RecordingBackend& backend, const std::wstrin
       wake_.wait_for(guard, kPausedTickInterval);
     }
   }
+  LogLine(lines_.loopFinished);
+  LogLine(lines_.threadFinished);
   Finish(backend, path, failure ? &*failure : nullptr);
 }
 
@@ -369,7 +383,10 @@ bool RecordingSession::ApplyPauseRequest(RecordingBackend& backend, RecordingPha
     clock_.Pause(host_.Now());
     if (!automatic && sounds.enabled) PlaySound(sounds.pause);
     std::lock_guard guard(lock_);
-    if (phase_.load() == RecordingPhase::kPauseRequested) SetPhaseLocked(RecordingPhase::kPaused);
+    if (phase_.load() == RecordingPhase::kPauseRequested) {
+      SetPhaseLocked(RecordingPhase::kPaused);
+      LogLine(lines_.paused);
+    }
     return true;
   }
   if (phase == RecordingPhase::kResumeRequested) {
@@ -377,7 +394,10 @@ bool RecordingSession::ApplyPauseRequest(RecordingBackend& backend, RecordingPha
     backend.Resume();
     clock_.Resume(host_.Now());
     std::lock_guard guard(lock_);
-    if (phase_.load() == RecordingPhase::kResumeRequested) SetPhaseLocked(RecordingPhase::kRecording);
+    if (phase_.load() == RecordingPhase::kResumeRequested) {
+      SetPhaseLocked(RecordingPhase::kRecording);
+      LogLine(lines_.recording);
+    }
     return true;
   }
   return false;
@@ -394,28 +414,36 @@ void RecordingSession::WaitForNextTick(RecordingPhase seen, std::int64_t deadlin
 }
 
 void RecordingSession::Finish(RecordingBackend& backend, const std::wstring& path, const RecordingMessage* failure) {
+  const RecordingBackend::Facts& facts = backend.facts();
   const bool paused = clock_.paused();
-  const std::int64_t recorded = Recorded();
+  const std::int64_t recorded = stoppedAtStart_ ? 0 : Recorded();
   wchar_t seconds[64];
   std::swprintf(seconds, 64, L"Recorded %.3f s.",
                 static_cast<double>(recorded) / static_cast<double>(std::max<std::int64_t>(host_.Frequency(), 1)));
   Log(seconds);
-  const FinishResult result = backend.Finish(TickInfo{recorded, host_.Frequency(), paused});
-  const RecordingSounds& sounds = backend.facts().sounds;
+  LogLine(lines_.cleanupStarts);
+  const FinishResult result = backend.Finish(TickInfo{recorded, host_.Frequency(), paused}, hurry_);
+  LogLine(lines_.cleanupFinished);
+  const bool discarded = result.outcome == FinishResult::Outcome::kDiscarded;
   const bool failed = failure || result.outcome == FinishResult::Outcome::kFailed;
-  if (sounds.enabled) PlaySound(failed ? sounds.failed : sounds.stop);
+  // The stop sound means a file was saved; anything else sounds like a failure.
+  if (facts.sounds.enabled) PlaySound(failed || discarded ? facts.sounds.failed : facts.sounds.stop);
+  LogLine(lines_.stopped);
   SessionHost::Event event;
-  event.path = path;
-  if (failed) {
-    event.type = SessionHost::Event::Type::kFailed;
-    event.message = failure ? *failure : result.failure;
-    Log(L"Failed: " + Describe(event.message));
-  } else if (result.outcome == FinishResult::Outcome::kDiscarded) {
+  if (discarded) {
     host_.RemoveFile(path);
-    return;
+    event.type = SessionHost::Event::Type::kFailed;
+    event.message = result.message;
+    Log(L"Nothing kept: " + Describe(event.message));
+  } else if (failed) {
+    event.type = SessionHost::Event::Type::kFailed;
+    event.path = path;
+    event.message = failure ? *failure : result.message;
+    Log(L"Failed: " + Describe(event.message));
   } else {
     event.type = SessionHost::Event::Type::kSaved;
-    event.message = backend.facts().saved;
+    event.path = path;
+    event.message = result.message.text.empty() ? facts.saved : result.message;
     event.message.detail = path;
     Log(L"Saved: " + path);
     std::lock_guard guard(lock_);

@@ -119,6 +119,9 @@ class RecordingSession {
   // At exit: stops the recording (cancelling a countdown); nothing starts any more. Then
   // WaitFinished waits up to `limit` for it to be finished: true when nothing is left running.
   void BeginShutdown();
+  // Asks the finish under way (and any to come) to leave what a later start can do: Windows is
+  // ending the session. From any thread.
+  void Hurry() { hurry_.store(true); }
   bool WaitFinished(std::chrono::milliseconds limit);
   bool Shutdown(std::chrono::milliseconds limit) {
     BeginShutdown();
@@ -138,6 +141,8 @@ class RecordingSession {
   void Emit(SessionHost::Event event);
   void RefuseLocked(Refusal why);
   void Log(const std::wstring& text) const;
+  // One of the recorder's lifecycle lines, when it has one.
+  void LogLine(const wchar_t* line) const;
   void PlaySound(const std::wstring& file);
   std::int64_t Recorded();
 
@@ -148,10 +153,13 @@ class RecordingSession {
   std::unique_ptr<RecordingBackend> backend_;  // handed to the recording thread at its start
   std::wstring prefix_;                        // the running backend's log prefix
   bool canPause_ = false;
+  LifecycleLines lines_;                       // the running backend's
   bool stopRequested_ = false;  // a stop arrived during set-up
+  bool stoppedAtStart_ = false;  // the recording thread's: it ended before it began
   bool automatic_ = false;      // the pending pause or resume was the backend's own
   bool pausedByUser_ = false;
   bool shuttingDown_ = false;
+  std::atomic<bool> hurry_{false};
   std::wstring lastSaved_;
   std::wstring current_;  // the file of the recording under way
   PauseClock clock_;  // the recording thread's

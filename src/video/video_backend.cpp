@@ -51,7 +51,8 @@ class VideoBackend final : public RecordingBackend {
                           {N_(L"Recording Finished"), N_(L"The video has been saved.")},
                           {N_(L"Recording Failed"), plan.tracks.IsMultiTrackEnabled()
                                                         ? N_(L"Could not start multi-track recording. Check logs.")
-                                                        : N_(L"Could not start the video recorder. Check logs for details.")}}),
+                                                        : N_(L"Could not start the video recorder. Check logs for details.")},
+                          VideoLifecycle(plan.tracks.IsMultiTrackEnabled())}),
         plan_(std::move(plan)) {
     const AppConfig& config = plan_.config;
     framerate_ = UsableFramerate(config.VideoFramerate);
@@ -102,7 +103,6 @@ class VideoBackend final : public RecordingBackend {
         if (track->camera) track->camera->Run();
       }
       audio_.StartCapture();
-      Log(L"Multi-track mode active. Audio capture threads and main loop started.");
       return true;
     }
     OpenAudioSources();
@@ -163,8 +163,14 @@ class VideoBackend final : public RecordingBackend {
     audio_.StartCapture();
   }
 
-  FinishResult Finish(const TickInfo& end) override {
+  FinishResult Finish(const TickInfo& end, const std::atomic<bool>& hurry) override {
     if (!clock_) clock_.emplace(end.frequency / framerate_);
+    if (end.recorded == 0 && clock_->written() == 0) {
+      // Stopped before it began: there is not one picture to keep.
+      StopCapture();
+      file_.Discard();
+      return FinishResult::Discarded({N_(L"Nothing Recorded"), N_(L"The recording ended before it began. No file was kept.")});
+    }
     // The last picture lasts until the moment the recording ended.
     std::int64_t videoEnd = clock_->end();
     if (const std::int64_t index = clock_->FinalPts(end.recorded); index >= 0) {
@@ -185,17 +191,20 @@ class VideoBackend final : public RecordingBackend {
                   static_cast<long long>(clock_->written()), static_cast<long long>(clock_->skipped()), ticks_.Mean(),
                   ticks_.Percentile(0.95));
     Log(summary);
-    Log(multiTrack_ ? L"Multi-track recording loop finished." : L"Recording loop finished.");
+    if (multiTrack_) Log(L"Cleaning up multi-track resources.");
     StopCapture();
-    Log(L"Flushing encoders and writing file trailer.");
+    Log(multiTrack_ ? L"Flushing multi-track encoders and writing file trailer." : L"Flushing encoders and writing file trailer.");
     video_.Flush(file_, L"Video (Flush)");
     for (auto& track : videoTracks_) track->stream.Flush(file_, L"Flush");
     audio_.Flush(file_);
-    if (FAILED(file_.Close())) return FinishResult::Failed({N_(L"Recording Failed"), N_(L"The video file could not be completed.")});
+    const HRESULT closed = file_.Close(&hurry);
+    if (FAILED(closed)) return FinishResult::Failed({N_(L"Recording Failed"), N_(L"The video file could not be completed.")});
+    if (closed == S_FALSE) return {FinishResult::Outcome::kSaved, {facts().saved.title, kKeptInFragmentsText}};
     return {};
   }
 
   void Abort() override {
+    if (multiTrack_) Log(L"Cleaning up multi-track resources.");
     audio_.Release();
     videoTracks_.clear();
     file_.Discard();
@@ -260,6 +269,10 @@ class VideoBackend final : public RecordingBackend {
 
   bool OpenAtQuality(int quality, const std::wstring& path) {
     Log(L"Main thread initializing...");
+    if (!CounterWorks()) {
+      Log(L"[FATAL] QueryPerformanceFrequency failed. Cannot continue.");
+      return false;
+    }
     if (FAILED(OpenSource())) {
       Log(L"[FATAL] Video source initialization failed.");
       return false;
@@ -317,6 +330,10 @@ class VideoBackend final : public RecordingBackend {
 
   bool OpenMultiTrack(const std::wstring& path) {
     Log(L"Initializing Multi-Track recording...");
+    if (!CounterWorks()) {
+      Log(L"[FATAL] QueryPerformanceFrequency failed.");
+      return false;
+    }
     Log(L"Multi-track output file will be: " + path);
     if (FAILED(file_.Create("mp4", path))) return false;
     if (plan_.tracks.Tracks().empty()) {

@@ -692,6 +692,18 @@ def start_configured(app: Vistrel, prefix: Prefix, env: dict | None = None, **se
     assert app.wait_line('Registering hotkeys from provided config.', since)
 
 
+def write_tone(path: Path, seconds: float, frequency: float = 440.0) -> None:
+    """A quiet sine as a 16-bit mono WAVE file (a sound setting of a chosen length)."""
+    import math
+    import wave
+    with wave.open(str(path), 'wb') as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(b''.join(int(3000 * math.sin(2 * math.pi * frequency * i / 44100)).to_bytes(2, 'little', signed=True)
+                               for i in range(int(44100 * seconds))))
+
+
 def empty_folder(path: Path) -> Path:
     """The folder, made and emptied."""
     path.mkdir(parents=True, exist_ok=True)
@@ -722,6 +734,21 @@ def probe(path) -> dict:
     out = subprocess.run(['ffprobe', '-v', 'error', '-show_streams', '-show_format', '-of', 'json', str(path)],
                          capture_output=True, text=True, check=True).stdout
     return json.loads(out)
+
+
+def atom_order(path) -> list[str]:
+    """The top-level MP4 boxes in file order (a fragmented file has 'moof' boxes)."""
+    data = Path(path).read_bytes()
+    names, offset = [], 0
+    while offset + 8 <= len(data):
+        size = int.from_bytes(data[offset:offset + 4], 'big')
+        names.append(data[offset + 4:offset + 8].decode('latin-1'))
+        if size == 1:
+            size = int.from_bytes(data[offset + 8:offset + 16], 'big')
+        if size < 8:
+            break
+        offset += size
+    return names
 
 
 def decoded_audio(path, index: int = 0):

@@ -1,4 +1,4 @@
-"""Recordings that survive a crash, a full disk and a microphone that goes away."""
+"""Recordings that survive a crash, the end of the Windows session, a full disk and a microphone that goes away."""
 import os
 import signal
 import subprocess
@@ -7,10 +7,10 @@ import uuid
 
 import pytest
 
-from harness import (AUDIO, CORE_WINDOW_CLASS, VIDEO, DriverWindow, empty_folder, press, probe, start_configured,
-                     wait_balloon, wait_files, write_tracks)
+from harness import (AUDIO, CORE_WINDOW_CLASS, GIF, VIDEO, DriverWindow, atom_order, empty_folder, press, probe,
+                     start_configured, wait_balloon, wait_files, wine, write_tracks)
 
-VIDEO_KEYS, AUDIO_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7'
+VIDEO_KEYS, AUDIO_KEYS, GIF_KEYS = 'ctrl+alt+shift+f5', 'ctrl+alt+shift+f7', 'ctrl+shift+f10'
 
 
 def durations(path):
@@ -23,7 +23,8 @@ def folder(prefix, kind):
 
 
 @pytest.mark.parametrize('multi_track', [False, True])
-def test_killed_recordings_keep_all_but_their_last_seconds(app, prefix, driver, multi_track):
+def test_killed_recordings_keep_all_but_their_last_seconds_and_the_next_start_finishes_them(app, prefix, driver,
+                                                                                            multi_track):
     """Video, and without tracks an M4A audio recording beside it, killed the way a crash does."""
     videos, music = folder(prefix, 'Videos'), folder(prefix, 'Music')
     write_tracks(prefix, [{'name': 'Screen and voice'}], multi=multi_track)
@@ -49,6 +50,50 @@ def test_killed_recordings_keep_all_but_their_last_seconds(app, prefix, driver, 
     assert [kind for kind, _ in streams] == ['video', 'audio'] + ([] if multi_track else ['audio'])
     for kind, duration in streams:
         assert duration >= recorded - 2.0, (kind, duration, recorded)
+    # The next start makes them ordinary files in the background and says so, once.
+    since = app.mark()
+    app.start()
+    assert app.wait_line(f'Recovery: Done: {len(files)} unfinished recordings found, {len(files)} finished.', since, 120)
+    assert wait_balloon(driver, 'Recording Recovered', 'A recording left unfinished when Vistrel last closed has been '
+                                                       'finished: ' + ', '.join(path.name for path in files))
+    for path in files:
+        assert 'moof' not in atom_order(path), path
+    # As long as the fragments were, less a fragment the kill may have cut short.
+    recovered = [stream for path in files for stream in durations(path)]
+    assert all(before - 1.0 < after <= before + 0.05 for (_, before), (_, after) in zip(streams, recovered)), \
+        (streams, recovered)
+    app.kill()
+    since = app.mark()
+    app.start()
+    assert app.wait_line('Recovery: Done: 0 unfinished recordings found, 0 finished.', since)
+
+
+def test_the_end_of_the_windows_session_finishes_a_video_and_a_gif(app, prefix, driver):
+    videos, gifs = folder(prefix, 'Videos'), folder(prefix, 'Pictures')
+    start_configured(app, prefix, VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 1,
+                                                'VideoFramerate': 30}, GifOptions={'GifMode': 0},
+                     Paths={'VideoPath': prefix.windows_path(videos), 'GifPath': prefix.windows_path(gifs)})
+    with DriverWindow('animate', '60'):
+        press(app, VIDEO_KEYS, VIDEO, 'RECORDING')
+        press(app, GIF_KEYS, GIF, 'RECORDING')
+        core = driver.run('wait-window', CORE_WINDOW_CLASS, '--message-only').stdout.strip()
+        time.sleep(3)
+        since = app.mark()
+        # As Windows does when the user signs out: the hidden windows are asked, then told, and the
+        # process is ended once it has answered.
+        assert wine('wineboot', '--end-session', timeout=120).returncode == 0
+        assert app.wait_exit(60) is not None
+    driver.run('remove-tray-icon', core, '1')
+    texts = app.log_texts()[since:]
+    ending = texts.index('Windows is ending the session.')
+    assert texts.index('Windows is about to end the session while a recording runs.') < ending, texts
+    for recorder in (VIDEO, GIF):
+        assert any(t.startswith(recorder + 'Saved: ') for t in texts[ending:]), texts
+    [video] = wait_files(videos, 1, '*.mp4')
+    assert 'moof' not in atom_order(video), 'an ordinary file'
+    assert all(duration > 2.0 for _, duration in durations(video)), durations(video)
+    [gif] = wait_files(gifs, 1, '*.gif')  # whole: it ends with its trailer
+    assert float(probe(gif)['format']['duration']) > 2.0
 
 
 @pytest.fixture
@@ -88,6 +133,26 @@ def test_a_full_disk_stops_the_recording_says_why_and_keeps_it_playable(app, pre
     assert streams and all(duration > 0.5 for _, duration in streams), streams
 
 
+def test_a_gif_whose_encoder_fails_is_told_as_failed_with_what_was_kept(app, prefix, driver, full_drive):
+    # The disk is nearly full before the recording: its first frames fit, a later one does not.
+    stat = os.statvfs(full_drive)
+    with open(os.path.join(full_drive, 'filler'), 'wb') as filler:
+        filler.write(b'\0' * max(0, stat.f_bavail * stat.f_frsize - 256 * 1024))
+    start_configured(app, prefix, GifOptions={'GifMode': 0}, Paths={'GifPath': 'V:\\'})
+    with DriverWindow('animate', '60'):
+        since = app.mark()
+        press(app, GIF_KEYS, GIF, 'RECORDING')
+        assert app.wait_state(GIF, 'IDLE', since, timeout=120)
+    texts = app.log_texts()[since:]
+    assert 'GIF Recorder: [ERROR] WriteVideoFrame failed. Stopping.' in texts, texts
+    failure = [t for t in texts if t.startswith('GIF Recorder: Failed: The GIF recording stopped: ')]
+    assert failure and failure[0].endswith(' The frames recorded until then are kept.'), texts
+    assert not any(t.startswith('GIF Recorder: Saved: ') for t in texts)
+    assert wait_balloon(driver, 'GIF Recording Failed', failure[0][len('GIF Recorder: Failed: '):])
+    [gif] = [f for f in os.listdir(full_drive) if f.endswith('.gif')]
+    assert subprocess.run(['ffprobe', '-v', 'error', os.path.join(full_drive, gif)]).returncode == 0, 'what was kept plays'
+
+
 VIRTUAL_DEVICES = {
     'vsink': ['module-null-sink', 'sink_name=vsink', 'rate=48000',
               'sink_properties=device.description=Virtual_Speakers'],
@@ -117,9 +182,11 @@ def removable_microphone(driver):
             subprocess.run(['pactl', 'load-module', *[a.format(state=state) for a in arguments]], check=True)
     subprocess.run(['pactl', 'set-default-sink', 'vsink'], check=True)
     subprocess.run(['pactl', 'set-default-source', 'vmic'], check=True)
-    # The tone writer ended with its pipe's reader: the environment starts it again.
+    # The tone writer ended with its pipe's reader: this environment (not another) starts it again.
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    subprocess.run([os.path.join(root, 'scripts', 'wine-env.sh'), 'start'], capture_output=True, check=True)
+    name = os.path.basename(os.environ['VISTREL_ENV_STATE']).removeprefix('env-')
+    subprocess.run([os.path.join(root, 'scripts', 'wine-env.sh'), 'start', '--name', name], capture_output=True,
+                   check=True)
 
 
 def test_a_microphone_that_goes_away_leaves_silence_and_the_user_is_told(app, prefix, driver, removable_microphone):

@@ -5,9 +5,9 @@ import time
 import numpy as np
 import pytest
 
-from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, DriverWindow, SinkRecorder, SinkTone, decoded_audio,
-                     dominant_frequency, empty_folder, mouse_move, press, probe, rms, start_configured, tooltips,
-                     wait_balloon, wait_files, wait_until, write_tracks)
+from harness import (BIN, CORE_WINDOW_CLASS, VIDEO, WM_HOTKEY, DriverWindow, SinkRecorder, SinkTone, atom_order,
+                     decoded_audio, dominant_frequency, empty_folder, mouse_move, press, probe, rms, start_configured,
+                     tooltips, wait_balloon, wait_files, wait_until, write_tone, write_tracks)
 
 START_STOP = 'ctrl+alt+shift+f5'
 PAUSE_RESUME = 'ctrl+alt+shift+f6'
@@ -18,9 +18,9 @@ def video_dir(prefix):
     return empty_folder(prefix.user_dir / 'Videos' / 'vistrel-e2e')
 
 
-def start_app(app, prefix, video_dir, general=None, **options):
+def start_app(app, prefix, video_dir, general=None, sounds=None, **options):
     video = dict({'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30}, **options)
-    start_configured(app, prefix, General=general or {}, VideoOptions=video,
+    start_configured(app, prefix, General=general or {}, VideoOptions=video, SoundEffects=sounds or {},
                      Paths={'VideoPath': prefix.windows_path(video_dir)})
 
 
@@ -29,21 +29,6 @@ def frame_times(path):
     out = subprocess.run(['ffprobe', '-v', 'error', '-select_streams', 'v:0', '-show_entries', 'frame=pts_time',
                           '-of', 'csv=p=0', str(path)], capture_output=True, text=True, check=True).stdout
     return [float(line.strip(',')) for line in out.split()]
-
-
-def atom_order(path):
-    """The top-level MP4 boxes in file order."""
-    data = path.read_bytes()
-    names, offset = [], 0
-    while offset + 8 <= len(data):
-        size = int.from_bytes(data[offset:offset + 4], 'big')
-        names.append(data[offset + 4:offset + 8].decode('latin-1'))
-        if size == 1:
-            size = int.from_bytes(data[offset + 8:offset + 16], 'big')
-        if size < 8:
-            break
-        offset += size
-    return names
 
 
 def begin(app, driver):
@@ -281,30 +266,42 @@ def test_multi_track_without_a_video_stream_does_not_start(app, prefix, video_di
     assert not video_dir.exists() or list(video_dir.iterdir()) == []
 
 
-def test_the_tray_and_the_hotkeys_answer_while_a_long_recording_is_finished(app, prefix, video_dir, driver):
-    # Two minutes of 1080p: finishing the file (trailer, index to the front, the stop sound) runs
-    # on the recording thread, never on the one that answers the tray and the hotkeys.
-    shots = empty_folder(prefix.user_dir / 'Pictures' / 'vistrel-while-finishing')
-    start_configured(app, prefix, Options={'OutputMode': 1},
-                     VideoOptions={'VideoMode': 0, 'AudioSource': 1, 'VideoQuality': 2, 'VideoFramerate': 30},
-                     Paths={'VideoPath': prefix.windows_path(video_dir), 'ScreenshotPath': prefix.windows_path(shots)})
+def test_exit_while_a_recording_is_finished_answers_says_so_and_ends_with_the_file_saved(app, prefix, video_dir,
+                                                                                          driver):
+    # A stop sound of twelve seconds makes the finish long. The recording thread finishes the file
+    # and plays it; the thread that answers the tray and the hotkeys never waits for it, and the
+    # program goes once the recording is saved.
+    long_stop = video_dir / 'long_stop.wav'
+    write_tone(long_stop, seconds=12.0)
+    start_app(app, prefix, video_dir, sounds={'RecordingStop': prefix.windows_path(long_stop)}, VideoQuality=1)
     with DriverWindow('animate', '60'):
         begin(app, driver)
-        time.sleep(120)
+        time.sleep(2)
+        # Watched for eight seconds of the finish (the exit sound at the very end is played to its end).
         watch = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'latency', CORE_WINDOW_CLASS,
-                                  '--message-only', '--timeout', '6000'],
+                                  '--message-only', '--timeout', '8000'],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         assert watch.stdout.readline().strip() == 'watching'
-        press(app, START_STOP, VIDEO, 'STOPPING')
+        since = app.mark()
+        assert app.post_core(WM_HOTKEY, 13)  # exit
+        app.barrier()
+        answered_while_finishing = not any(t.startswith('Recorder: Saved: ') for t in app.log_texts()[since:])
+        assert app.wait_line('Exit requested while a recording is being finished. The program closes once it is saved.',
+                             since)
+        assert wait_balloon(driver, 'Finishing the Recording', 'Vistrel closes as soon as the recording is saved.')
         assert app.post_core(0x8003, 600 << 16 | 1000, 1 << 16 | 0x7B)  # the tray icon's menu
-        assert driver.keys('ctrl+shift+f5')       # a screenshot
         menu = driver.run('wait-window', '#32768', '--visible').returncode == 0
         driver.keys('esc')
-        assert app.wait_state(VIDEO, 'IDLE', timeout=60)
         answers = watch.communicate(timeout=60)[0].split()
+        answered_while_finishing &= not any(t.startswith('Recorder: Saved: ') for t in app.log_texts()[since:])
+        assert app.wait_exit(90) == 0, 'the program ends by itself, without a crash'
     assert menu, 'the tray menu opened'
-    assert len(wait_files(shots)) == 1, 'the screenshot was saved'
+    assert answered_while_finishing, 'the program answered while the recording was still being finished'
     slowest = float(answers[answers.index('slowest') + 1])
-    print(f'core window answered within {slowest} ms at worst while the recording was finished')
+    print(f'core window answered within {slowest} ms at worst while the recording was finished at exit')
     assert slowest < 300, answers
-    assert len(wait_files(video_dir, 1, '*.mp4')) == 1
+    texts = app.log_texts()[since:]
+    saved = [t for t in texts if t.startswith('Recorder: Saved: ')]
+    assert saved and texts.index(saved[0]) < texts.index('Application exiting.'), texts
+    files = wait_files(video_dir, 1, '*.mp4')
+    assert len(files) == 1 and 'moof' not in atom_order(files[0]), 'an ordinary file, finished'

@@ -1,6 +1,7 @@
 // The frames of recordings, without Windows: output sizes, bit rates, file base names and frame
-// times of video; and for GIFs the palette and the pixels' indices, what changed between frames, the
-// queue between capture and encoder, and the frame clock with its stamps.
+// times of video; the boxes of an MP4 that was or was not finished; and for GIFs the palette and
+// the pixels' indices, what changed between frames, the queue between capture and encoder, and the
+// frame clock with its stamps.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "gif/gif_frames.h"
 #include "gif/gif_palette.h"
 #include "gif/gif_timing.h"
+#include "media/mp4_layout.h"
 #include "video/video_layout.h"
 
 namespace vistrel {
@@ -58,6 +60,45 @@ TEST(VideoBaseName, WindowTitlesBecomeSafeNames) {
   const std::wstring long_title(150, L'x');
   EXPECT_EQ(VideoBaseName(true, long_title, false), std::wstring(100, L'x'));
   EXPECT_EQ(VideoBaseName(true, L"Ωμέγα 録音", false), L"Ωμέγα 録音");
+}
+
+// An MP4 of boxes of the given types and sizes (a moov holds an mvex when `fragments`).
+std::string Mp4(const std::vector<std::pair<std::string, std::uint32_t>>& boxes, bool fragments) {
+  std::string file;
+  for (const auto& [type, size] : boxes) {
+    std::string box(size, '\0');
+    for (int i = 0; i < 4; ++i) box[i] = static_cast<char>(size >> (24 - 8 * i));
+    box.replace(4, 4, type);
+    if (type == "moov") box.replace(8, 8, fragments ? std::string("\0\0\0\x08mvex", 8) : std::string("\0\0\0\x08trak", 8));
+    file += box;
+  }
+  return file;
+}
+
+Mp4Layout LayoutOf(const std::string& file) {
+  return ReadMp4Layout(file.size(), [&](std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
+    const std::size_t got = offset < file.size() ? std::min(count, file.size() - static_cast<std::size_t>(offset)) : 0;
+    std::copy_n(file.data() + offset, got, buffer);
+    return got;
+  });
+}
+
+TEST(Mp4Layout, FragmentsAreToldAndAFileCutShortIsWholeUpToItsLastCompleteFragment) {
+  const std::vector<std::pair<std::string, std::uint32_t>> boxes = {
+      {"ftyp", 24}, {"moov", 40}, {"moof", 30}, {"mdat", 100}, {"moof", 30}, {"mdat", 100}};
+  const std::string fragmented = Mp4(boxes, true);
+  EXPECT_TRUE(LayoutOf(fragmented).fragmented);
+  EXPECT_EQ(LayoutOf(fragmented).intact, fragmented.size());
+  EXPECT_FALSE(LayoutOf(Mp4({{"ftyp", 24}, {"moov", 40}, {"mdat", 100}}, false)).fragmented);
+  // Cut in the last fragment's samples, or in its header: whole up to the fragment before.
+  for (const std::size_t cut : {fragmented.size() - 1, fragmented.size() - 100, fragmented.size() - 120}) {
+    EXPECT_EQ(LayoutOf(fragmented.substr(0, cut)).intact, 24u + 40 + 130) << cut;
+  }
+  EXPECT_EQ(LayoutOf(fragmented.substr(0, 30)).intact, 24u);
+  EXPECT_EQ(LayoutOf("RIFF" + fragmented).intact, 0u) << "not an MP4";
+  std::string garbage = fragmented;
+  garbage[24 + 40 + 4] = '\x01';  // a box type that is no text: nothing after it counts
+  EXPECT_EQ(LayoutOf(garbage).intact, 24u + 40);
 }
 
 TEST(FrameClock, OnTimeTicksNumberEveryInterval) {

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "log_capture.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cwchar>
 #include <functional>
 #include <iterator>
 #include <mutex>
@@ -63,12 +66,13 @@ class Gate {
 // Time in milliseconds, moved only by the test.
 class FakeHost : public SessionHost {
  public:
-  std::atomic<std::int64_t> now{0};
+  mutable std::atomic<std::int64_t> now{0};
+  std::atomic<std::int64_t> drift{0};  // how far each look at the clock moves it
   Gate countdown;
   std::atomic<CountdownOutcome> countdownOutcome{CountdownOutcome::kFinished};
   std::atomic<bool> countdownCancelled{false};
 
-  std::int64_t Now() const override { return now.load(); }
+  std::int64_t Now() const override { return now.fetch_add(drift) + drift; }
   std::int64_t Frequency() const override { return 1000; }
   CountdownOutcome RunCountdown() override {
     countdown.Pass();
@@ -121,7 +125,11 @@ struct BackendScript {
   Gate finish;  // Finish waits here
   std::atomic<TickResult::Action> nextAction{TickResult::Action::kContinue};
   FinishResult::Outcome finishOutcome = FinishResult::Outcome::kSaved;
+  RecordingMessage finishMessage;  // the outcome's message
   bool canPause = true;
+  const wchar_t* prefix = L"Fake: ";
+  LifecycleLines lines;
+  std::atomic<bool> hurried{false};  // Finish saw the session hurry
   std::atomic<std::int64_t> finishedAt{-1};  // the recording time Finish was given
   std::atomic<bool> finishedPaused{false};
   std::atomic<int> made{0}, opened{0}, finished{0}, aborted{0}, destroyed{0}, pauses{0}, resumes{0};
@@ -130,8 +138,8 @@ struct BackendScript {
 class FakeBackend : public RecordingBackend {
  public:
   explicit FakeBackend(BackendScript& script)
-      : RecordingBackend({L"Fake: ", {true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav", L"failed.wav"},
-                          script.canPause, {L"Saved", L"ok"}, {L"Failed", L"could not start"}}),
+      : RecordingBackend({script.prefix, {true, L"start.wav", L"stop.wav", L"pause.wav", L"resume.wav", L"failed.wav"},
+                          script.canPause, {L"Saved", L"ok"}, {L"Failed", L"could not start"}, script.lines}),
         script_(script) {
     ++script_.made;
   }
@@ -152,15 +160,13 @@ class FakeBackend : public RecordingBackend {
   }
   void Pause() override { ++script_.pauses; }
   void Resume() override { ++script_.resumes; }
-  FinishResult Finish(const TickInfo& end) override {
+  FinishResult Finish(const TickInfo& end, const std::atomic<bool>& hurry) override {
     script_.finish.Pass();
+    script_.hurried = hurry.load();
     script_.finishedAt = end.recorded;
     script_.finishedPaused = end.paused;
     ++script_.finished;
-    FinishResult result;
-    result.outcome = script_.finishOutcome;
-    if (result.outcome == FinishResult::Outcome::kFailed) result.failure = RecordingMessage{L"Failed", L"trailer"};
-    return result;
+    return {script_.finishOutcome, script_.finishMessage};
   }
   void Abort() override { ++script_.aborted; }
 
@@ -307,6 +313,7 @@ TEST_F(SessionTest, ASecondStartOrAStopDuringTheCountdownIsRefusedAndTheFirstGoe
 
 TEST_F(SessionTest, AStopDuringSetUpEndsTheRecordingAsSoonAsItHasStarted) {
   script.open.Set(false);
+  host.drift = 7;
   ASSERT_TRUE(session.Start(Backend()));
   ASSERT_TRUE(Eventually([&] { return script.open.Waiting(); }));
   session.Stop();  // returns at once: set-up is still running
@@ -314,6 +321,7 @@ TEST_F(SessionTest, AStopDuringSetUpEndsTheRecordingAsSoonAsItHasStarted) {
   script.open.Open();
   ASSERT_TRUE(Reaches(Phase::kIdle));
   EXPECT_EQ(script.finished, 1);
+  EXPECT_EQ(script.finishedAt, 0) << "nothing was recorded";
   EXPECT_TRUE(host.Has(L"saved C:\\out.mp4 ok"));
   EXPECT_FALSE(host.Has(L"state RECORDING"));
 }
@@ -357,9 +365,11 @@ TEST_F(SessionTest, RequestsNeverWaitForAFinishThatHangs) {
   ASSERT_TRUE(Eventually([&] { return script.finish.Waiting(); }));
   EXPECT_FALSE(host.Has(L"saved C:\\out.mp4 ok"));
   EXPECT_FALSE(session.Shutdown(50ms));  // still finishing
+  session.Hurry();                       // Windows ends the session: the finish is told to hurry
   script.finish.Open();
   ASSERT_TRUE(Reaches(Phase::kIdle));
   EXPECT_TRUE(host.Has(L"saved C:\\out.mp4 ok"));
+  EXPECT_TRUE(script.hurried);
   EXPECT_TRUE(session.Shutdown(5s));
 }
 
@@ -395,19 +405,112 @@ TEST_F(SessionTest, ABackendThatEndsByItselfIsSavedAndOneThatFailsIsAnnounced) {
   EXPECT_EQ(script.finished, 2);
 }
 
-TEST_F(SessionTest, AnEmptyRecordingIsRemovedAndAFailedFinishIsNotCalledSaved) {
+// Only a file that plays is called saved: nothing recorded is removed and said, a failed finish is
+// a failure, and a file kept as it was recorded is saved with a word on it. The stop sound means saved.
+TEST_F(SessionTest, EveryEndIsToldAsItIs) {
   script.finishOutcome = FinishResult::Outcome::kDiscarded;
+  script.finishMessage = {L"Nothing", L"no sound"};
   StartRecording();
   StopAndWait();
   EXPECT_EQ(host.Only(L"remove "), Calls{L"remove C:\\out.mp4"});
-  EXPECT_TRUE(host.Only(L"saved ").empty());
+  EXPECT_EQ(host.Only(L"failed "), Calls{L"failed no sound"});
+  EXPECT_EQ(host.Only(L"sound ").back(), L"sound failed.wav");
 
   script.finishOutcome = FinishResult::Outcome::kFailed;
+  script.finishMessage = {L"Failed", L"trailer"};
   StartRecording();
   StopAndWait();
-  EXPECT_TRUE(host.Only(L"saved ").empty());
-  EXPECT_EQ(host.Only(L"failed "), Calls{L"failed trailer"});
+  EXPECT_EQ(host.Only(L"failed ").back(), L"failed trailer");
   EXPECT_EQ(host.Only(L"sound ").back(), L"sound failed.wav");
+  EXPECT_TRUE(host.Only(L"saved ").empty());
+  EXPECT_EQ(session.LastSavedPath(), L"");
+
+  script.finishOutcome = FinishResult::Outcome::kSaved;
+  script.finishMessage = {L"Saved", L"kept as recorded"};
+  StartRecording();
+  StopAndWait();
+  EXPECT_EQ(host.Only(L"saved "), Calls{L"saved C:\\out.mp4 kept as recorded"});
+  EXPECT_EQ(host.Only(L"sound ").back(), L"sound stop.wav");
+  EXPECT_EQ(host.Only(L"remove ").size(), 1u);
+}
+
+// One life of each recorder (start, pause, resume, stop) and a start that fails, told in the lines
+// its log has always had, in their order (the session's own lines stand beside them).
+TEST(SessionLog, EachRecorderTellsItsLifeInItsOwnLines) {
+  struct Case {
+    const wchar_t* prefix;
+    LifecycleLines lines;
+    bool pauses;
+    std::vector<std::wstring> life;
+    std::vector<std::wstring> failedStart;
+  };
+  const std::wstring countdown = L"Countdown finished. Proceeding with recording initialization.";
+  const Case cases[] = {
+      {L"Recorder: ", VideoLifecycle(false), true,
+       {countdown, L"All initializations successful. Recording is now active.",
+        L"State changed to RECORDING.", L"Recording thread started, entering main loop.", L"Requesting pause.",
+        L"State changed to PAUSED.", L"Requesting resume.", L"State changed to RECORDING.", L"Stop requested.",
+        L"Recording loop finished.", L"Recording thread has finished.", L"Starting full cleanup and state reset.",
+        L"Cleanup and state reset finished."},
+       {countdown, L"Starting full cleanup and state reset.", L"Skipping trailer write as recording did not fully start.",
+        L"Cleanup and state reset finished."}},
+      {L"Recorder: ", VideoLifecycle(true), true,
+       {countdown, L"Multi-track mode active. Starting audio capture threads and main loop.",
+        L"State changed to RECORDING.", L"Multi-track recording thread started, entering main loop.",
+        L"Requesting pause.", L"State changed to PAUSED.", L"Requesting resume.", L"State changed to RECORDING.",
+        L"Stop requested.", L"Multi-track recording loop finished.", L"Recording thread has finished.",
+        L"Starting full cleanup and state reset.", L"Cleanup and state reset finished."},
+       {countdown, L"Starting full cleanup and state reset.", L"Skipping trailer write as recording did not fully start.",
+        L"Cleanup and state reset finished."}},
+      {L"AudioRecorder: ", AudioLifecycle(false), true,
+       {countdown, L"All initializations successful. Recording is now active.",
+        L"Recording thread started, entering main loop.", L"Requesting pause.", L"Now paused.", L"Requesting resume.",
+        L"Now recording.", L"Stop requested.", L"Recording loop finished.", L"Recording thread has finished.",
+        L"Starting cleanup.", L"Cleanup finished."},
+       {countdown, L"Starting cleanup.", L"Skipping trailer write due to initialization failure.", L"Cleanup finished."}},
+      {L"AudioRecorder: ", AudioLifecycle(true), true,
+       {countdown, L"All initializations successful. Recording is now active.",
+        L"Multi-track recording thread started, entering main loop.", L"Requesting pause.", L"Now paused.",
+        L"Requesting resume.", L"Now recording.", L"Stop requested.", L"Multi-track recording loop finished.",
+        L"Recording thread has finished.", L"Starting cleanup.", L"Cleanup finished."},
+       {countdown, L"Starting cleanup.", L"Skipping trailer write due to initialization failure.", L"Cleanup finished."}},
+      // A GIF recording cannot pause; it logs its own set-up and clean-up.
+      {L"GIF Recorder: ", GifLifecycle(), false, {L"Stop requested by user.", L"Stopped."}, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::wstring> known = c.life;
+    known.insert(known.end(), c.failedStart.begin(), c.failedStart.end());
+    for (const bool fails : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.prefix << (c.lines.loopStarted ? c.lines.loopStarted : L"") << (fails ? " failing" : ""));
+      testing::ClearCapturedLog();
+      {
+        Rig r;
+        r.script.prefix = c.prefix;
+        r.script.lines = c.lines;
+        r.script.canPause = c.pauses;
+        r.script.openResult = !fails;
+        ASSERT_TRUE(r.session.Start(r.Backend()));
+        if (fails) {
+          ASSERT_TRUE(r.EndsWithoutRecording());
+        } else {
+          ASSERT_TRUE(r.Reaches(Phase::kRecording));
+          if (r.script.canPause) {
+            r.Pause();
+            r.session.Resume();
+            ASSERT_TRUE(r.Reaches(Phase::kRecording));
+          }
+          r.StopAndWait();
+        }
+      }
+      std::vector<std::wstring> told;
+      for (const std::wstring& line : testing::CapturedLog()) {
+        if (line.rfind(c.prefix, 0) != 0) continue;
+        const std::wstring text = line.substr(std::wcslen(c.prefix));
+        if (std::find(known.begin(), known.end(), text) != known.end()) told.push_back(text);
+      }
+      EXPECT_EQ(told, fails ? c.failedStart : c.life);
+    }
+  }
 }
 
 TEST_F(SessionTest, ABusyOrCancelledCountdownOpensNothing) {

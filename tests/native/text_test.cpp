@@ -83,6 +83,14 @@ TEST(FileNames, TimestampPrefixByCaptureTypeForbiddenCharactersAndCounter) {
   EXPECT_EQ(NumberedPath(L"C:\\a\\shot.png", 13), L"C:\\a\\shot_13.png");
   EXPECT_EQ(NumberedPath(L"C:\\a.b\\noext", 2), L"C:\\a.b\\noext_2") << "a dot in a folder is no extension";
   EXPECT_EQ(NumberedPath(L"C:\\a\\x.tar.gz", 3), L"C:\\a\\x.tar_3.gz");
+  // The names the program made, found again: time stamped, perhaps numbered.
+  for (const wchar_t* name : {L"Recording_2026-03-05_09-05-03.mp4", L"a_b_2026-03-05_09-05-03_12.m4a"}) {
+    EXPECT_TRUE(IsTimestampedFileName(name)) << name;
+  }
+  for (const wchar_t* name : {L"2026-03-05 09-05-03.mp4", L"_2026-03-05_09-05-03.mp4", L"x_2026-03-05_09-05-03",
+                              L"x_2026-03-05_09-05-0a.mp4", L"x_2026-03-05_09-05-03_.mp4", L"x_2026-03-05_09-05-03x2.mp4"}) {
+    EXPECT_FALSE(IsTimestampedFileName(name)) << name;
+  }
 }
 
 TEST(FileNames, LongTitlesAreCutToLeaveRoomForACounterAndNeverSplitAPair) {

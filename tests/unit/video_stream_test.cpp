@@ -1,16 +1,21 @@
 // The FFmpeg DLLs beside the program, and pictures on their way into a video stream: a camera's
 // samples from DirectShow's thread (the newest wins, short samples are never read, YUY2 and RGB24
 // rows have their strides, bottom-up RGB is turned), and a source that changes size, which must
-// never be read past its end; and a recorded file's stream ends.
+// never be read past its end; a recorded file's stream ends, and a copy at the stop that cannot
+// read its input to the end; and recorders that end before they recorded anything.
 #include "video/camera_source.h"  // DirectShow first
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/text.h"
+#include "audio/audio_backend.h"
+#include "gif/gif_backend.h"
 #include "media/audio_stream.h"
+#include "media/fragmented_file.h"
 #include "media/muxed_file.h"
 #include "media/video_stream.h"
 #include "test_support.h"
@@ -182,33 +187,51 @@ TEST_F(StreamTest, ASourceThatShrinksOrGrowsIsScaledAtItsNewSize) {
   EXPECT_FALSE(stream_.Scale(again.pixels, again.pitch, 0, 32, AV_PIX_FMT_BGRA));
 }
 
-// A recording written in fragments (so that a kill leaves a file that plays) and made an ordinary
-// file at the stop: every stream ends where the recording did, the audio's encoder priming skipped
-// and not stretched onto the first picture, and the last, short audio frame kept.
-TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
-  vistrel::testing::TempFolder folder;
-  const std::wstring path = folder / L"recording.mp4";
+// One third of a second of 30 frames/s video (noise, so that the file is some 100 KB) and AAC
+// audio, written in fragments as every recording is (so that a kill leaves a file that plays), then
+// closed.
+HRESULT RecordThirdOfASecond(const std::wstring& path) {
   MuxedFile file(L"Test: ");
   VideoEncoderStream video;
   AudioEncoderStream audio;
-  ASSERT_EQ(file.Create("mp4", path), S_OK);
-  ASSERT_EQ(video.Open(file, VideoEncoding{16, 8, 100000, 30, AVRational{1, 30}}, L"Test"), S_OK);
-  ASSERT_EQ(audio.Open(file, AudioEncoding{}, L"Test"), S_OK);
-  ASSERT_EQ(file.OpenRecoverable(), S_OK);
+  if (file.Create("mp4", path) != S_OK ||
+      video.Open(file, VideoEncoding{160, 120, 2000000, 30, AVRational{1, 30}}, L"Test") != S_OK ||
+      audio.Open(file, AudioEncoding{}, L"Test") != S_OK || file.OpenRecoverable() != S_OK) {
+    return E_FAIL;
+  }
   const auto silence = [](AVFrame*, int) {};
+  std::vector<BYTE> noise(160 * 120 * 4);
+  std::minstd_rand random(7);
   for (int frame = 0; frame < 10; ++frame) {
-    ASSERT_EQ(video.Write(file, frame, L"Video"), S_OK);
+    for (BYTE& byte : noise) byte = static_cast<BYTE>(random());
+    if (!video.Scale(noise.data(), 160 * 4, 160, 120, AV_PIX_FMT_BGRA) || video.Write(file, frame, L"Video") != S_OK) {
+      return E_FAIL;
+    }
     audio.WriteDue(file, frame * 1600, false, silence, L"Audio");
   }
   audio.WriteDue(file, 16000, true, silence, L"Audio");  // 15 whole AAC frames and 640 samples
   video.Flush(file, L"Video");
   audio.Flush(file, L"Audio");
-  ASSERT_EQ(file.Close(), S_OK);
+  return file.Close();
+}
 
+InputContextPtr OpenRecorded(const std::wstring& path) {
   AVFormatContext* opened = nullptr;
-  ASSERT_GE(avformat_open_input(&opened, WideToUtf8(path).c_str(), nullptr, nullptr), 0);
-  const InputContextPtr input(opened);
-  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+  if (avformat_open_input(&opened, WideToUtf8(path).c_str(), nullptr, nullptr) < 0) return nullptr;
+  InputContextPtr input(opened);
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
+  return input;
+}
+
+// Made an ordinary file at the stop: every stream ends where the recording did, the audio's
+// encoder priming skipped and not stretched onto the first picture, and the last, short audio frame
+// kept.
+TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
+  vistrel::testing::TempFolder folder;
+  const std::wstring path = folder / L"recording.mp4";
+  ASSERT_EQ(RecordThirdOfASecond(path), S_OK);
+  const InputContextPtr input = OpenRecorded(path);
+  ASSERT_TRUE(input);
   ASSERT_EQ(input->nb_streams, 2u);
   for (unsigned i = 0; i < 2; ++i) {
     const AVStream* stream = input->streams[i];
@@ -216,6 +239,7 @@ TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
     EXPECT_EQ(stream->start_time, 0);
     EXPECT_NEAR(static_cast<double>(stream->duration) * av_q2d(stream->time_base), 1.0 / 3.0, 0.0015);
   }
+  EXPECT_EQ(vistrel::testing::ReadBytes(path).find("moof"), std::string::npos) << "no fragment left";
   // The first picture lasts one interval, as every other one.
   PacketPtr packet(av_packet_alloc());
   std::vector<std::int64_t> times;
@@ -225,6 +249,78 @@ TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
   }
   ASSERT_EQ(times.size(), 2u);
   EXPECT_NEAR(static_cast<double>(times[1] - times[0]) * av_q2d(input->streams[0]->time_base), 1.0 / 30.0, 0.001);
+}
+
+// How many packets each stream of a media file has.
+std::vector<int> PacketCounts(const std::wstring& path) {
+  const InputContextPtr input = OpenRecorded(path);
+  if (!input) return {};
+  std::vector<int> packets(input->nb_streams, 0);
+  PacketPtr packet(av_packet_alloc());
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    ++packets[static_cast<size_t>(packet->stream_index)];
+    av_packet_unref(packet.get());
+  }
+  return packets;
+}
+
+// A disk that reads the start of the recorded file and every box's header, but fails on the
+// samples further on: a read that begins inside an mdat box past the first 32 KB.
+BOOL WINAPI FailingAfterTheFirstSamples(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED at) {
+  const auto offset = static_cast<LONGLONG>(at ? (static_cast<ULONGLONG>(at->OffsetHigh) << 32 | at->Offset) : 0);
+  BYTE header[8];
+  DWORD read = 0;
+  for (LONGLONG box = 0, size = 0; offset >= 32768; box += size) {
+    OVERLAPPED place{};
+    place.Offset = static_cast<DWORD>(box);
+    if (!ReadFile(file, header, 8, &read, &place) || read < 8) break;
+    size = static_cast<LONGLONG>(header[0]) << 24 | header[1] << 16 | header[2] << 8 | header[3];
+    if (size < 8) break;
+    if (std::memcmp(header + 4, "mdat", 4) == 0 && offset > box + 8 && offset < box + size) {
+      SetLastError(ERROR_CRC);
+      return FALSE;
+    }
+  }
+  return ReadFile(file, buffer, count, got, at);
+}
+
+// A copy that cannot read its input to the end leaves the fragments as they were recorded, whole,
+// and the stop is told so (S_FALSE), never that a shorter copy is the recording.
+TEST(RecordedFile, ACopyThatCannotReadToTheEndLeavesTheFragmentsWhole) {
+  vistrel::testing::TempFolder folder;
+  const std::wstring path = folder / L"recording.mp4";
+  SetFragmentReaderForTest(&FailingAfterTheFirstSamples);
+  const HRESULT closed = RecordThirdOfASecond(path);
+  SetFragmentReaderForTest(nullptr);
+  EXPECT_EQ(closed, S_FALSE);
+  EXPECT_NE(vistrel::testing::ReadBytes(path).find("moof"), std::string::npos) << "still in fragments";
+  EXPECT_EQ(GetFileAttributesW((path + L".part").c_str()), INVALID_FILE_ATTRIBUTES);
+  // It plays whole: as many pictures and audio frames as the same recording made ordinary.
+  const std::wstring ordinary = folder / L"ordinary.mp4";
+  ASSERT_EQ(RecordThirdOfASecond(ordinary), S_OK);
+  EXPECT_EQ(PacketCounts(path), PacketCounts(ordinary));
+  EXPECT_EQ(PacketCounts(path).size(), 2u);
+}
+
+// Recorders stopped before they recorded anything keep no file and say why, never "saved".
+TEST(RecorderEnds, NothingRecordedIsNeverCalledSaved) {
+  vistrel::testing::TempFolder folder;
+  AppConfig config;
+  config.AudioPath = config.GifPath = folder.path();
+  config.AudioSource = 1;
+  config.GifMode = 0;
+  std::unique_ptr<RecordingBackend> backends[] = {MakeAudioBackend(config, MultiTrackConfig()),
+                                                  MakeGifBackend(config, nullptr)};
+  for (auto& backend : backends) {
+    SCOPED_TRACE(backend->facts().prefix);
+    const std::wstring path = backend->ClaimOutput();
+    ASSERT_TRUE(backend->Open(path, [](const RecordingMessage&) {}));
+    const std::atomic<bool> hurry{false};
+    const FinishResult result = backend->Finish(TickInfo{0, 1000, false}, hurry);
+    EXPECT_EQ(result.outcome, FinishResult::Outcome::kDiscarded);
+    EXPECT_EQ(result.message.title, L"Nothing Recorded");
+    backend.reset();
+  }
 }
 
 }  // namespace
