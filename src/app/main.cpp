@@ -105,7 +105,6 @@ int Run(HINSTANCE instance) {
 
   LoadConfig();
   ApplyLiveSettings();
-  TrackStore::Instance().Load();
   // First run: the settings dialog opens before the windows exist, so it has no owner.
   if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) OpenSettings();
 
@@ -128,6 +127,8 @@ int Run(HINSTANCE instance) {
   SetScreenReaderWindow(app.trayOwner);
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
+  // Read once the tray icon is there: a file that cannot be used is told with a balloon.
+  TrackStore::Instance().Load();
 
   const int code = RunMessageLoop();
   ShutdownSounds();
