@@ -2,9 +2,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <chrono>
+
 #include "app/app_state.h"
 #include "app/messages.h"
 #include "app/commands.h"
+#include "capture/capture_output.h"
 #include "capture/screen_capture.h"
 #include "capture/window_capture.h"
 #include "config/settings.h"
@@ -21,6 +24,9 @@
 
 namespace vistrel {
 namespace {
+
+// Exit waits this long for screenshots still being saved.
+constexpr std::chrono::seconds kScreenshotSavesAtExit{15};
 
 // GDI+ for the lifetime of the message loop.
 class GdiplusSession {
@@ -131,6 +137,10 @@ int Run(HINSTANCE instance) {
   TrackStore::Instance().Load();
 
   const int code = RunMessageLoop();
+  // A screenshot being written is finished: cut off, it would leave an empty file.
+  if (!WaitForScreenshotSaves(kScreenshotSavesAtExit)) {
+    LogMessage(L"[WARNING] A screenshot was still being saved when the program had to exit.");
+  }
   ShutdownSounds();
   ShutdownUiTasks();
   return code;
