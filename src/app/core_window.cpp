@@ -120,6 +120,8 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PING:
       LogMessage(L"Ping " + std::to_wstring(lParam) + L".");
       return 0;
+    case WM_QUERY_RECORDING:
+      return AnyRecorderActive() ? 1 : 0;
     default:
       break;
   }

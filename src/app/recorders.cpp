@@ -186,6 +186,11 @@ bool AnyRecordingShownInTray() {
          IsRecordingOrStopping(SessionOf(Recorder::kGif).phase());
 }
 
+bool AnyRecorderActive() {
+  return IsActive(SessionOf(Recorder::kVideo).phase()) || IsActive(SessionOf(Recorder::kAudio).phase()) ||
+         IsActive(SessionOf(Recorder::kGif).phase());
+}
+
 bool ShutdownRecorders(std::chrono::milliseconds limit) {
   constexpr Recorder kAll[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
   // Every recording is asked to end first, so that they finish side by side.

@@ -25,6 +25,8 @@ void TogglePauseRecorder(Recorder recorder);
 // also during the countdown and set-up; 3 paused), the GIF recorder as running or not.
 int LegacyState(RecordingPhase phase);
 bool AnyRecordingShownInTray();
+// Whether any recorder is anywhere between its countdown and the end of finishing its file.
+bool AnyRecorderActive();
 
 // Shows the video being recorded, or the last one saved, in Explorer (a click on a balloon).
 void OpenVideoLocation();
