@@ -86,7 +86,6 @@ def installation(setup_exe, fresh_prefix, driver, monkeypatch):
         wine('reg', 'delete', RUN_KEY, '/v', 'Vistrel', '/f')
     else:
         wine('reg', 'add', RUN_KEY, '/v', 'Vistrel', '/d', run_before, '/f')
-    shutil.rmtree(fresh_prefix.user_dir / 'Videos' / 'Vistrel' / 'installer-test', ignore_errors=True)
     shutil.rmtree(fresh_prefix.user_dir / 'Music' / 'vistrel-installer', ignore_errors=True)
 
 
@@ -122,12 +121,9 @@ def test_silent_install_and_uninstall_remove_exactly_their_own_files(installatio
     assert program_of_core_window(driver).lower() == exe.lower()
 
     # Uninstalling while it runs: it is asked to exit; its start-with-Windows value goes, the
-    # settings and recordings stay. The silent uninstaller hands over to a copy of itself and
+    # settings stay. The silent uninstaller hands over to a copy of itself and
     # returns at once, so the outcome is waited for.
     assert wine('reg', 'add', RUN_KEY, '/v', 'Vistrel', '/d', exe, '/f').returncode == 0
-    recording = prefix.user_dir / 'Videos' / 'Vistrel' / 'installer-test' / 'kept.mp4'
-    recording.parent.mkdir(parents=True, exist_ok=True)
-    recording.write_bytes(b'recording')
     assert wine(str(inst.folder / 'Uninstall.exe'), '/S', timeout=120).returncode == 0
     # Everything installed goes; what was there before stays, and so do the folders holding it.
     assert wait_until(lambda: inst.files(inst.folder) == set(theirs) and reg_values(UNINSTALL_KEY) is None, 60, 0.5)
@@ -137,7 +133,7 @@ def test_silent_install_and_uninstall_remove_exactly_their_own_files(installatio
     assert not inst.shortcut.exists()
     assert 'Vistrel' not in (reg_values(RUN_KEY) or {})
     assert 'Application exiting.' in LogReader(prefix.log_file).lines()
-    assert prefix.config_file.is_file() and recording.read_bytes() == b'recording'
+    assert prefix.config_file.is_file()
 
 
 # The installed copy, started and recording the microphone as WAV into a folder of the test's.
@@ -212,7 +208,6 @@ def test_an_interactive_update_asks_before_it_ends_a_recording_and_waits_if_told
         assert recorded_grows(recordings), 'the recording goes on while the user is asked'
         question.close(IDNO)  # wait for it
         assert recorded_grows(recordings), 'and while setup waits'
-        assert old.running()
 
         press(old, AUDIO_START_STOP, AUDIO, 'IDLE')  # the user stops it: setup goes on
         assert old.wait_exit(60) == 0

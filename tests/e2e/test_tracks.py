@@ -202,35 +202,21 @@ def test_a_track_file_that_cannot_be_read_is_kept_beside_it_and_told_once(app, p
 
 
 @pytest.fixture
-def full_disk(app, prefix):
-    """Makes the settings folder a small file system of its own; calling it fills it, calling it
-    with False frees it."""
+def small_disk(app, prefix):
+    """The settings folder as a file system of its own, of 1 MiB; a file filling it is given."""
     prefix.settings_dir.mkdir(parents=True, exist_ok=True)
-    if subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=1m', 'vistrel-test', str(prefix.settings_dir)],
-                      capture_output=True).returncode != 0:
+    if subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=1m', 'vistrel-test', str(prefix.settings_dir)]).returncode:
         pytest.skip('mounting a small file system needs root')
-    filler = prefix.settings_dir / 'filler'
-
-    def fill(full: bool = True) -> None:
-        if not full:
-            filler.unlink()
-            return
-        with open(filler, 'wb', buffering=0) as f:
-            try:
-                while True:
-                    f.write(bytes(65536))
-            except OSError:
-                pass
-    yield fill
+    yield prefix.settings_dir / 'filler'
     app.kill()
     subprocess.run(['umount', '-l', str(prefix.settings_dir)])
 
 
-def test_on_a_full_disk_settings_and_tracks_keep_their_files_and_the_user_is_told(app, prefix, driver, full_disk):
+def test_on_a_full_disk_settings_and_tracks_keep_their_files_and_the_user_is_told(app, prefix, driver, small_disk):
     tracks_file(prefix).write_bytes(layout(False, False, [DESK]))
     start_configured(app, prefix, General={'AutoOpenedConf': 1})
     config, tracks = prefix.config_file.read_bytes(), tracks_file(prefix).read_bytes()
-    full_disk()
+    subprocess.run(['dd', 'if=/dev/zero', f'of={small_disk}', 'bs=64k'], capture_output=True)  # until it is full
 
     assert app.command(40004)  # the settings, saved unchanged
     settings = shown_dialog(driver, 'Vistrel Configuration')
@@ -246,6 +232,6 @@ def test_on_a_full_disk_settings_and_tracks_keep_their_files_and_the_user_is_tol
     assert sorted(p.name for p in prefix.settings_dir.iterdir()) == ['config.ini', 'filler', 'log.txt',
                                                                      'multy_tracs.json']
 
-    full_disk(False)
+    small_disk.unlink()
     manager.click(MULTI)
     assert file_becomes(prefix, layout(True, False, [DESK]))
