@@ -141,6 +141,7 @@ int Run(HINSTANCE instance) {
   if (!WaitForScreenshotSaves(kScreenshotSavesAtExit)) {
     LogMessage(L"[WARNING] A screenshot was still being saved when the program had to exit.");
   }
+  ShutdownScreenReader();
   ShutdownSounds();
   ShutdownUiTasks();
   return code;
