@@ -43,6 +43,8 @@ Failures sound like nothing above: a low, rough buzz instead of a bell, each wit
     refused.wav          480 ms  a soft bell (C5) cut off by a short low buzz (F3): not now, the
                                  request was refused (a recording in the way, the countdown
                                  running, a hotkey another program holds).
+    file_failed.wav      560 ms  three short buzzes stepping down (C4, A3, F3): the settings or
+                                 the track list could not be saved, or their file not be read.
 """
 import math
 import random
@@ -335,6 +337,13 @@ def refused():
     return pad_to(track, 0.480)
 
 
+def file_failed():
+    track = []
+    for k, name in enumerate(('C4', 'A3', 'F3')):
+        mix(track, buzz(note(name), note(name), 0.14, decay=0.3), k * 0.18)
+    return pad_to(track, 0.560)
+
+
 SOUNDS = {
     'mouse_click.wav': mouse_click,
     'full.wav': full,
@@ -354,6 +363,7 @@ SOUNDS = {
     'clipboard_failed.wav': clipboard_failed,
     'rec_failed.wav': rec_failed,
     'refused.wav': refused,
+    'file_failed.wav': file_failed,
 }
 
 

@@ -122,6 +122,8 @@ LRESULT CALLBACK CoreWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PING:
       LogMessage(L"Ping " + std::to_wstring(lParam) + L".");
       return 0;
+    case WM_QUERY_RECORDING:
+      return RecordersIdle() ? 0 : 1;
     default:
       break;
   }

@@ -2,10 +2,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <chrono>
+
 #include "app/app_state.h"
 #include "app/messages.h"
 #include "app/recorders.h"
 #include "app/commands.h"
+#include "capture/capture_output.h"
 #include "capture/screen_capture.h"
 #include "capture/window_capture.h"
 #include "config/settings.h"
@@ -22,6 +25,9 @@
 
 namespace vistrel {
 namespace {
+
+// Exit waits this long for screenshots still being saved.
+constexpr std::chrono::seconds kScreenshotSavesAtExit{15};
 
 // GDI+ for the lifetime of the message loop.
 class GdiplusSession {
@@ -106,7 +112,6 @@ int Run(HINSTANCE instance) {
 
   LoadConfig();
   ApplyLiveSettings();
-  TrackStore::Instance().Load();
   // First run: the settings dialog opens before the windows exist, so it has no owner.
   if (GetFileAttributesW(GetConfigPath().c_str()) == INVALID_FILE_ATTRIBUTES) OpenSettings();
 
@@ -130,8 +135,14 @@ int Run(HINSTANCE instance) {
   StartRecovery();
 
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
+  // Read once the tray icon is there: a file that cannot be used is told with a balloon.
+  TrackStore::Instance().Load();
 
   const int code = RunMessageLoop();
+  // A screenshot being written is finished: cut off, it would leave an empty file.
+  if (!WaitForScreenshotSaves(kScreenshotSavesAtExit)) {
+    LogMessage(L"[WARNING] A screenshot was still being saved when the program had to exit.");
+  }
   ShutdownScreenReader();
   ShutdownSounds();
   ShutdownUiTasks();

@@ -13,6 +13,9 @@ inline constexpr UINT WM_LANGUAGE_CHANGED = WM_APP + 11;
 // (support, the end-to-end tests) know that its earlier requests have been acted on.
 inline constexpr UINT WM_PING = WM_APP + 20;
 
+// Sent, by the installer: answers 1 while a recording is being set up, made or finished, else 0.
+inline constexpr UINT WM_QUERY_RECORDING = WM_APP + 21;
+
 // Hotkey identifiers (WM_HOTKEY wParam).
 enum HotkeyId : int {
   kHotkeyFullScreen = 1,

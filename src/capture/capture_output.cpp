@@ -8,7 +8,10 @@
 #include <wrl/client.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "capture/capture_naming.h"
@@ -47,11 +50,43 @@ struct CaptureOutcome {
   std::vector<CaptureFailure> failures;
 };
 
+// A picture to encode as PNG and write to its claimed file, on a worker.
 struct SaveJob {
-  ComPtr<IStream> stream;
+  UniqueBitmap bitmap;
   std::wstring path;
   CaptureOutcome outcome;
 };
+
+// The saves still running, so that an exit can wait for them.
+class SavesInProgress {
+ public:
+  void Begin() {
+    std::lock_guard guard(lock_);
+    ++count_;
+  }
+  void End() {
+    std::lock_guard guard(lock_);
+    if (--count_ == 0) done_.notify_all();
+  }
+  bool WaitAll(std::chrono::milliseconds limit) {
+    std::unique_lock guard(lock_);
+    return done_.wait_for(guard, limit, [this] { return count_ == 0; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable done_;
+  int count_ = 0;
+};
+
+SavesInProgress& Saves() {
+  static SavesInProgress* saves = new SavesInProgress;  // outlives a save still running at exit
+  return *saves;
+}
+
+constexpr const wchar_t* kPngFailure =
+    N_(L"The picture could not be converted to PNG, so it was not saved. Try again; if it keeps failing, restart "
+       "Vistrel.");
 
 constexpr wchar_t kCaptureFailedSound[] = L"capture_failed.wav";
 constexpr wchar_t kSaveFailedSound[] = L"save_failed.wav";
@@ -121,21 +156,35 @@ unsigned __stdcall CaptureWorker(void* param) {
   return 0;
 }
 
-unsigned __stdcall SaveWorker(void* param) {
-  std::unique_ptr<SaveJob> job(static_cast<SaveJob*>(param));
-  const ComApartment com;
+// Encodes the picture and writes it; the outcome goes back to the UI thread to be announced.
+void Save(SaveJob& job) {
+  ComPtr<IStream> stream;
+  const HRESULT encoded = EncodeBitmapToPngStream(static_cast<HBITMAP>(job.bitmap.get()), stream.GetAddressOf());
+  job.bitmap.reset();
   SetLastError(ERROR_SUCCESS);
-  if (SaveStreamToFile(job->path, job->stream.Get())) {
-    job->outcome.saved = true;
+  if (encoded != S_OK) {
+    LogMessage(L"Capture: [ERROR] Could not encode the capture as PNG.");
+    DeleteFileW(job.path.c_str());  // the claimed name stays free
+    job.outcome.failures.push_back({kSaveFailedSound, kPngFailure});
+  } else if (SaveStreamToFile(job.path, stream.Get())) {
+    job.outcome.saved = true;
   } else {
     const DWORD error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-    LogMessage(L"Capture: [ERROR] Failed to write '" + job->path + L"'. Error: " + SystemErrorText(error));
-    DeleteFileW(job->path.c_str());  // nothing half written stays behind
-    const auto slash = job->path.find_last_of(L'\\');
-    job->outcome.failures.push_back(FolderFailure(job->path.substr(0, slash), error));
+    LogMessage(L"Capture: [ERROR] Failed to write '" + job.path + L"'. Error: " + SystemErrorText(error));
+    DeleteFileW(job.path.c_str());  // nothing half written stays behind
+    const auto slash = job.path.find_last_of(L'\\');
+    job.outcome.failures.push_back(FolderFailure(job.path.substr(0, slash), error));
   }
-  job->stream.Reset();
+}
+
+unsigned __stdcall SaveWorker(void* param) {
+  std::unique_ptr<SaveJob> job(static_cast<SaveJob*>(param));
+  {
+    const ComApartment com;
+    Save(*job);
+  }
   PostUiTask([outcome = std::move(job->outcome)] { Announce(outcome); });
+  Saves().End();
   return 0;
 }
 
@@ -242,22 +291,24 @@ void ProcessCapture(UniqueBitmap owned, std::uint32_t type) {
     LogMessage(L"ProcessCapture received a NULL bitmap.");
     return;
   }
-  HBITMAP bitmap = static_cast<HBITMAP>(owned.get());
   const AppConfig config = ConfigSnapshot();
   const bool save = config.OutputMode == 1 || config.OutputMode == 2;
   const bool clip = config.OutputMode == 0 || config.OutputMode == 2;
   CaptureOutcome outcome{type};
-  ComPtr<IStream> stream;
   std::wstring path;
+  UniqueBitmap forFile;  // the worker's own picture: the clipboard takes the other
   if (save) {
-    if (EncodeBitmapToPngStream(bitmap, stream.GetAddressOf()) != S_OK) {
-      LogMessage(L"Capture: [ERROR] Could not encode the capture as PNG.");
-      outcome.failures.push_back({kSaveFailedSound, N_(L"The picture could not be converted to PNG, so it was not "
-                                                       "saved. Try again; if it keeps failing, restart Vistrel.")});
-    } else {
-      CaptureFailure failure;
-      path = BuildCaptureSavePath(type, &failure);
-      if (path.empty()) outcome.failures.push_back(std::move(failure));
+    CaptureFailure failure;
+    path = BuildCaptureSavePath(type, &failure);
+    if (path.empty()) {
+      outcome.failures.push_back(std::move(failure));
+    } else if (!clip) {
+      forFile = std::move(owned);
+    } else if (!(forFile = UniqueBitmap(CopyImage(owned.get(), IMAGE_BITMAP, 0, 0, 0)))) {
+      LogMessage(L"Capture: [ERROR] Could not copy the capture for its file.");
+      DeleteFileW(path.c_str());
+      path.clear();
+      outcome.failures.push_back({kSaveFailedSound, kPngFailure});
     }
   }
   if (clip) {
@@ -273,14 +324,19 @@ void ProcessCapture(UniqueBitmap owned, std::uint32_t type) {
     Announce(outcome);
     return;
   }
-  // The file is written on a worker, which announces the whole outcome when it is done.
-  auto job = std::make_unique<SaveJob>(SaveJob{std::move(stream), path, outcome});
+  // The picture is encoded and written on a worker, which announces the whole outcome when done.
+  auto job = std::make_unique<SaveJob>(SaveJob{std::move(forFile), path, outcome});
+  Saves().Begin();
   if (!StartDetachedThread(std::move(job), SaveWorker)) {
+    const DWORD error = GetLastError();
+    Saves().End();
     DeleteFileW(path.c_str());
-    outcome.failures.push_back(FolderFailure(path.substr(0, path.find_last_of(L'\\')), GetLastError()));
+    outcome.failures.push_back(FolderFailure(path.substr(0, path.find_last_of(L'\\')), error));
     Announce(outcome);
   }
 }
+
+bool WaitForScreenshotSaves(std::chrono::milliseconds limit) { return Saves().WaitAll(limit); }
 
 HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out) {
   if (!out) return E_POINTER;

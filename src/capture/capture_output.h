@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -30,8 +31,13 @@ void StartCapture(std::uint32_t type, HWND target);
 
 // Saves the PNG and/or fills the clipboard, then tells the user what became of it: the capture
 // sound and balloon when every output worked, otherwise the failure's own sound and a balloon that
-// says what failed and what to do. Runs on the UI thread; the file is written on a worker.
+// says what failed and what to do. Runs on the UI thread; the picture is encoded and written on a
+// worker.
 void ProcessCapture(UniqueBitmap bitmap, std::uint32_t type);
+
+// Waits until every screenshot being saved has been written (or has failed), at most `limit`;
+// false when one is still being saved. For the exit: a save cut off would leave an empty file.
+bool WaitForScreenshotSaves(std::chrono::milliseconds limit);
 
 HRESULT EncodeBitmapToPngStream(HBITMAP bitmap, IStream** out);
 bool SaveStreamToFile(const std::wstring& path, IStream* stream);

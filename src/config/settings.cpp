@@ -4,11 +4,18 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
+#include "core/balloon.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/safe_file.h"
+#include "core/sound.h"
+#include "core/system_error.h"
 #include "i18n/system_language.h"
+#include "i18n/tr.h"
 #include "i18n/translator.h"
 
 namespace vistrel {
@@ -23,17 +30,6 @@ std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
 bool EnsureFolder(const std::wstring& folder) {
   if (CreateDirectoryW(folder.c_str(), nullptr)) return true;
   return GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-// A new INI file starts as UTF-16LE with a byte-order mark; the profile functions then keep it in
-// UTF-16, so names outside the ANSI code page survive a save.
-void EnsureUnicodeFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;  // exists already, or cannot be created (then the write fails as well)
-  const unsigned char bom[] = {0xFF, 0xFE};
-  DWORD written = 0;
-  WriteFile(file.get(), bom, sizeof bom, &written, nullptr);
 }
 
 class IniFileStore final : public SettingsStore {
@@ -54,14 +50,49 @@ class IniFileStore final : public SettingsStore {
   }
 
   void Write(const wchar_t* section, const wchar_t* key, const std::wstring& value) override {
-    WritePrivateProfileStringW(section, key, value.c_str(), path_.c_str());
+    if (!WritePrivateProfileStringW(section, key, value.c_str(), path_.c_str()) && !error_) {
+      error_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    }
   }
+
+  // The first write's failure, or ERROR_SUCCESS.
+  DWORD error() const { return error_; }
 
  private:
   std::wstring path_;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
+// The current file's content for the copy that the profile functions change: as it is, or for a
+// new file a UTF-16LE byte-order mark, so that the profile functions write UTF-16 and names outside
+// the ANSI code page survive.
+bool StartCopy(const std::wstring& path, const std::wstring& copy) {
+  std::optional<std::string> bytes = ReadWholeFile(path);
+  if (!bytes && GetLastError() != ERROR_FILE_NOT_FOUND) return false;  // there, but cannot be read
+  return OverwriteFile(copy, bytes ? *bytes : std::string("\xFF\xFE"));
+}
+
+// Changes config.ini through the profile functions on a copy beside it, which then replaces it:
+// whatever fails, the file stays as it was. ERROR_SUCCESS or the error that stopped it.
+DWORD UpdateIniFile(const std::wstring& path, const std::function<void(IniFileStore&)>& change) {
+  return ReplaceFileSafely(path, [&](const std::wstring& copy) {
+    if (!StartCopy(path, copy)) return false;
+    IniFileStore store(copy);
+    change(store);
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, copy.c_str());  // nothing of it stays cached
+    SetLastError(store.error());
+    return store.error() == ERROR_SUCCESS;
+  });
+}
+
 }  // namespace
+
+void TellFileNotSaved(const std::wstring& path, DWORD error, const wchar_t* title, const wchar_t* msgid) {
+  const std::wstring reason = SystemErrorText(error);
+  LogMessage(L"[ERROR] Could not save " + path + L": " + (reason.empty() ? HresultCode(HRESULT_FROM_WIN32(error)) : reason));
+  PlaySoundAsync(kUserFileFailedSound);
+  ShowBalloon(tr(title), tr(msgid, reason));
+}
 
 std::wstring GetConfigPath() {
   const std::wstring appData = KnownFolderPath(FOLDERID_RoamingAppData);
@@ -86,11 +117,9 @@ AppConfig ReadConfigFile(const std::wstring& path, const KnownFolders& folders) 
   return config;
 }
 
-void WriteConfigFile(const std::wstring& path, const AppConfig& config) {
-  if (path.empty()) return;
-  EnsureUnicodeFile(path);
-  IniFileStore store(path);
-  WriteSettings(store, config);
+DWORD WriteConfigFile(const std::wstring& path, const AppConfig& config) {
+  if (path.empty()) return ERROR_SUCCESS;
+  return UpdateIniFile(path, [&](IniFileStore& store) { WriteSettings(store, config); });
 }
 
 void ActivateLanguage(const std::wstring& setting) {
@@ -111,20 +140,33 @@ void LoadConfig() {
   ActivateLanguage(LiveConfig().Language);
 }
 
-void SaveConfig() {
+namespace {
+
+bool ToldIfNotSaved(const std::wstring& path, DWORD error) {
+  if (error == ERROR_SUCCESS) return true;
+  TellFileNotSaved(path, error, N_(L"Settings Not Saved"),
+                   N_(L"The settings could not be saved: %s The settings file keeps the earlier ones; the new ones "
+                      "apply until Vistrel exits. Free some disk space, then save them again."));
+  return false;
+}
+
+}  // namespace
+
+bool SaveConfig() {
   const std::wstring path = GetConfigPath();
   LogMessage(L"Saving config to: " + path);
   ActivateLanguage(LiveConfig().Language);
-  WriteConfigFile(path, LiveConfig());
+  return ToldIfNotSaved(path, WriteConfigFile(path, LiveConfig()));
 }
 
 void SaveConfigValue(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
   const std::wstring path = GetConfigPath();
-  if (!path.empty()) {
-    EnsureUnicodeFile(path);
-    WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+  const DWORD error = path.empty() ? ERROR_SUCCESS : UpdateIniFile(path, [&](IniFileStore& store) {
+    store.Write(section.c_str(), key.c_str(), value);
+  });
+  if (ToldIfNotSaved(path, error)) {
+    LogMessage(L"Immediately saved single value: [" + section + L"] " + key + L" = " + value);
   }
-  LogMessage(L"Immediately saved single value: [" + section + L"] " + key + L" = " + value);
 }
 
 }  // namespace vistrel

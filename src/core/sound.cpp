@@ -5,16 +5,19 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/handles.h"
 #include "core/log.h"
 #include "core/sound_path.h"
+#include "core/ui_task.h"
 #include "core/wave_data.h"
 
 namespace vistrel {
@@ -39,12 +42,15 @@ struct Sound {
 struct Completion {
   UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::atomic<bool> failed{false};
+  std::function<void()> ended;  // handed to the UI thread once the sound has ended
 };
 
 struct Request {
-  std::shared_ptr<const Sound> sound;
+  std::wstring path;
+  std::shared_ptr<const Sound> sound;  // null: the player reads it (never the caller's thread)
   std::shared_ptr<Completion> completion;
   const wchar_t* mode;  // "sync" or "async", for the log
+  unsigned id = 0;      // for StopSound
 };
 
 struct WaveOutTraits {
@@ -58,14 +64,31 @@ struct WaveOutTraits {
 };
 using UniqueWaveOut = UniqueHandle<WaveOutTraits>;
 
-std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::wstring& path, FILETIME& written) {
+// When a file was last written and how large it is: a file whose stamp is unchanged is the same.
+struct FileStamp {
+  FILETIME written{};
+  ULONGLONG size = 0;
+
+  bool operator==(const FileStamp& other) const {
+    return CompareFileTime(&written, &other.written) == 0 && size == other.size;
+  }
+};
+
+std::optional<FileStamp> StampOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return FileStamp{data.ftLastWriteTime, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow};
+}
+
+std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::wstring& path, FileStamp& stamp) {
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxSoundBytes ||
-      !GetFileTime(file.get(), nullptr, nullptr, &written)) {
+      !GetFileTime(file.get(), nullptr, nullptr, &stamp.written)) {
     return std::nullopt;
   }
+  stamp.size = static_cast<ULONGLONG>(size.QuadPart);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
   DWORD read = 0;
   if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
@@ -75,20 +98,24 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::wstring& path,
   return bytes;
 }
 
-// Files are read once and kept while they stay unchanged on disk.
+// Files are read once and kept while they stay unchanged on disk: the cache is asked first, and a
+// file is read only when it is new or has changed since.
 std::shared_ptr<const Sound> LoadSound(const std::wstring& path) {
   struct Entry {
-    FILETIME written;
+    FileStamp stamp;
     std::shared_ptr<const Sound> sound;
   };
   static std::mutex lock;
   static std::map<std::wstring, Entry> cache;
-  FILETIME written{};
-  auto bytes = ReadSmallFile(path, written);
+  if (const std::optional<FileStamp> now = StampOf(path)) {
+    std::lock_guard guard(lock);
+    auto found = cache.find(path);
+    if (found != cache.end() && found->second.stamp == *now) return found->second.sound;
+  }
+  FileStamp stamp;
+  auto bytes = ReadSmallFile(path, stamp);
   if (!bytes) return nullptr;
   std::lock_guard guard(lock);
-  auto found = cache.find(path);
-  if (found != cache.end() && CompareFileTime(&found->second.written, &written) == 0) return found->second.sound;
   auto wave = ParseWave(*bytes);
   if (!wave || wave->bytesPerSecond() == 0) return nullptr;
   auto sound = std::make_shared<Sound>();
@@ -98,7 +125,7 @@ std::shared_ptr<const Sound> LoadSound(const std::wstring& path) {
   AppendSilence(*wave, kTailMilliseconds);
   sound->wave = std::move(*wave);
   if (cache.size() >= 32) cache.clear();  // sounds being played are kept alive by their requests
-  cache[path] = Entry{written, sound};
+  cache[path] = Entry{stamp, sound};
   return sound;
 }
 
@@ -123,6 +150,18 @@ class Player {
     SetEvent(wake_.get());
   }
 
+  // Ends the sound numbered `id` if it is still waiting or playing.
+  void Stop(unsigned id) {
+    std::lock_guard guard(lock_);
+    if (pending_ && pending_->id == id) {
+      Complete(pending_->completion.get(), false);
+      pending_.reset();
+      return;
+    }
+    stopId_ = id;
+    SetEvent(wake_.get());
+  }
+
   void Shutdown() {
     {
       std::lock_guard guard(lock_);
@@ -137,6 +176,7 @@ class Player {
     if (!completion) return;
     completion->failed = failed;
     SetEvent(completion->done.get());
+    if (completion->ended) PostUiTask(std::exchange(completion->ended, nullptr));
   }
 
   void Run() {
@@ -151,10 +191,16 @@ class Player {
       const HANDLE events[] = {wake_.get(), deviceEvent_.get()};
       WaitForMultipleObjects(2, events, FALSE, timeout);
       std::optional<Request> next;
+      unsigned stop = 0;
       {
         std::lock_guard guard(lock_);
         if (stopping_) break;
         next.swap(pending_);
+        stop = std::exchange(stopId_, 0);
+      }
+      if (current_ && stop != 0 && current_->id == stop) {
+        waveOutReset(device_.get());
+        EndCurrent(false);
       }
       if (next) {
         if (current_) {
@@ -177,6 +223,10 @@ class Player {
   }
 
   void Begin(Request request) {
+    if (!request.sound && !(request.sound = LoadSound(request.path))) {
+      Fail(request);
+      return;
+    }
     const WaveData& wave = request.sound->wave;
     if (device_ && deviceFormat_ != wave.format) device_.reset();
     if (!device_) {
@@ -205,7 +255,7 @@ class Player {
   }
 
   void Fail(const Request& request) {
-    LogMessage(std::wstring(L"Failed to play sound (") + request.mode + L"): " + request.sound->path);
+    LogMessage(std::wstring(L"Failed to play sound (") + request.mode + L"): " + request.path);
     Complete(request.completion.get(), true);
     idleSince_ = GetTickCount64();
   }
@@ -219,6 +269,7 @@ class Player {
 
   std::mutex lock_;
   std::optional<Request> pending_;
+  unsigned stopId_ = 0;  // a sound to end now
   bool stopping_ = false;
   UniqueKernelHandle wake_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::thread thread_;
@@ -237,18 +288,26 @@ Player& ThePlayer() {
   return player;
 }
 
-// Starts the sound; null when the file cannot be played (logged).
-std::shared_ptr<Completion> Start(const std::wstring& value, const wchar_t* mode, DWORD* milliseconds) {
-  const std::wstring path = ResolveSoundPath(value);
+// Starts the sound; null for silence. A sound played to its end is read here, to know how long to
+// wait for it (null when it cannot be played; logged); any other is read by the player's thread.
+std::shared_ptr<Completion> Start(const std::wstring& value, const wchar_t* mode, DWORD* milliseconds,
+                                  std::function<void()> ended = nullptr, unsigned* id = nullptr) {
+  static std::atomic<unsigned> lastId{0};
+  std::wstring path = ResolveSoundPath(value);
   if (path.empty()) return nullptr;
-  std::shared_ptr<const Sound> sound = LoadSound(path);
-  if (!sound) {
-    LogMessage(std::wstring(L"Failed to play sound (") + mode + L"): " + path);
-    return nullptr;
+  std::shared_ptr<const Sound> sound;
+  if (milliseconds) {
+    if (!(sound = LoadSound(path))) {
+      LogMessage(std::wstring(L"Failed to play sound (") + mode + L"): " + path);
+      return nullptr;
+    }
+    *milliseconds = sound->milliseconds + kTailMilliseconds;
   }
-  if (milliseconds) *milliseconds = sound->milliseconds + kTailMilliseconds;
   auto completion = std::make_shared<Completion>();
-  ThePlayer().Play(Request{std::move(sound), completion, mode});
+  completion->ended = std::move(ended);
+  const unsigned number = ++lastId;
+  if (id) *id = number;
+  ThePlayer().Play(Request{std::move(path), std::move(sound), completion, mode, number});
   return completion;
 }
 
@@ -267,6 +326,15 @@ std::wstring ResolveSoundPath(const std::wstring& value) {
 }
 
 void PlaySoundAsync(const std::wstring& value) { Start(value, L"async", nullptr); }
+
+unsigned PlaySoundAsync(const std::wstring& value, std::function<void()> ended) {
+  unsigned id = 0;
+  return Start(value, L"async", nullptr, std::move(ended), &id) ? id : 0;
+}
+
+void StopSound(unsigned id) {
+  if (id != 0) ThePlayer().Stop(id);
+}
 
 void PlaySoundSync(const std::wstring& value) {
   DWORD milliseconds = 0;

@@ -1,6 +1,7 @@
 // Sound effects: WAVE files in sounds\ beside the program, or anywhere by full path.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace vistrel {
@@ -23,8 +24,17 @@ inline constexpr wchar_t kRefusedSound[] = L"refused.wav";
 // The file a sound setting plays, or empty for silence.
 std::wstring ResolveSoundPath(const std::wstring& value);
 
-// Starts the sound and returns at once. Starting a sound ends the one playing.
+// Starts the sound and returns at once; the file is read on the player's thread (once: later
+// plays use what was read while the file is unchanged). Starting a sound ends the one playing.
 void PlaySoundAsync(const std::wstring& value);
+
+// The same, and `ended` runs on the user-interface thread (core/ui_task.h) once the sound has
+// ended: played out, stopped, cut off by another sound, or found unplayable (logged). Returns the
+// sound's number for StopSound, or 0 for silence, and then `ended` is never run.
+unsigned PlaySoundAsync(const std::wstring& value, std::function<void()> ended);
+
+// Ends the sound of that number now if it still plays; any other sound plays on.
+void StopSound(unsigned id);
 
 // Plays the sound to its end (or until another sound ends it).
 void PlaySoundSync(const std::wstring& value);

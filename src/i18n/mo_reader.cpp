@@ -57,7 +57,8 @@ std::string_view MsgidWithoutContext(std::string_view raw) {
 
 }  // namespace
 
-MoCatalogue ReadMoCatalogue(std::string_view bytes) {
+MoCatalogue ReadMoCatalogue(std::string_view bytes, bool* capped) {
+  if (capped) *capped = false;
   MoCatalogue catalogue;
   const MoData data(bytes);
   const auto count = data.Word(8);
@@ -86,7 +87,10 @@ MoCatalogue ReadMoCatalogue(std::string_view bytes) {
     const auto translation = data.Bytes(*translationOffset, *translationLength);
     if (!msgid || !translation) continue;
     taken += msgid->size() + translation->size();
-    if (taken > limit) break;
+    if (taken > limit) {
+      if (capped) *capped = true;
+      break;
+    }
     catalogue.insert_or_assign(Utf8ToWide(MsgidWithoutContext(*msgid)),
                                Utf8ToWide(CutAtNul(*translation)));
   }

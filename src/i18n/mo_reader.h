@@ -22,8 +22,9 @@ using MoCatalogue = std::map<std::wstring, std::wstring>;
 // A damaged or truncated file is never rejected as a whole: every entry whose table slots and
 // both texts lie inside the data is used, the others are left out. Nothing outside `bytes` is read,
 // and entries whose texts overlap cannot make the catalogue much larger than the file: once the
-// texts taken add up to twice its size (and 64 KiB), the rest is left out.
-MoCatalogue ReadMoCatalogue(std::string_view bytes);
+// texts taken add up to twice its size (and 64 KiB), the rest is left out, and `capped` (when
+// given) is set.
+MoCatalogue ReadMoCatalogue(std::string_view bytes, bool* capped = nullptr);
 
 // The same for a file; a file that cannot be opened gives an empty catalogue.
 MoCatalogue ReadMoFile(const std::filesystem::path& path);

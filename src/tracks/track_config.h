@@ -59,11 +59,13 @@ std::wstring MultiTrackFilePathFor(const std::wstring& configPath);
 class MultiTrackConfig {
  public:
   // multy_tracs.json beside config.ini (track_file.cpp). Load falls back to the default track
-  // silently when the file is missing or unusable and never writes the file; Save fails silently.
+  // when the file is missing or unusable and never writes the file itself. Save replaces the file
+  // in one step; when that fails, the file stays as it was, the user is told and Save is false.
   void Load();
-  void Save() const;
-  // The same for a given file. LoadFile tells whether the file was used; SaveFile whether it was
-  // written completely.
+  bool Save() const;
+  // The same for a given file, without telling a failed save. LoadFile tells whether the file was
+  // used; SaveFile whether it was written completely (the last error says why not). A file that
+  // exists but cannot be used is first kept beside as "<name>.bak" (the user is told once).
   bool LoadFile(const std::wstring& path);
   bool SaveFile(const std::wstring& path) const;
 
@@ -99,7 +101,7 @@ class MultiTrackConfig {
 
 // Full path of multy_tracs.json (track_file.cpp); creates the settings folder. Empty when the
 // roaming application-data folder cannot be resolved: then Load uses the default track and Save
-// does nothing.
+// writes nothing (and does not fail).
 std::wstring GetMultiTrackConfigPath();
 
 }  // namespace vistrel

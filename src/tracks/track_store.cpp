@@ -19,10 +19,13 @@ MultiTrackConfig TrackStore::Snapshot() const {
   return config_;
 }
 
-void TrackStore::Edit(const std::function<void(MultiTrackConfig&)>& change) {
+bool TrackStore::Edit(const std::function<void(MultiTrackConfig&)>& change) {
   std::lock_guard guard(lock_);
-  change(config_);
-  config_.Save();
+  MultiTrackConfig changed = config_;
+  change(changed);
+  if (!changed.Save()) return false;
+  config_ = std::move(changed);
+  return true;
 }
 
 }  // namespace vistrel

@@ -17,8 +17,9 @@ class TrackStore {
   void Load();
   // A copy of the configuration as it is now.
   MultiTrackConfig Snapshot() const;
-  // Changes the configuration and saves it.
-  void Edit(const std::function<void(MultiTrackConfig&)>& change);
+  // Changes the configuration and saves it. When the file cannot be written, the user is told and
+  // the change is dropped, so that the configuration stays what the file holds; false then.
+  bool Edit(const std::function<void(MultiTrackConfig&)>& change);
 
  private:
   mutable std::mutex lock_;

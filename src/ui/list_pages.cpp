@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/hotkeys.h"
@@ -123,6 +124,7 @@ void ChangeSelectedHotkey(HWND page) {
 
 // --- Sound Effects page ------------------------------------------------------------------------
 
+
 std::wstring& EventValue(int row) {
   return SettingsWorkingCopy().Sounds.*(kSoundEvents[static_cast<size_t>(row)].field);
 }
@@ -130,6 +132,36 @@ std::wstring& EventValue(int row) {
 void SetEventValue(HWND list, int row, const std::wstring& value) {
   EventValue(row) = value;
   SetListText(list, row, 1, value);
+}
+
+// The sound that Play started, while it plays (0: none), and which start it was: a start's end
+// that arrives after a later start is not that sound's end.
+unsigned g_playing = 0;
+unsigned g_playStarts = 0;
+
+void ShowPlayButton(HWND page, bool playing) {
+  SetDlgItemTextW(page, IDC_SOUND_PLAY, tr(playing ? L"Sto&p" : L"&Play").c_str());
+}
+
+// Play plays the sound without holding up the interface, and reads Stop while it does; pressed
+// again, it ends the sound.
+void PlayOrStop(HWND page, int row) {
+  if (g_playing != 0) {
+    StopSound(g_playing);  // its end puts the button back
+    return;
+  }
+  const unsigned start = ++g_playStarts;
+  g_playing = PlaySoundAsync(EventValue(row), [page, start] {
+    if (start != g_playStarts) return;
+    g_playing = 0;
+    if (IsWindow(page)) ShowPlayButton(page, false);
+  });
+  if (g_playing != 0) ShowPlayButton(page, true);
+}
+
+void StopPlaying() {
+  ++g_playStarts;  // the page is going: nothing to put back
+  StopSound(std::exchange(g_playing, 0));
 }
 
 void ChooseSoundFile(HWND page, HWND list, int row) {
@@ -167,7 +199,7 @@ void OnSoundCommand(HWND page, int id) {
   if (row < 0 || row >= kSoundEventCount) return;
   switch (id) {
     case IDC_SOUND_PLAY:
-      PlaySoundSync(EventValue(row));
+      PlayOrStop(page, row);
       break;
     case IDC_SOUND_CHANGE:
       ChooseSoundFile(page, list, row);
@@ -275,6 +307,9 @@ INT_PTR CALLBACK SoundEffectsPageProc(HWND page, UINT message, WPARAM wParam, LP
         default:
           return FALSE;
       }
+    case WM_DESTROY:
+      StopPlaying();
+      return FALSE;
     default:
       return FALSE;
   }

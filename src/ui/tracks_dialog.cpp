@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <mmdeviceapi.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -210,11 +211,30 @@ int SelectedTrack(HWND dialog) {
   return index < TrackStore::Instance().Snapshot().Tracks().size() ? static_cast<int>(index) : -1;
 }
 
+// The switches and the list as the configuration has them.
+void ShowStoredTracks(HWND dialog) {
+  const MultiTrackConfig config = TrackStore::Instance().Snapshot();
+  CheckDlgButton(dialog, IDC_MULTI_TRACK_ENABLED, config.IsMultiTrackEnabled() ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(dialog, IDC_SAME_SOURCES, config.UseSameSourcesInSingleMode() ? BST_CHECKED : BST_UNCHECKED);
+  FillTrackList(dialog);
+  UpdateControls(dialog);
+}
+
+// Saves a change; when the file cannot take it (the user has been told), the dialog shows again
+// what the file holds.
+void ApplyChange(HWND dialog, const std::function<void(MultiTrackConfig&)>& change) {
+  if (TrackStore::Instance().Edit(change)) {
+    FillTrackList(dialog);
+    UpdateControls(dialog);
+  } else {
+    ShowStoredTracks(dialog);
+  }
+}
+
 void AddTrack(HWND dialog) {
   TrackConfig track;  // a new track: no name, no guid, Mixed, full volumes
   if (!RunEditor(dialog, track)) return;
-  TrackStore::Instance().Edit([&](MultiTrackConfig& config) { config.Tracks().push_back(track); });
-  FillTrackList(dialog);
+  ApplyChange(dialog, [&](MultiTrackConfig& config) { config.Tracks().push_back(track); });
 }
 
 void EditTrack(HWND dialog) {
@@ -223,36 +243,32 @@ void EditTrack(HWND dialog) {
   // The editor works on a copy; the result goes back to the same place.
   TrackConfig track = TrackStore::Instance().Snapshot().Tracks()[static_cast<size_t>(index)];
   if (!RunEditor(dialog, track)) return;
-  TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+  ApplyChange(dialog, [&](MultiTrackConfig& config) {
     if (static_cast<size_t>(index) < config.Tracks().size()) config.Tracks()[static_cast<size_t>(index)] = track;
   });
-  FillTrackList(dialog);
 }
 
 void DeleteTrack(HWND dialog) {
   const int index = SelectedTrack(dialog);
   if (index < 0) return;
-  TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+  ApplyChange(dialog, [&](MultiTrackConfig& config) {
     std::vector<TrackConfig>& tracks = config.Tracks();
     if (static_cast<size_t>(index) >= tracks.size()) return;
     const std::wstring guid = tracks[static_cast<size_t>(index)].guid;
     std::erase_if(tracks, [&](const TrackConfig& track) { return track.guid == guid; });
   });
-  FillTrackList(dialog);
 }
 
 BOOL InitTracksDialog(HWND dialog) {
   g_tracksDialog = dialog;
   SetTexts(dialog, IDD_TRACKS, kTracksCaption);
-  const MultiTrackConfig config = TrackStore::Instance().Snapshot();
-  CheckDlgButton(dialog, IDC_MULTI_TRACK_ENABLED, config.IsMultiTrackEnabled() ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(dialog, IDC_SAME_SOURCES, config.UseSameSourcesInSingleMode() ? BST_CHECKED : BST_UNCHECKED);
   HWND list = TrackList(dialog);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   AddColumn(list, 0, kTrackNameColumn, kTrackNameColumnWidth);
   AddColumn(list, 1, kTrackTypeColumn, kTrackTypeColumnWidth);
-  FillTrackList(dialog);
-  UpdateControls(dialog);
+  // The file as it is now: an edit made to it since the program started is shown, and kept.
+  TrackStore::Instance().Load();
+  ShowStoredTracks(dialog);
   return TRUE;
 }
 
@@ -264,16 +280,14 @@ INT_PTR CALLBACK TracksDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       if (HIWORD(wParam) != BN_CLICKED) return FALSE;
       switch (LOWORD(wParam)) {
         case IDC_MULTI_TRACK_ENABLED:
-          TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+          ApplyChange(dialog, [&](MultiTrackConfig& config) {
             config.SetMultiTrackEnabled(Checked(dialog, IDC_MULTI_TRACK_ENABLED));
           });
-          UpdateControls(dialog);
           return TRUE;
         case IDC_SAME_SOURCES:
-          TrackStore::Instance().Edit([&](MultiTrackConfig& config) {
+          ApplyChange(dialog, [&](MultiTrackConfig& config) {
             config.SetUseSameSourcesInSingleMode(Checked(dialog, IDC_SAME_SOURCES));
           });
-          UpdateControls(dialog);
           return TRUE;
         case IDC_ADD_TRACK:
           AddTrack(dialog);

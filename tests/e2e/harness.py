@@ -669,12 +669,14 @@ def display_picture(name: str | None = None):
         return load_image(path)
 
 
-# Waits for a balloon with this text (and title, where the notification area lets it be read).
-def wait_balloon(driver: Driver, title: str, text: str, timeout: float = 10) -> bool:
+# Waits for a balloon with this text, or one that starts with it when `starts` (and this title,
+# where the notification area lets it be read).
+def wait_balloon(driver: Driver, title: str, text: str, timeout: float = 10, starts: bool = False) -> bool:
     def shown():
         tips = tooltips(driver)
         titles = [t for t in tips if t.startswith('[title] ')]
-        return text in tips and (not titles or f'[title] {title}' in titles)
+        said = any(t.startswith(text) for t in tips) if starts else text in tips
+        return said and (not titles or f'[title] {title}' in titles)
     return bool(wait_until(shown, timeout, 0.3))
 
 

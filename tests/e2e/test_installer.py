@@ -9,9 +9,12 @@ from pathlib import Path
 
 import pytest
 
-from harness import CORE_WINDOW_CLASS, ROOT, WM_HOTKEY, LogReader, Vistrel, wait_until, wine, write_config
+from harness import (AUDIO, CORE_WINDOW_CLASS, ROOT, WM_HOTKEY, DialogWindow, LogReader, Vistrel, empty_folder, press,
+                     probe, shown_dialog, start_configured, wait_files, wait_until, wine, write_config)
 
 UNINSTALL_KEY = r'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vistrel'
+AUDIO_START_STOP = 'ctrl+alt+shift+f7'
+IDNO = 7
 RUN_KEY = r'HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 
 
@@ -56,8 +59,8 @@ class Installation:
         self.shortcut = (prefix.user_dir / 'AppData' / 'Roaming' / 'Microsoft' / 'Windows' / 'Start Menu' /
                          'Programs' / 'Vistrel.lnk')
 
-    def run_setup(self) -> int:
-        return wine(str(self.setup), '/S', timeout=300).returncode
+    def run_setup(self, *args: str) -> int:
+        return wine(str(self.setup), '/S', *args, timeout=300).returncode
 
     def files(self, folder: Path) -> set[str]:
         return {str(p.relative_to(folder)) for p in folder.rglob('*') if p.is_file()}
@@ -83,13 +86,18 @@ def installation(setup_exe, fresh_prefix, driver, monkeypatch):
         wine('reg', 'delete', RUN_KEY, '/v', 'Vistrel', '/f')
     else:
         wine('reg', 'add', RUN_KEY, '/v', 'Vistrel', '/d', run_before, '/f')
-    shutil.rmtree(fresh_prefix.user_dir / 'Videos' / 'Vistrel' / 'installer-test', ignore_errors=True)
+    shutil.rmtree(fresh_prefix.user_dir / 'Music' / 'vistrel-installer', ignore_errors=True)
 
 
-def test_silent_install_and_uninstall_keep_the_users_files(installation, prefix, driver):
+def test_silent_install_and_uninstall_remove_exactly_their_own_files(installation, prefix, driver):
     inst = installation
-    assert inst.run_setup() == 0
-    assert inst.files(inst.folder) == inst.files(inst.portable) | {'Uninstall.exe'}
+    # Installed into a folder that holds another program's DLL, notes and a sound of the user's.
+    theirs = {'avcodec-58.dll': b'another program', 'notes.txt': b'my notes', 'sounds/my-own.wav': b'RIFF mine'}
+    for name, data in theirs.items():
+        (inst.folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (inst.folder / name).write_bytes(data)
+    assert inst.run_setup('/D=' + prefix.windows_path(inst.folder)) == 0
+    assert inst.files(inst.folder) == inst.files(inst.portable) | {'Uninstall.exe', 'installed-files.txt'} | set(theirs)
     assert inst.exe.read_bytes() == (inst.portable / 'Vistrel.exe').read_bytes()
     assert inst.shortcut.is_file()
     assert not (prefix.user_dir / 'Desktop' / 'Vistrel.lnk').exists(), 'the desktop shortcut is opt-in'
@@ -113,33 +121,66 @@ def test_silent_install_and_uninstall_keep_the_users_files(installation, prefix,
     assert program_of_core_window(driver).lower() == exe.lower()
 
     # Uninstalling while it runs: it is asked to exit; its start-with-Windows value goes, the
-    # settings and recordings stay. The silent uninstaller hands over to a copy of itself and
+    # settings stay. The silent uninstaller hands over to a copy of itself and
     # returns at once, so the outcome is waited for.
     assert wine('reg', 'add', RUN_KEY, '/v', 'Vistrel', '/d', exe, '/f').returncode == 0
-    recording = prefix.user_dir / 'Videos' / 'Vistrel' / 'installer-test' / 'kept.mp4'
-    recording.parent.mkdir(parents=True, exist_ok=True)
-    recording.write_bytes(b'recording')
     assert wine(str(inst.folder / 'Uninstall.exe'), '/S', timeout=120).returncode == 0
-    assert wait_until(lambda: not inst.folder.exists() and reg_values(UNINSTALL_KEY) is None, 60, 0.5)
+    # Everything installed goes; what was there before stays, and so do the folders holding it.
+    assert wait_until(lambda: inst.files(inst.folder) == set(theirs) and reg_values(UNINSTALL_KEY) is None, 60, 0.5)
+    assert {name: (inst.folder / name).read_bytes() for name in theirs} == theirs
+    assert {str(p.relative_to(inst.folder)) for p in inst.folder.rglob('*') if p.is_dir()} == {'sounds'}
     assert driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=0)
     assert not inst.shortcut.exists()
     assert 'Vistrel' not in (reg_values(RUN_KEY) or {})
     assert 'Application exiting.' in LogReader(prefix.log_file).lines()
-    assert prefix.config_file.is_file() and recording.read_bytes() == b'recording'
+    assert prefix.config_file.is_file()
 
 
-def test_installing_over_a_running_copy_closes_it_and_starts_the_new_one(installation, prefix, driver):
+# The installed copy, started and recording the microphone as WAV into a folder of the test's.
+def recording_copy(inst, prefix, driver) -> tuple[Vistrel, Path]:
+    folder = empty_folder(prefix.user_dir / 'Music' / 'vistrel-installer')
+    old = Vistrel(prefix, driver)
+    old.exe = str(inst.exe)
+    start_configured(old, prefix, AudioOptions={'AudioSource': 1, 'AudioFormat': 2},
+                     Paths={'AudioPath': prefix.windows_path(folder)})
+    press(old, AUDIO_START_STOP, AUDIO, 'RECORDING')
+    assert recorded_grows(folder)
+    return old, folder
+
+
+def recorded_grows(folder: Path) -> bool:
+    """Whether the recording in the folder grows from now on."""
+    def size() -> int:
+        return sum(f.stat().st_size for f in folder.glob('*.wav'))
+    before = size()
+    return bool(wait_until(lambda: size() > before + 48000, 15))
+
+
+def assert_plays(folder: Path) -> None:
+    files = wait_files(folder, 1, '*.wav')
+    assert len(files) == 1, files
+    assert float(probe(files[0])['format']['duration']) > 0.5
+
+
+def test_a_silent_update_finishes_a_recording_and_starts_the_new_copy(installation, prefix, driver):
     inst = installation
     assert inst.run_setup() == 0
     with open(inst.exe, 'ab') as f:
         f.write(b'an older build')  # Windows programs ignore data after their image
-    old = Vistrel(prefix, driver)
-    old.exe = str(inst.exe)
-    old.start()
+    # A library the older build listed as its own goes; a name outside the folder is not touched.
+    (inst.folder / 'avcodec-58.dll').write_bytes(b'older')
+    (inst.folder.parent / 'outside.txt').write_bytes(b'kept')
+    with open(inst.folder / 'installed-files.txt', 'a') as f:
+        f.write('avcodec-58.dll\r\n..\\outside.txt\r\n')
+    old, recordings = recording_copy(inst, prefix, driver)
 
     assert inst.run_setup() == 0
     assert old.wait_exit(30) == 0
+    assert_plays(recordings)
     assert inst.exe.read_bytes() == (inst.portable / 'Vistrel.exe').read_bytes()
+    assert not (inst.folder / 'avcodec-58.dll').exists()
+    assert (inst.folder.parent / 'outside.txt').read_bytes() == b'kept'
+    (inst.folder.parent / 'outside.txt').unlink()
     # A silent update starts the copy it closed again, from the new files.
     assert old.wait_log_count('Application starting up.', 2, timeout=30)
     texts = old.log_texts()
@@ -147,3 +188,35 @@ def test_installing_over_a_running_copy_closes_it_and_starts_the_new_one(install
     assert texts[exit_at:exit_at + 3] == ['Application exiting.', 'GDI+ Shutdown.', 'Application starting up.']
     assert driver.wait_window(CORE_WINDOW_CLASS, message_only=True, timeout_ms=20000)
     assert program_of_core_window(driver).lower() == prefix.windows_path(inst.exe).lower()
+
+
+def test_an_interactive_update_asks_before_it_ends_a_recording_and_waits_if_told(installation, prefix, driver):
+    inst = installation
+    assert inst.run_setup() == 0
+    old, recordings = recording_copy(inst, prefix, driver)
+    assert wine('reg', 'add', UNINSTALL_KEY, '/v', 'Installer Language', '/d', '1033', '/f').returncode == 0
+    setup = subprocess.Popen(['wine', str(inst.setup)], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    try:
+        shown_dialog(driver, 'Vistrel Setup').click(1)  # the welcome page
+        wizard = DialogWindow(driver, 'Vistrel Setup ')  # the later pages' caption
+        for button in ('&Next >', '&Install'):
+            assert wait_until(lambda: wizard.wait(0) and wizard.text(1) == button), button
+            wizard.click(1)
+        question = shown_dialog(driver, 'Vistrel Setup')
+        assert question.text(0xFFFF).startswith('Vistrel is recording.')
+        assert recorded_grows(recordings), 'the recording goes on while the user is asked'
+        question.close(IDNO)  # wait for it
+        assert recorded_grows(recordings), 'and while setup waits'
+
+        press(old, AUDIO_START_STOP, AUDIO, 'IDLE')  # the user stops it: setup goes on
+        assert old.wait_exit(60) == 0
+        assert wait_until(lambda: wizard.text(1) == '&Finish', 60)
+        wizard.click(1203)  # without starting the program
+        wizard.close(1)
+        assert setup.wait(30) == 0
+    finally:
+        if setup.poll() is None:
+            setup.kill()
+    assert_plays(recordings)
+    assert inst.exe.read_bytes() == (inst.portable / 'Vistrel.exe').read_bytes()

@@ -4,8 +4,8 @@ import subprocess
 
 import pytest
 
-from harness import (BIN, NOTHING_CAPTURED, DriverWindow, SinkRecorder, empty_folder, load_image, mouse_move,
-                     png_files, set_clipboard_text, shown_dialog, start_configured, tooltips, wait_balloon,
+from harness import (BIN, NOTHING_CAPTURED, DriverWindow, SinkRecorder, complete_file, empty_folder, load_image,
+                     mouse_move, png_files, set_clipboard_text, shown_dialog, start_configured, tooltips, wait_balloon,
                      wait_clipboard_image, wait_files, wait_until)
 
 STAMP = r'\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d'
@@ -142,18 +142,28 @@ def test_clipboard_only_a_held_clipboard_and_a_series_that_is_heard_in_full(app,
 
 
 # A hand-edited output mode that means nothing (7) is read as the default: file and clipboard.
-def test_file_and_clipboard_and_two_captures_in_one_second_keep_both(app, prefix, shots, driver):
+def test_file_and_clipboard_two_captures_in_one_second_and_an_exit_right_after_one(app, prefix, shots, driver):
     start(app, prefix, shots, output_mode=7)
     with DriverWindow('pattern', '30'):
         assert driver.keys('ctrl+shift+f5', 'ctrl+shift+f5')
         files = wait_files(shots, 2)
-    assert len(files) == 2, files
-    names = sorted(f.name for f in files)
-    if names[0][:-4] + '_2.png' != names[1]:
-        # The two captures fell into different seconds: both plain names.
-        assert all(re.fullmatch(f'FullScreen_{STAMP}.png', n) for n in names)
-    assert wait_clipboard_image() is not None
-    assert wait_balloon(driver, 'Capture Successful', 'Saved to file and copied to clipboard.')
+        assert len(files) == 2, files
+        names = sorted(f.name for f in files)
+        if names[0][:-4] + '_2.png' != names[1]:
+            # The two captures fell into different seconds: both plain names.
+            assert all(re.fullmatch(f'FullScreen_{STAMP}.png', n) for n in names)
+        assert wait_clipboard_image() is not None
+        assert wait_balloon(driver, 'Capture Successful', 'Saved to file and copied to clipboard.')
+
+    # The exit asked for right after a capture (of a picture that takes long to compress): the
+    # picture, taken while the exit sound plays, is saved whole before the program ends.
+    for f in files:
+        f.unlink()
+    with DriverWindow('pattern', '30', '--noise'):
+        assert driver.keys('ctrl+shift+f5', 'ctrl+alt+shift+f4')
+        assert app.wait_exit(30) == 0
+    files = png_files(shots)
+    assert len(files) == 1 and complete_file(files[0]), [(f.name, f.stat().st_size) for f in files]
 
 
 def test_a_folder_that_cannot_be_written_has_its_own_sound_and_says_what_to_do(app, prefix, shots, driver):

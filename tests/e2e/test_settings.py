@@ -1,9 +1,11 @@
 """The settings dialog driven through its controls' messages and the keyboard only."""
 import shutil
+import subprocess
 import time
 
-from harness import (ARTIFACTS, BIN, WM_HOTKEY, WM_SHOW_SETTINGS, DialogWindow, display_picture, focused_control,
-                     read_config, shown_dialog, start_configured, tooltips, wait_until, write_tracks)
+from harness import (ARTIFACTS, BIN, CORE_WINDOW_CLASS, WM_HOTKEY, WM_SHOW_SETTINGS, DialogWindow, SinkRecorder,
+                     display_picture, focused_control, read_config, shown_dialog, start_configured, tooltips,
+                     wait_until, write_tracks)
 
 CAPTION = 'Vistrel Configuration'
 PAGES = ['General', 'Screen Capture', 'Video Recording', 'Audio Recording', 'GIF Recording',
@@ -250,6 +252,38 @@ def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
     assert saved[('SoundEffects', 'CaptureFreeform')] == 'capture.wav'
     assert saved[('SoundEffects', 'CaptureWindow')] == prefix.windows_path(elsewhere)
     assert saved[('SoundEffects', 'CaptureKeyboard')] == 'None'
+
+
+def test_play_keeps_the_program_answering_and_a_second_press_stops_the_sound(app, prefix, driver):
+    import wave
+    import numpy as np
+    long_sound = prefix.temp_dir / 'vistrel-30-seconds.wav'
+    long_sound.parent.mkdir(parents=True, exist_ok=True)
+    with wave.open(str(long_sound), 'wb') as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(22050)
+        w.writeframes((0.4 * 32767 * np.sin(2 * np.pi * 440 * np.arange(30 * 22050) / 22050)).astype('<i2').tobytes())
+    start(app, prefix, SoundEffects={'CaptureFullscreen': prefix.windows_path(long_sound)})
+    dialog = open_settings(app, driver)
+    dialog.select(TREE, 6)
+    dialog.select(1600, 0)
+    watch = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'latency', CORE_WINDOW_CLASS, '--message-only',
+                              '--timeout', '5000'], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True)
+    assert watch.stdout.readline().strip() == 'watching'
+    with SinkRecorder() as sink:
+        dialog.click(1601)
+        assert wait_until(lambda: sink.loud_seconds() > 0.5, 10), 'the sound plays'
+        answers = watch.communicate(timeout=60)[0].split()
+        slowest = float(answers[answers.index('slowest') + 1])
+        print(f'the core window answered within {slowest} ms at worst while the sound played')
+        assert slowest < 500, answers
+        assert not sink.quiet_for(0.5), 'it still plays after the program answered'
+        assert dialog.text(1601) == 'Sto&p'
+        dialog.click(1601)
+        assert wait_until(lambda: sink.quiet_for(0.5), 5), 'a second press stops it'
+    assert wait_until(lambda: dialog.text(1601) == '&Play')
 
 
 def test_paused_hotkeys_stay_paused_through_save_and_cancel_and_the_tray_exit_still_works(app, prefix, driver):

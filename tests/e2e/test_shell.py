@@ -235,7 +235,8 @@ def test_shipped_sounds_last_long_enough_and_are_told_apart():
     import wave
     import numpy as np
     prints = shipped_sounds()
-    assert {'capture_failed.wav', 'save_failed.wav', 'clipboard_failed.wav', 'rec_failed.wav', 'refused.wav'} <= set(prints)
+    assert {'capture_failed.wav', 'save_failed.wav', 'clipboard_failed.wav', 'rec_failed.wav', 'refused.wav',
+            'file_failed.wav'} <= set(prints)
     for name, sound in prints.items():
         nearest = min(print_distance(sound, other) for key, other in prints.items() if key != name)
         assert nearest > 6, f'{name} sounds too much like another sound ({nearest:.1f} dB)'

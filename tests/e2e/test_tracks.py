@@ -1,8 +1,12 @@
 """The multi-track dialogs driven through their controls; multy_tracs.json is compared byte for byte."""
 import json
 import re
+import subprocess
 
-from harness import WM_HOTKEY, DialogWindow, DriverWindow, focused_control, shown_dialog, start_configured, wait_until
+import pytest
+
+from harness import (WM_HOTKEY, DialogWindow, DriverWindow, focused_control, shown_dialog, start_configured, wait_balloon,
+                     wait_until)
 
 MANAGER, EDITOR = 'Multi-Track Management', 'Edit Track'
 IDOK, IDCANCEL = 1, 2
@@ -72,17 +76,21 @@ def test_switches_enable_the_list_and_are_saved_at_once(app, prefix, driver):
     assert manager.enabled(LIST)
     manager.close(IDOK)
 
-    # The tray command opens it again with the stored switches; a second request, while another
-    # program is in front, brings it back to the front.
+    # The tray command opens it again with the file as it is now: a track added to the file since
+    # is shown, and a change keeps it. A second request, while another program is in front, brings
+    # it back to the front.
+    edited = dict(DESK, name='Added by hand', guid='{0A1B2C3D-0000-4000-8000-0000000ED17E}')
+    tracks_file(prefix).write_bytes(layout(True, True, [DESK, edited]))
     manager = open_manager(app, driver, 'tray')
     assert (manager.state(MULTI), manager.state(SAME)) == (1, 1)
+    assert manager.items(LIST) == ['Desk\tMixed', 'Added by hand\tMixed']
     manager_controls = {MULTI, SAME, LIST, ADD, EDIT, DELETE, IDOK}
     with DriverWindow('window', 'Another program', '100', '100', '300', '200', '884422', '30', '--edit'):
         assert wait_until(lambda: (focused_control(driver) or (0, ''))[1] == 'Edit'), 'the other program is in front'
         assert app.post_core(WM_HOTKEY, 12)
         assert wait_until(lambda: (focused_control(driver) or (0,))[0] in manager_controls), 'raised'
     manager.click(MULTI)
-    assert file_becomes(prefix, layout(False, True, [DESK]))
+    assert file_becomes(prefix, layout(False, True, [DESK, edited]))
     assert wait_until(lambda: manager.enabled(SAME))
     assert driver.post_dialog(MANAGER, WM_CLOSE)  # the close box
     assert manager.wait_gone()
@@ -178,3 +186,61 @@ def test_add_edit_and_delete_tracks(app, prefix, driver):
     assert app.post_core(WM_HOTKEY, 13)
     assert app.wait_exit(20) is not None
     assert 'Application exiting.' in app.log_texts()
+
+
+def test_a_track_file_that_cannot_be_read_is_kept_beside_it_and_told_once(app, prefix, driver):
+    broken = b'{"multi_track_enabled": true, "tracks": [{"name": "Des'
+    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
+    tracks_file(prefix).write_bytes(broken)
+    backup = prefix.settings_dir / 'multy_tracs.json.bak'
+    start_configured(app, prefix)
+    assert wait_balloon(driver, 'Track List Unreadable', 'The track list in multy_tracs.json could not be read, so '
+                        'the default track is used. The file was kept as multy_tracs.json.bak.')
+    assert backup.read_bytes() == broken
+
+    # The dialog reads the file again and replaces it with what it shows; the user is not told twice.
+    manager = open_manager(app, driver)
+    assert manager.items(LIST) == ['Default Track (All sources)\tMixed']
+    manager.click(SAME)
+    assert wait_until(lambda: tracks_file(prefix).read_bytes() != broken)
+    saved = json.loads(tracks_file(prefix).read_bytes())
+    assert saved['use_same_sources_in_single_mode'] and saved['tracks'][0]['name'] == 'Default Track (All sources)'
+    assert backup.read_bytes() == broken
+    told = [t for t in app.log_texts() if 'could not be read; it was kept as' in t]
+    assert len(told) == 1 and told[0].endswith('\\multy_tracs.json.bak.'), told
+
+
+@pytest.fixture
+def small_disk(app, prefix):
+    """The settings folder as a file system of its own, of 1 MiB; a file filling it is given."""
+    prefix.settings_dir.mkdir(parents=True, exist_ok=True)
+    if subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=1m', 'vistrel-test', str(prefix.settings_dir)]).returncode:
+        pytest.skip('mounting a small file system needs root')
+    yield prefix.settings_dir / 'filler'
+    app.kill()
+    subprocess.run(['umount', '-l', str(prefix.settings_dir)])
+
+
+def test_on_a_full_disk_settings_and_tracks_keep_their_files_and_the_user_is_told(app, prefix, driver, small_disk):
+    tracks_file(prefix).write_bytes(layout(False, False, [DESK]))
+    start_configured(app, prefix, General={'AutoOpenedConf': 1})
+    config, tracks = prefix.config_file.read_bytes(), tracks_file(prefix).read_bytes()
+    subprocess.run(['dd', 'if=/dev/zero', f'of={small_disk}', 'bs=64k'], capture_output=True)  # until it is full
+
+    assert app.command(40004)  # the settings, saved unchanged
+    settings = shown_dialog(driver, 'Vistrel Configuration')
+    settings.close(IDOK)
+    assert wait_balloon(driver, 'Settings Not Saved', 'The settings could not be saved: ', starts=True)
+    assert prefix.config_file.read_bytes() == config
+
+    manager = open_manager(app, driver)
+    manager.click(MULTI)
+    assert wait_balloon(driver, 'Tracks Not Saved', 'The track list could not be saved: ', starts=True)
+    assert wait_until(lambda: manager.state(MULTI) == 0), 'the dialog shows what the file holds'
+    assert tracks_file(prefix).read_bytes() == tracks
+    assert sorted(p.name for p in prefix.settings_dir.iterdir()) == ['config.ini', 'filler', 'log.txt',
+                                                                     'multy_tracs.json']
+
+    small_disk.unlink()
+    manager.click(MULTI)
+    assert file_becomes(prefix, layout(True, False, [DESK]))

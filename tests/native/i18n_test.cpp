@@ -184,13 +184,16 @@ std::string OverlappingCatalogue(std::uint32_t count, std::uint32_t textLength, 
 TEST(MoDamage, OverlappingEntriesCannotMakeTheCatalogueMuchLargerThanTheFile) {
   // 5000 entries of 100 kB each would be half a gigabyte of text from a file of about 180 kB.
   const std::string file = OverlappingCatalogue(5000, 100000, 1000);
-  const MoCatalogue catalogue = ReadMoCatalogue(file);
+  bool capped = false;
+  const MoCatalogue catalogue = ReadMoCatalogue(file, &capped);
+  EXPECT_TRUE(capped);
   std::size_t characters = 0;
   for (const auto& [msgid, translation] : catalogue) characters += msgid.size() + translation.size();
   EXPECT_GT(catalogue.size(), 0u) << "the entries that fit are still read";
   EXPECT_LE(characters, 2 * file.size() + 65536);
   // A catalogue whose entries share nothing is read whole.
-  EXPECT_EQ(ReadMoCatalogue(OverlappingCatalogue(3, 300, 10)).size(), 3u);
+  EXPECT_EQ(ReadMoCatalogue(OverlappingCatalogue(3, 300, 10), &capped).size(), 3u);
+  EXPECT_FALSE(capped);
 }
 
 // Formatting ------------------------------------------------------------------------------------

@@ -6,6 +6,8 @@
 #include <wrl/client.h>
 
 #include <array>
+#include <chrono>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <tuple>
@@ -18,6 +20,7 @@
 #include "capture/freeform_layout.h"
 #include "config/app_config.h"
 #include "core/handles.h"
+#include "core/ui_task.h"
 #include "core/unique_file.h"
 #include "test_support.h"
 
@@ -115,18 +118,22 @@ TEST_F(SavePath, EmptySettingUsesPicturesVistrel) {
   EXPECT_GE(LogCount("Falling back to default Pictures folder."), 1);
 }
 
-TEST_F(SavePath, APictureThatCannotBeEncodedIsNeitherSavedNorCalledSaved) {
+TEST_F(SavePath, APictureThatCannotBeEncodedIsNeitherKeptNorCalledSaved) {
   AppConfig config = saved_;
   config.ScreenshotPath = folder_ / L"shots";
   config.OutputMode = 1;
   config.PlayCaptureSound = false;
   ReplaceConfig(config);
+  ASSERT_TRUE(InitUiTasks());
   // A handle that no longer names a bitmap: GDI+ cannot read it.
   HBITMAP gone = static_cast<HBITMAP>(TestBitmap().release());
   DeleteObject(gone);
   ProcessCapture(UniqueBitmap(gone), kCaptureFullScreen);
+  EXPECT_TRUE(WaitForScreenshotSaves(std::chrono::seconds(10))) << "encoded, and failed, on its worker";
+  testing::PumpPending();  // the outcome is told on this thread
+  ShutdownUiTasks();
   EXPECT_EQ(LogCount("Capture: Failed: The picture could not be converted to PNG, so it was not saved."), 1) << Log();
-  EXPECT_EQ(LogCount("Generated final save path"), 0) << "no file was claimed";
+  EXPECT_TRUE(std::filesystem::is_empty(folder_ / L"shots")) << "the claimed file is removed";
 }
 
 // Free-form selection ---------------------------------------------------------------------------

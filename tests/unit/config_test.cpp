@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -86,6 +87,7 @@ TEST(ConfigFile, ValuesOfEachKindRoundTripInAnyScriptAndUnknownKeysAreKept) {
   WritePrivateProfileStringW(L"General", L"Future", L"42", Ini(folder).c_str());
   WriteConfigFile(Ini(folder), config);  // over an existing one
   EXPECT_EQ(ReadConfigFile(Ini(folder), kFolders), config);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "no temporary file is left";
   wchar_t value[64] = {};
   GetPrivateProfileStringW(L"Mine", L"Keep", L"", value, 64, Ini(folder).c_str());
   EXPECT_STREQ(value, L"me");
@@ -127,6 +129,13 @@ TEST(TrackFile, MissingOrUnusableFileGivesTheDefaultTrackAndIsLeftAsItIs) {
   }
   EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES) << "a missing file is not created";
   EXPECT_EQ(ReadBytes(unusable), text);
+  EXPECT_EQ(ReadBytes(unusable + L".bak"), text) << "kept beside before anything can replace it";
+  // Edited by hand since and unusable again: kept before a save replaces it.
+  WriteBytes(unusable, "{ edited");
+  const MultiTrackConfig saved = TwoTracks();
+  ASSERT_TRUE(saved.SaveFile(unusable));
+  EXPECT_EQ(ReadBytes(unusable + L".bak"), "{ edited");
+  EXPECT_EQ(ReadBytes(unusable), saved.ToJson());
   EXPECT_FALSE(TwoTracks().SaveFile(L"")) << "no path: nothing is written";
 }
 

@@ -81,11 +81,12 @@ TEST_F(LogFile, SilenceAndShippedSoundsPlayQuietlyAndMissingOrFakeFilesAreLogged
   // Not a wave file: a failure, never the system's default sound.
   testing::WriteBytes(folder_ / L"fake.wav", "this is not RIFF data");
   PlaySoundSync(L"no_such_sound.wav");
-  PlaySoundAsync(folder_ / L"absent.wav");
   PlaySoundSync(folder_ / L"fake.wav");
+  PlaySoundAsync(folder_ / L"absent.wav");  // looked for on the player's thread
+  const std::string async = "async): " + WideToUtf8(folder_ / L"absent.wav");
+  for (int i = 0; i < 100 && LogCount(async) == 0; ++i) Sleep(50);
   const std::string log = Log();
-  for (const std::string& line : {"sync): " + WideToUtf8(ProgramFolder()) + "\\sounds\\no_such_sound.wav",
-                                 "async): " + WideToUtf8(folder_ / L"absent.wav"),
+  for (const std::string& line : {"sync): " + WideToUtf8(ProgramFolder()) + "\\sounds\\no_such_sound.wav", async,
                                  "sync): " + WideToUtf8(folder_ / L"fake.wav")}) {
     EXPECT_NE(log.find("] Failed to play sound (" + line + "\r\n"), std::string::npos) << line << "\n" << log;
   }

@@ -5,12 +5,13 @@
 //       edit box at client (20, 20) sized 200 x 24, --menu opens a pop-up menu of the window 20 px
 //       above its client bottom, so that it reaches below the window. Prints "ready <window rect> <edit rect>" as screen coordinates
 //       (left top right bottom each) once shown, then stays for SECONDS or until closed.
-//   pattern SECONDS [--moving]
+//   pattern SECONDS [--moving|--noise]
 //       a top-most window over the primary monitor in four coloured quadrants
 //       (red, green / blue, white), for checking captured pixels; --moving adds a square of
 //       120 x 120 centred on the middle row whose left edge steps 40 px to the right every 50 ms
 //       (x = 40 * step mod (width - 120)) and whose colour changes every 10 steps (black, 204060,
-//       8010c0, 339966 in turn), each picture put on the screen in one piece.
+//       8010c0, 339966 in turn), each picture put on the screen in one piece; --noise paints
+//       random pixels instead, a picture that takes long to compress.
 //   animate SECONDS
 //       a top-most window over the primary monitor whose colour changes about every 5 ms, so
 //       that every captured picture of a recording differs from the one before.
@@ -20,8 +21,10 @@
 //       the title of the first top-level window of that class (exit code 1 when there is none).
 #include "driver.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -122,6 +125,7 @@ constexpr int kSquare = 120;
 constexpr int kSquareStep = 40;
 unsigned patternStep = 0;
 bool patternMoving = false;
+bool patternNoise = false;
 bool animated = false;  // the animation: the whole window in a colour that changes every step
 
 // The quadrants and, when moving, the square, drawn into `dc`.
@@ -131,6 +135,14 @@ void DrawPattern(HDC dc, const RECT& client) {
   const RECT quads[4] = {{0, 0, midX, midY}, {midX, 0, client.right, midY},
                          {0, midY, midX, client.bottom}, {midX, midY, client.right, client.bottom}};
   const COLORREF colors[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
+  if (patternNoise) {
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB}};
+    std::vector<std::uint32_t> pixels(static_cast<size_t>(client.right) * static_cast<size_t>(client.bottom));
+    std::uint32_t state = 2463534242u;
+    for (std::uint32_t& pixel : pixels) pixel = (state ^= state << 13, state ^= state >> 17, state ^= state << 5);
+    SetDIBitsToDevice(dc, 0, 0, client.right, client.bottom, 0, 0, 0, client.bottom, pixels.data(), &info, DIB_RGB_COLORS);
+    return;
+  }
   for (int i = 0; i < 4; ++i) {
     HBRUSH brush = CreateSolidBrush(colors[i]);
     FillRect(dc, &quads[i], brush);
@@ -212,6 +224,7 @@ int FullScreenWindow(const Options& o, WNDPROC proc, const wchar_t* cls, UINT ti
 int Pattern(const Options& o) {
   if (o.words.size() < 2) return 2;
   patternMoving = o.words.size() > 2 && o.words[2] == L"--moving";
+  patternNoise = o.words.size() > 2 && o.words[2] == L"--noise";
   return FullScreenWindow(o, PatternProc, L"VistrelTestPattern", patternMoving ? 50 : 0);
 }
 
