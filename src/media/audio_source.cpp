@@ -3,6 +3,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 
+#include "media/audio_endpoints.h"
 #include "media/audio_mix.h"
 #include "core/log.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 constexpr REFERENCE_TIME kBufferDuration = 10000000;  // one second
 constexpr HRESULT kElementNotFound = static_cast<HRESULT>(0x80070490);
-constexpr ULONGLONG kStallMs = 2000;
+constexpr std::uint64_t kStallMs = 2000;
 
 const wchar_t* SourceName(bool isInput) { return isInput ? L"Microphone" : L"System Audio"; }
 
@@ -88,8 +89,7 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
   source.isInput = isInput;
   LogMessage(std::wstring(prefix) + L"Initializing " + name + L".");
   ComPtr<IMMDeviceEnumerator> enumerator;
-  HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&enumerator));
+  HRESULT hr = CurrentAudioEndpoints().CreateEnumerator(enumerator);
   if (FAILED(hr)) {
     LogHresultError(prefix, L"CoCreateInstance for MMDeviceEnumerator", hr);
     return hr;
@@ -104,7 +104,7 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
   source.openedId = EndpointId(source.device.Get());
   source.followsDefault = deviceId.empty() || deviceId == L"Default" || source.openedId != deviceId;
   source.lost = false;
-  source.lastCheck = GetTickCount64();
+  source.lastCheck = CurrentAudioEndpoints().NowMs();
   hr = source.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                reinterpret_cast<void**>(source.client.ReleaseAndGetAddressOf()));
   if (FAILED(hr)) {
@@ -196,7 +196,7 @@ void Disconnect(AudioSource& source) {
 }  // namespace
 
 SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained) {
-  const ULONGLONG now = GetTickCount64();
+  const std::uint64_t now = CurrentAudioEndpoints().NowMs();
   const std::wstring name = SourceName(source.isInput);
   // A source being reconnected is back once it delivers again.
   if (source.lost && source.captureClient && SUCCEEDED(drained) && source.lastPacket > source.reconnectedAt) {
@@ -217,7 +217,7 @@ SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESUL
   if (now - source.lastCheck < 2000) return SourceChange::kNone;
   source.lastCheck = now;
   ComPtr<IMMDeviceEnumerator> enumerator;
-  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&enumerator)))) {
+  if (FAILED(CurrentAudioEndpoints().CreateEnumerator(enumerator))) {
     return SourceChange::kNone;
   }
   ComPtr<IMMDevice> wanted;
@@ -300,7 +300,7 @@ HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source) {
     HRESULT hr = source.captureClient->GetNextPacketSize(&packetFrames);
     if (FAILED(hr)) return hr;  // the device went away (AUDCLNT_E_DEVICE_INVALIDATED) or broke
     if (packetFrames == 0) return S_OK;
-    source.lastPacket = GetTickCount64();
+    source.lastPacket = CurrentAudioEndpoints().NowMs();
     BYTE* data = nullptr;
     UINT32 frames = 0;
     DWORD flags = 0;

@@ -7,8 +7,10 @@
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <string>
 
+#include "media/audio_endpoints.h"
 #include "media/ffmpeg_util.h"
 #include "core/handles.h"
 
@@ -20,9 +22,10 @@ struct AudioSource {
   std::wstring openedId;       // the endpoint opened
   bool capturing = false;      // started and not stopped
   bool lost = false;           // its endpoint went away: it gives nothing until it is back
-  ULONGLONG lastCheck = 0;     // GetTickCount64 of the last WatchAudioSource look
-  ULONGLONG lastPacket = 0;    // GetTickCount64 of the last packet (or of the start of capture)
-  ULONGLONG reconnectedAt = 0; // when a lost source was opened again
+  // Times in milliseconds of the audio endpoints' clock (CurrentAudioEndpoints().NowMs()).
+  std::uint64_t lastCheck = 0;     // of the last WatchAudioSource look
+  std::uint64_t lastPacket = 0;    // of the last packet (or of the start of capture)
+  std::uint64_t reconnectedAt = 0; // when a lost source was opened again
   Microsoft::WRL::ComPtr<IMMDevice> device;
   Microsoft::WRL::ComPtr<IAudioClient> client;
   Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient;
@@ -38,7 +41,7 @@ struct AudioSource {
   bool ready() const { return captureClient && resampler && fifo && mixFormat.get(); }
   void Start() {
     capturing = true;
-    lastPacket = GetTickCount64();
+    lastPacket = CurrentAudioEndpoints().NowMs();
     if (client) client->Start();
   }
   void Stop() {
