@@ -55,7 +55,7 @@ class SourceTrack {
   AudioSource source_;
   AudioEncoderStream stream_;
   BacklogBound backlog_;
-  std::mutex fifoLock_;  // the thread writes the FIFO, the recording thread reads it
+  std::mutex fifoLock_;  // over the source: the thread drains and watches it; the recorder reads, starts, stops it
   std::thread thread_;
   std::atomic<bool> capturing_{false};
   std::atomic<bool> quit_{false};
