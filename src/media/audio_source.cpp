@@ -24,13 +24,22 @@ constexpr std::uint64_t kCheckMs = 2000;   // how often an endpoint's state is l
 const wchar_t* SourceName(bool isInput) { return isInput ? L"Microphone" : L"System Audio"; }
 
 HRESULT OpenEndpoint(const wchar_t* prefix, IMMDeviceEnumerator* enumerator, bool isInput,
-                     const std::wstring& deviceId, ComPtr<IMMDevice>& device) {
+                     const std::wstring& deviceId, ComPtr<IMMDevice>& device, bool& replaced) {
   HRESULT hr = E_FAIL;
+  replaced = false;
   if (!deviceId.empty() && deviceId != L"Default") {
     LogMessage(L" -> Using selected device with ID: " + deviceId);
     hr = enumerator->GetDevice(deviceId.c_str(), device.ReleaseAndGetAddressOf());
+    DWORD state = 0;
     if (FAILED(hr)) {
       LogMessage(std::wstring(prefix) + L"[WARNING] Failed to get selected audio device. Falling back to default.");
+      replaced = true;
+    } else if (FAILED(device->GetState(&state)) || state != DEVICE_STATE_ACTIVE) {
+      // Windows still knows an unplugged or disabled endpoint, but nothing can be recorded from it.
+      LogMessage(std::wstring(prefix) + L"[WARNING] Selected audio device is not active (state " +
+                 std::to_wstring(state) + L"). Falling back to default.");
+      device.Reset();
+      replaced = true;
     }
   } else {
     LogMessage(L" -> Using default device.");
@@ -95,7 +104,7 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
     LogHresultError(prefix, L"CoCreateInstance for MMDeviceEnumerator", hr);
     return hr;
   }
-  hr = OpenEndpoint(prefix, enumerator.Get(), isInput, deviceId, source.device);
+  hr = OpenEndpoint(prefix, enumerator.Get(), isInput, deviceId, source.device, source.replacedChosen);
   if (FAILED(hr)) {
     LogHresultError(prefix, L"GetAudioEndpoint for " + name, hr);
     if (hr == kElementNotFound) LogMessage(L" -> Audio endpoint not found. Is it connected and enabled?");

@@ -19,6 +19,7 @@ namespace vistrel {
 struct AudioSource {
   bool isInput = true;  // false: system audio through loopback
   bool followsDefault = true;  // asked for the default endpoint (or fell back to it)
+  bool replacedChosen = false; // the chosen endpoint was unknown or not active: the default stands in
   std::wstring openedId;       // the endpoint opened
   bool capturing = false;      // started and not stopped
   bool lost = false;           // its endpoint went away: it gives nothing until it is back

@@ -31,6 +31,8 @@ class SourceTrack {
   HRESULT Open(const wchar_t* prefix, const std::wstring& deviceId, MuxedFile& file, int bitRate);
   const std::wstring& name() const { return name_; }
   bool microphone() const { return microphone_; }
+  // The chosen endpoint was not there at the open: the default stands in.
+  bool replacedChosen() const { return source_.replacedChosen; }
 
   // Starts the thread that drains the source whenever it captures and watches that it is still
   // there; `onChange` (called on that thread) hears of a source that went away or came back.

@@ -1,8 +1,8 @@
 // The recorders' audio against Windows behaviour that Wine cannot produce, through scripted Core
-// Audio objects: a loopback stream that hands over nothing while nothing plays, a device that is
-// invalidated while a pause stops its stream, and a device that comes back in a format that cannot
-// be converted. The recordings run through the real session, backend and encoder on a clock ten
-// times as fast as the wall clock.
+// Audio objects: a loopback stream that hands over nothing while nothing plays, a chosen microphone
+// that Windows still knows but is unplugged, a device that is invalidated while a pause stops its
+// stream, and a device that comes back in a format that cannot be converted. The recordings run
+// through the real session, backend and encoder on a clock ten times as fast as the wall clock.
 #include <windows.h>
 #include <audioclient.h>
 #include <mmdeviceapi.h>
@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/audio_backend.h"
+#include "i18n/msgid.h"
 #include "media/audio_endpoints.h"
 #include "media/audio_source.h"
 #include "media/muxed_file.h"
@@ -437,6 +438,22 @@ TEST_F(ScriptedRecording, LoopbackThatDeliversNothingForTenSecondsIsSilenceNotAL
       EXPECT_NEAR(loudness[tenth], sounding ? 0.354 : 0.0, 0.03) << tenth;
     }
   }
+}
+
+TEST_F(ScriptedRecording, AChosenMicrophoneThatIsUnpluggedGivesWayToTheDefaultAndTheUserIsTold) {
+  audio_.Add(L"{built-in}", eCapture);
+  audio_.Add(L"{usb headset}", eCapture).state = DEVICE_STATE_UNPLUGGED;
+  AppConfig config;
+  config.AudioSource = 1;
+  config.MicrophoneID = L"{usb headset}";
+  const std::wstring path = Record(config, 1500);
+  ASSERT_FALSE(path.empty()) << Log();
+  const std::vector<double> loudness = LoudnessOf(path);
+  ASSERT_GE(loudness.size(), 10u);
+  EXPECT_NEAR(loudness[5], 0.354, 0.03) << "the default microphone is recorded";
+  EXPECT_EQ(Notices(), std::vector<std::wstring>{std::wstring(N_(L"Audio Source Changed")) + L": " +
+                                                 N_(L"The chosen microphone is not connected. The default microphone is recorded instead.")});
+  EXPECT_EQ(LogCount("AudioRecorder: [WARNING] Selected audio device is not active (state 8). Falling back to default."), 1);
 }
 
 // A pause stops a track's stream just as its capture thread finds the device gone and lets go of the
