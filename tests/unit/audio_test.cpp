@@ -1,18 +1,16 @@
 // The recorders' audio against Windows behaviour that Wine cannot produce, through scripted Core
 // Audio objects: a loopback stream that hands over nothing while nothing plays, a chosen microphone
 // that Windows still knows but is unplugged, a device that is invalidated while a pause stops its
-// stream, and a device that comes back in a format that cannot be converted. The recordings run
+// stream, and a device that comes back in a format that cannot be converted. The recording runs
 // through the real session, backend and encoder on a clock ten times as fast as the wall clock.
 #include <windows.h>
 #include <audioclient.h>
 #include <mmdeviceapi.h>
-#include <wrl/client.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
+#include <cwchar>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/audio_backend.h"
+#include "core/wave_data.h"
 #include "i18n/msgid.h"
 #include "media/audio_endpoints.h"
 #include "media/audio_source.h"
@@ -35,13 +34,11 @@
 namespace vistrel {
 namespace {
 
-using Microsoft::WRL::ComPtr;
 using namespace std::chrono_literals;
 
-constexpr std::uint64_t kSpeed = 10;  // scripted milliseconds per real one
+constexpr std::uint64_t kSpeed = 10;   // scripted milliseconds per real one
 constexpr UINT32 kPacketFrames = 480;  // 10 ms at 48 kHz
 
-// Waits (really) up to five seconds for `condition`.
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
@@ -50,240 +47,188 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 class ScriptedAudio;
 
-// One endpoint as the script has it.
-struct Endpoint {
-  std::wstring id;
-  EDataFlow flow = eCapture;
-  std::atomic<DWORD> state{DEVICE_STATE_ACTIVE};
-  std::atomic<bool> invalidated{false};  // its streams answer AUDCLNT_E_DEVICE_INVALIDATED
-  WORD bits = 32;                        // of its mix format: 32 float, or integer PCM (24: unsupported)
-  // For loopback: whether something plays at this time (ms since its first stream started); a capture
-  // endpoint always delivers.
-  std::function<bool(std::uint64_t)> playing;
-  std::atomic<std::int64_t> origin{-1};  // scripted ms when its first stream started
-};
-
-struct Owned {
-  virtual ~Owned() = default;
-};
-
-// IUnknown for one interface. A scripted object outlives its last Release (the script frees it), so
-// that a call on a released object is counted instead of touching freed memory.
-template <typename Interface>
-class Scripted : public Interface, public Owned {
- public:
-  explicit Scripted(ScriptedAudio& audio) : audio_(audio) {}
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (iid != __uuidof(IUnknown) && iid != __uuidof(Interface)) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *object = static_cast<Interface*>(this);
+// An endpoint as Windows keeps it: found by its identifier whatever its state. Scripted objects
+// belong to the script, which frees them at its end, so they count no references.
+struct Endpoint final : IMMDevice {
+  Endpoint(ScriptedAudio& audio, std::wstring id, EDataFlow flow) : audio(audio), id(std::move(id)), flow(flow) {}
+  STDMETHODIMP QueryInterface(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Activate(REFIID iid, DWORD, PROPVARIANT*, void** object) override;
+  STDMETHODIMP OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetId(LPWSTR* out) override {
+    *out = static_cast<LPWSTR>(CoTaskMemAlloc((id.size() + 1) * sizeof(wchar_t)));
+    wcscpy(*out, id.c_str());
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override;
-  bool released() const { return refs_ == 0; }
+  STDMETHODIMP GetState(DWORD* out) override { return *out = state, S_OK; }
 
- protected:
-  // Counts a call; one on a released object, or a release during a call, is a fault.
-  struct Call {
-    explicit Call(Scripted& object);
-    ~Call() { --object.calls_; }
-    Scripted& object;
-  };
-
-  ScriptedAudio& audio_;
-  std::atomic<ULONG> refs_{1};
-  std::atomic<int> calls_{0};
+  ScriptedAudio& audio;
+  const std::wstring id;
+  const EDataFlow flow;
+  std::atomic<DWORD> state{DEVICE_STATE_ACTIVE};
+  std::atomic<bool> invalidated{false};  // its streams answer AUDCLNT_E_DEVICE_INVALIDATED
+  WORD bits = 32;                        // of its mix format: 32 is float, other sizes integer PCM
+  // Whether something plays at this time (ms since its first stream started). Meanwhile a loopback
+  // stream hands over nothing, a capture stream packets flagged silent.
+  std::function<bool(std::int64_t)> playing = [](std::int64_t) { return true; };
+  std::atomic<std::int64_t> origin{-1};
 };
 
-class ScriptedAudio final : public AudioEndpoints {
+class ScriptedAudio final : public AudioEndpoints, public IMMDeviceEnumerator {
  public:
   ScriptedAudio() { UseAudioEndpoints(this); }
   ~ScriptedAudio() override { UseAudioEndpoints(nullptr); }
 
-  HRESULT CreateEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator) override;
-  std::uint64_t NowMs() override {
-    return static_cast<std::uint64_t>(GetTickCount64() - origin_) * kSpeed + advanced_.load();
+  HRESULT CreateEnumerator(Microsoft::WRL::ComPtr<IMMDeviceEnumerator>& enumerator) override {
+    enumerator = this;
+    return S_OK;
   }
+  std::uint64_t NowMs() override { return (GetTickCount64() - origin_) * kSpeed + advanced_; }
   void Advance(std::uint64_t ms) { advanced_ += ms; }
 
+  // The first endpoint of a flow is its default.
   Endpoint& Add(const std::wstring& id, EDataFlow flow) {
     std::lock_guard guard(lock_);
-    auto& endpoint = endpoints_[id];
-    endpoint = std::make_unique<Endpoint>();
-    endpoint->id = id;
-    endpoint->flow = flow;
+    endpoints_.push_back(std::make_unique<Endpoint>(*this, id, flow));
     if (defaults_[flow].empty()) defaults_[flow] = id;
-    return *endpoint;
+    return *endpoints_.back();
   }
   void SetDefault(EDataFlow flow, const std::wstring& id) {
     std::lock_guard guard(lock_);
     defaults_[flow] = id;
   }
-  Endpoint* Find(const std::wstring& id) {
+  template <typename T>
+  T* Keep(std::shared_ptr<T> object) {
     std::lock_guard guard(lock_);
-    const auto it = endpoints_.find(id);
-    return it == endpoints_.end() ? nullptr : it->second.get();
-  }
-  std::wstring DefaultOf(EDataFlow flow) {
-    std::lock_guard guard(lock_);
-    return defaults_[flow];
-  }
-  template <typename T, typename... Args>
-  T* Make(Args&&... args) {
-    auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
-    T* raw = object.get();
-    std::lock_guard guard(lock_);
-    objects_.push_back(std::move(object));
-    return raw;
+    streams_.push_back(object);
+    return object.get();
   }
 
-  // Called inside every IAudioClient::Stop, on the caller's thread.
-  std::function<void()> onStop;
-  std::atomic<int> faults{0};  // calls on released objects, releases during a call
+  STDMETHODIMP QueryInterface(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetDefaultAudioEndpoint(EDataFlow flow, ERole, IMMDevice** device) override {
+    std::wstring id;
+    {
+      std::lock_guard guard(lock_);
+      id = defaults_[flow];
+    }
+    return GetDevice(id.c_str(), device);
+  }
+  STDMETHODIMP GetDevice(LPCWSTR id, IMMDevice** device) override {
+    std::lock_guard guard(lock_);
+    for (const auto& endpoint : endpoints_) {
+      if (endpoint->id == id) return *device = endpoint.get(), S_OK;
+    }
+    return *device = nullptr, HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  }
+  STDMETHODIMP EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override { return E_NOTIMPL; }
+  STDMETHODIMP RegisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
+  STDMETHODIMP UnregisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
+
+  std::function<void()> onStop;  // called inside every IAudioClient::Stop, on the caller's thread
+  std::atomic<int> faults{0};    // a stream released while it is stopped, or stopped once released
 
  private:
   const ULONGLONG origin_ = GetTickCount64();
   std::atomic<std::uint64_t> advanced_{0};
   std::mutex lock_;
-  std::map<std::wstring, std::unique_ptr<Endpoint>> endpoints_;
+  std::vector<std::unique_ptr<Endpoint>> endpoints_;
   std::map<EDataFlow, std::wstring> defaults_;
-  std::vector<std::unique_ptr<Owned>> objects_;
+  std::vector<std::shared_ptr<void>> streams_;
 };
 
-template <typename Interface>
-ULONG Scripted<Interface>::Release() {
-  const ULONG left = --refs_;
-  if (left == 0 && calls_ > 0) ++audio_.faults;
-  return left;
-}
-
-template <typename Interface>
-Scripted<Interface>::Call::Call(Scripted& object) : object(object) {
-  if (object.refs_ == 0) ++object.audio_.faults;
-  ++object.calls_;
-}
-
-// Packets of 10 ms from the moment the stream starts: a 440 Hz tone at half scale while the endpoint
-// plays, none while a loopback endpoint has nothing playing (the first packet after such a pause is
-// marked as a discontinuity).
-class CaptureClient final : public Scripted<IAudioCaptureClient> {
+// A stream of an endpoint, its audio client and capture client in one: packets of 10 ms from its
+// start with a tone at half scale (440 Hz from a microphone, 660 Hz from loopback), and while nothing
+// plays none from loopback (the first packet after such a pause is marked as a discontinuity) and
+// silent ones from a microphone.
+class Stream final : public IAudioClient, public IAudioCaptureClient {
  public:
-  CaptureClient(ScriptedAudio& audio, Endpoint& endpoint) : Scripted(audio), endpoint_(endpoint) {}
+  explicit Stream(Endpoint& endpoint) : endpoint_(endpoint) {}
 
-  void Start() {
-    std::lock_guard guard(lock_);
-    if (!running_) startedAt_ = audio_.NowMs() - position_ * 1000 / kMixRate;
-    running_ = true;
-    std::int64_t unset = -1;
-    endpoint_.origin.compare_exchange_strong(unset, static_cast<std::int64_t>(startedAt_));
+  STDMETHODIMP QueryInterface(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0 && stopping_ > 0) ++endpoint_.audio.faults;
+    return left;
   }
-  void Stop() {
-    std::lock_guard guard(lock_);
-    running_ = false;
-  }
-
-  STDMETHODIMP GetNextPacketSize(UINT32* frames) override {
-    Call call(*this);
-    if (endpoint_.invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
-    std::lock_guard guard(lock_);
-    *frames = 0;
-    if (!running_) return S_OK;
-    const std::uint64_t now = audio_.NowMs() - startedAt_;
-    for (; (position_ + kPacketFrames) * 1000 / kMixRate <= now; position_ += kPacketFrames) {
-      if (!endpoint_.playing || endpoint_.playing(startedAt_ + position_ * 1000 / kMixRate - endpoint_.origin)) {
-        *frames = kPacketFrames;
-        return S_OK;
-      }
-      discontinuity_ = true;
-    }
-    return S_OK;
-  }
-  STDMETHODIMP GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
-    Call call(*this);
-    if (endpoint_.invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
-    std::lock_guard guard(lock_);
-    samples_.resize(kPacketFrames * 2);
-    for (UINT32 i = 0; i < kPacketFrames; ++i) {
-      const double t = static_cast<double>(position_ + i) / kMixRate;
-      samples_[2 * i] = samples_[2 * i + 1] = static_cast<float>(0.5 * std::sin(2 * 3.14159265358979 * 440 * t));
-    }
-    *data = reinterpret_cast<BYTE*>(samples_.data());
-    *frames = kPacketFrames;
-    *flags = std::exchange(discontinuity_, false) ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0;
-    return S_OK;
-  }
-  STDMETHODIMP ReleaseBuffer(UINT32 frames) override {
-    Call call(*this);
-    std::lock_guard guard(lock_);
-    position_ += frames;
-    return S_OK;
-  }
-
- private:
-  static constexpr std::uint64_t kMixRate = 48000;
-  Endpoint& endpoint_;
-  std::mutex lock_;
-  bool running_ = false;
-  bool discontinuity_ = false;
-  std::uint64_t startedAt_ = 0;  // scripted ms at stream position 0
-  std::uint64_t position_ = 0;   // frames handed over or skipped
-  std::vector<float> samples_;
-};
-
-class AudioClient final : public Scripted<IAudioClient> {
- public:
-  AudioClient(ScriptedAudio& audio, Endpoint& endpoint)
-      : Scripted(audio), endpoint_(endpoint), capture_(audio.Make<CaptureClient>(endpoint)) {}
 
   STDMETHODIMP Initialize(AUDCLNT_SHAREMODE, DWORD flags, REFERENCE_TIME, REFERENCE_TIME, const WAVEFORMATEX*,
                           LPCGUID) override {
-    Call call(*this);
-    if (endpoint_.invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
     // A render endpoint is captured only through loopback.
-    const bool loopback = (flags & AUDCLNT_STREAMFLAGS_LOOPBACK) != 0;
-    return loopback == (endpoint_.flow == eRender) ? S_OK : AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+    return ((flags & AUDCLNT_STREAMFLAGS_LOOPBACK) != 0) == (endpoint_.flow == eRender) ? Valid()
+                                                                                        : AUDCLNT_E_WRONG_ENDPOINT_TYPE;
   }
   STDMETHODIMP GetMixFormat(WAVEFORMATEX** format) override {
-    Call call(*this);
     auto* ext = static_cast<WAVEFORMATEXTENSIBLE*>(CoTaskMemAlloc(sizeof(WAVEFORMATEXTENSIBLE)));
-    *ext = {};
-    ext->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    ext->Format.nChannels = 2;
-    ext->Format.nSamplesPerSec = 48000;
-    ext->Format.wBitsPerSample = endpoint_.bits;
-    ext->Format.nBlockAlign = static_cast<WORD>(2 * endpoint_.bits / 8);
-    ext->Format.nAvgBytesPerSec = 48000 * ext->Format.nBlockAlign;
-    ext->Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
-    ext->Samples.wValidBitsPerSample = endpoint_.bits;
+    const WORD bits = endpoint_.bits;
+    ext->Format = {WAVE_FORMAT_EXTENSIBLE, 2, 48000, 48000u * bits / 4, static_cast<WORD>(bits / 4), bits, 22};
+    ext->Samples.wValidBitsPerSample = bits;
     ext->dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
-    ext->SubFormat = endpoint_.bits == 32 ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM;
+    ext->SubFormat = bits == 32 ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM;
     *format = &ext->Format;
     return S_OK;
   }
   STDMETHODIMP GetService(REFIID iid, void** object) override {
-    Call call(*this);
-    if (endpoint_.invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
-    return capture_->QueryInterface(iid, object);
+    if (iid != __uuidof(IAudioCaptureClient)) return *object = nullptr, E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<IAudioCaptureClient*>(this);
+    return Valid();
   }
   STDMETHODIMP Start() override {
-    Call call(*this);
-    capture_->Start();
-    return endpoint_.invalidated ? AUDCLNT_E_DEVICE_INVALIDATED : S_OK;
+    std::lock_guard guard(lock_);
+    if (!running_) startedAt_ = endpoint_.audio.NowMs() - position_ / 48;
+    running_ = true;
+    std::int64_t unset = -1;
+    endpoint_.origin.compare_exchange_strong(unset, static_cast<std::int64_t>(startedAt_));
+    return Valid();
   }
   STDMETHODIMP Stop() override {
-    Call call(*this);
-    if (audio_.onStop) audio_.onStop();
-    capture_->Stop();
-    return endpoint_.invalidated ? AUDCLNT_E_DEVICE_INVALIDATED : S_OK;
+    if (refs_ == 0) ++endpoint_.audio.faults;
+    ++stopping_;
+    if (endpoint_.audio.onStop) endpoint_.audio.onStop();
+    {
+      std::lock_guard guard(lock_);
+      running_ = false;
+    }
+    --stopping_;
+    return Valid();
   }
-  STDMETHODIMP GetBufferSize(UINT32* frames) override {
-    *frames = 48000;
+  STDMETHODIMP GetNextPacketSize(UINT32* frames) override {
+    std::lock_guard guard(lock_);
+    *frames = 0;
+    const std::uint64_t now = endpoint_.audio.NowMs();
+    for (; running_ && startedAt_ + (position_ + kPacketFrames) / 48 <= now; position_ += kPacketFrames) {
+      playing_ = endpoint_.playing(static_cast<std::int64_t>(startedAt_ + position_ / 48) - endpoint_.origin);
+      if (playing_ || endpoint_.flow == eCapture) {
+        *frames = kPacketFrames;
+        break;
+      }
+      discontinuity_ = true;
+    }
+    return Valid();
+  }
+  STDMETHODIMP GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
+    std::lock_guard guard(lock_);
+    samples_.resize(2 * kPacketFrames);
+    const double pitch = endpoint_.flow == eCapture ? 440 : 660;
+    for (UINT32 i = 0; i < 2 * kPacketFrames; ++i) {
+      samples_[i] = static_cast<float>(0.5 * std::sin(2 * 3.14159265358979 * pitch * (position_ + i / 2) / 48000));
+    }
+    *data = reinterpret_cast<BYTE*>(samples_.data());
+    *frames = kPacketFrames;
+    *flags = (std::exchange(discontinuity_, false) ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0) |
+             (playing_ ? 0 : AUDCLNT_BUFFERFLAGS_SILENT);
+    return Valid();
+  }
+  STDMETHODIMP ReleaseBuffer(UINT32 frames) override {
+    std::lock_guard guard(lock_);
+    position_ += frames;
     return S_OK;
   }
+  STDMETHODIMP GetBufferSize(UINT32*) override { return E_NOTIMPL; }
   STDMETHODIMP GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
   STDMETHODIMP GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
   STDMETHODIMP IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override { return E_NOTIMPL; }
@@ -292,83 +237,27 @@ class AudioClient final : public Scripted<IAudioClient> {
   STDMETHODIMP SetEventHandle(HANDLE) override { return E_NOTIMPL; }
 
  private:
+  HRESULT Valid() const { return endpoint_.invalidated ? AUDCLNT_E_DEVICE_INVALIDATED : S_OK; }
+
   Endpoint& endpoint_;
-  CaptureClient* capture_;
+  std::atomic<ULONG> refs_{1};
+  std::atomic<int> stopping_{0};
+  std::mutex lock_;
+  bool running_ = false;
+  bool discontinuity_ = false;
+  bool playing_ = true;
+  std::uint64_t startedAt_ = 0;  // scripted ms at stream position 0
+  std::uint64_t position_ = 0;   // frames handed over or skipped
+  std::vector<float> samples_;
 };
 
-class Device final : public Scripted<IMMDevice> {
- public:
-  Device(ScriptedAudio& audio, Endpoint& endpoint) : Scripted(audio), endpoint_(endpoint) {}
-  STDMETHODIMP Activate(REFIID iid, DWORD, PROPVARIANT*, void** object) override {
-    Call call(*this);
-    *object = nullptr;
-    if (iid != __uuidof(IAudioClient)) return E_NOINTERFACE;
-    // An endpoint that is not active cannot be opened: Windows says the device is gone.
-    if (endpoint_.state != DEVICE_STATE_ACTIVE || endpoint_.invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
-    *object = static_cast<IAudioClient*>(audio_.Make<AudioClient>(endpoint_));
-    return S_OK;
-  }
-  STDMETHODIMP OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetId(LPWSTR* id) override {
-    const std::size_t bytes = (endpoint_.id.size() + 1) * sizeof(wchar_t);
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    memcpy(*id, endpoint_.id.c_str(), bytes);
-    return S_OK;
-  }
-  STDMETHODIMP GetState(DWORD* state) override {
-    *state = endpoint_.state;
-    return S_OK;
-  }
-
- private:
-  Endpoint& endpoint_;
-};
-
-// Every endpoint Windows knows, active or not, is found by its identifier; the default of a flow is
-// an active one.
-class Enumerator final : public Scripted<IMMDeviceEnumerator> {
- public:
-  using Scripted::Scripted;
-  STDMETHODIMP GetDefaultAudioEndpoint(EDataFlow flow, ERole, IMMDevice** device) override {
-    return GetDevice(audio_.DefaultOf(flow).c_str(), device);
-  }
-  STDMETHODIMP GetDevice(LPCWSTR id, IMMDevice** device) override {
-    *device = nullptr;
-    Endpoint* endpoint = audio_.Find(id);
-    if (!endpoint) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-    *device = audio_.Make<Device>(*endpoint);
-    return S_OK;
-  }
-  STDMETHODIMP EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override { return E_NOTIMPL; }
-  STDMETHODIMP RegisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
-  STDMETHODIMP UnregisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
-};
-
-HRESULT ScriptedAudio::CreateEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator) {
-  enumerator.Attach(Make<Enumerator>());
+STDMETHODIMP Endpoint::Activate(REFIID iid, DWORD, PROPVARIANT*, void** object) {
+  *object = nullptr;
+  if (iid != __uuidof(IAudioClient)) return E_NOINTERFACE;
+  // An endpoint that is not active cannot be opened: Windows says the device is gone.
+  if (state != DEVICE_STATE_ACTIVE || invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
+  *object = static_cast<IAudioClient*>(audio.Keep(std::make_shared<Stream>(*this)));
   return S_OK;
-}
-
-// The loudness (RMS, full scale 1) of each tenth of a second of a 16-bit stereo WAV file, as far as
-// its data chunk says.
-std::vector<double> LoudnessOf(const std::wstring& path) {
-  const std::string bytes = testing::ReadBytes(path);
-  std::vector<double> tenths;
-  std::size_t at = 12;  // "RIFF", size, "WAVE"
-  std::uint32_t size = 0;
-  for (; at + 8 <= bytes.size(); at += 8 + size) {
-    memcpy(&size, bytes.data() + at + 4, 4);
-    if (bytes.compare(at, 4, "data") == 0) break;
-  }
-  if (at + 8 + size > bytes.size()) return tenths;
-  const auto* samples = reinterpret_cast<const std::int16_t*>(bytes.data() + at + 8);
-  constexpr std::size_t kTenth = 4800 * 2;
-  for (std::size_t first = 0; first + kTenth <= size / 2; first += kTenth) {
-    double sum = 0;
-    for (std::size_t i = first; i < first + kTenth; ++i) sum += (samples[i] / 32768.0) * (samples[i] / 32768.0);
-    tenths.push_back(std::sqrt(sum / kTenth));
-  }
-  return tenths;
 }
 
 // A recording of the audio recorder on the scripted clock, its notices and its log.
@@ -381,35 +270,37 @@ class ScriptedRecording : public testing::LoggedTest, public SessionHost {
   void PlaySoundSync(const std::wstring&) override {}
   void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
   void OnEvent(const Event& event) override {
-    if (event.type != Event::Type::kNotice) return;
     std::lock_guard guard(lock_);
-    notices_.push_back(event.message.title + L": " + event.message.text);
+    if (event.type == Event::Type::kNotice) notices_.push_back(event.message.title + L": " + event.message.text);
   }
 
-  // Records for `ms` scripted milliseconds into a WAV file; its path, or empty when none was saved.
-  std::wstring Record(AppConfig config, std::uint64_t ms) {
+  // Records `ms` scripted milliseconds into a WAV file and reads it (16-bit stereo); the
+  // recording's length from its log line "... Recorded 12.345 s." goes to `seconds`.
+  WaveData Record(AppConfig config, std::uint64_t ms, double* seconds = nullptr) {
     config.AudioPath = folder_.path();
     config.AudioFormat = 2;
     config.PlayAudioEventSounds = false;
     RecordingSession session(*this);
     EXPECT_TRUE(session.Start(MakeAudioBackend(config, MultiTrackConfig{})));
-    EXPECT_TRUE(Eventually([&] { return session.phase() != RecordingPhase::kCountingDown &&
-                                        session.phase() != RecordingPhase::kStarting; }));
+    EXPECT_TRUE(Eventually([&] {
+      return session.phase() != RecordingPhase::kCountingDown && session.phase() != RecordingPhase::kStarting;
+    }));
     const std::uint64_t began = audio_.NowMs();
     Eventually([&] { return audio_.NowMs() >= began + ms || session.phase() == RecordingPhase::kIdle; }, 60s);
     session.Stop();
     EXPECT_TRUE(session.WaitFinished(30s));
-    return session.LastSavedPath();
-  }
-  std::vector<std::wstring> Notices() {
-    std::lock_guard guard(lock_);
-    return notices_;
-  }
-  // The recording's length from its log line "... Recorded 12.345 s.".
-  double RecordedSeconds() const {
     const std::string log = Log();
-    const std::size_t at = log.rfind("Recorded ");
-    return at == std::string::npos ? 0.0 : std::stod(log.substr(at + 9));
+    if (seconds) *seconds = std::stod(log.substr(log.rfind("Recorded ") + 9));
+    const std::string bytes = testing::ReadBytes(session.LastSavedPath());
+    return ParseWave({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}).value_or(WaveData{});
+  }
+  // The loudness (RMS, full scale 1) of the recording from `from` to `to` seconds.
+  static double Loudness(const WaveData& wave, double from, double to) {
+    const auto* samples = reinterpret_cast<const std::int16_t*>(wave.samples.data());
+    double sum = 0;
+    const auto first = static_cast<std::size_t>(from * 96000), last = static_cast<std::size_t>(to * 96000);
+    for (std::size_t i = first; i < last && i < wave.samples.size() / 2; ++i) sum += samples[i] * samples[i] / 1073741824.0;
+    return std::sqrt(sum / static_cast<double>(last - first));
   }
 
   mutable ScriptedAudio audio_;
@@ -417,43 +308,29 @@ class ScriptedRecording : public testing::LoggedTest, public SessionHost {
   std::vector<std::wstring> notices_;
 };
 
-TEST_F(ScriptedRecording, LoopbackThatDeliversNothingForTenSecondsIsSilenceNotALostDevice) {
-  audio_.Add(L"{speakers}", eRender).playing = [](std::uint64_t ms) { return ms < 1000 || ms >= 11000; };
-  AppConfig config;
-  config.AudioSource = 2;
-  const std::wstring path = Record(config, 12000);
-  ASSERT_FALSE(path.empty()) << Log();
-  EXPECT_EQ(Notices(), std::vector<std::wstring>{});
-  EXPECT_EQ(Log().find(" gone"), std::string::npos) << Log();
-  EXPECT_EQ(Log().find(" is back"), std::string::npos) << Log();
-  const std::vector<double> loudness = LoudnessOf(path);
-  const double recorded = RecordedSeconds();
-  EXPECT_GE(recorded, 12.0);
-  EXPECT_NEAR(static_cast<double>(loudness.size()) / 10, recorded, 0.11) << "the file lasts the whole recording";
-  ASSERT_GE(loudness.size(), 119u);
-  for (std::size_t tenth = 0; tenth < 119; ++tenth) {
-    const bool sounding = (tenth >= 2 && tenth < 9) || tenth >= 112;
-    const bool silent = tenth >= 12 && tenth < 108;
-    if (sounding || silent) {
-      EXPECT_NEAR(loudness[tenth], sounding ? 0.354 : 0.0, 0.03) << tenth;
-    }
-  }
-}
-
-TEST_F(ScriptedRecording, AChosenMicrophoneThatIsUnpluggedGivesWayToTheDefaultAndTheUserIsTold) {
-  audio_.Add(L"{built-in}", eCapture);
+// Nothing plays for ten seconds: the loopback stream hands over nothing and the microphone silence.
+// The chosen microphone is unplugged, and the default one stands in.
+TEST_F(ScriptedRecording, TenSecondsWithNothingPlayingAreSilenceAndAnUnpluggedMicrophoneGivesWayToTheDefault) {
+  const auto playing = [](std::int64_t ms) { return ms < 1000 || ms >= 11000; };
+  audio_.Add(L"{speakers}", eRender).playing = playing;
+  audio_.Add(L"{built-in}", eCapture).playing = playing;
   audio_.Add(L"{usb headset}", eCapture).state = DEVICE_STATE_UNPLUGGED;
   AppConfig config;
-  config.AudioSource = 1;
+  config.AudioSource = 3;
   config.MicrophoneID = L"{usb headset}";
-  const std::wstring path = Record(config, 1500);
-  ASSERT_FALSE(path.empty()) << Log();
-  const std::vector<double> loudness = LoudnessOf(path);
-  ASSERT_GE(loudness.size(), 10u);
-  EXPECT_NEAR(loudness[5], 0.354, 0.03) << "the default microphone is recorded";
-  EXPECT_EQ(Notices(), std::vector<std::wstring>{std::wstring(N_(L"Audio Source Changed")) + L": " +
-                                                 N_(L"The chosen microphone is not connected. The default microphone is recorded instead.")});
+  double seconds = 0;
+  const WaveData wave = Record(config, 12000, &seconds);
+  EXPECT_EQ(notices_, std::vector<std::wstring>{std::wstring(N_(L"Audio Source Changed")) + L": " +
+                                                N_(L"The chosen microphone is not connected. The default microphone is recorded instead.")});
   EXPECT_EQ(LogCount("AudioRecorder: [WARNING] Selected audio device is not active (state 8). Falling back to default."), 1);
+  EXPECT_EQ(Log().find(" gone"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find(" is back"), std::string::npos);
+  EXPECT_GE(seconds, 12.0);
+  EXPECT_NEAR(wave.samples.size() / 192000.0, seconds, 0.03) << "the file lasts the whole recording";
+  // Both tones (RMS 0.354 each) where something plays, silence in the recording's time between.
+  EXPECT_NEAR(Loudness(wave, 0.2, 0.9), 0.5, 0.03);
+  EXPECT_LT(Loudness(wave, 1.2, 10.8), 0.001);
+  EXPECT_NEAR(Loudness(wave, 11.2, 11.9), 0.5, 0.03);
 }
 
 // A pause stops a track's stream just as its capture thread finds the device gone and lets go of the
