@@ -2,7 +2,7 @@
 // Audio objects: a loopback stream that hands over nothing while nothing plays, a chosen microphone
 // that Windows still knows but is unplugged, a device that is invalidated while a pause stops its
 // stream, and a device that comes back in a format that cannot be converted. The recording runs
-// through the real session, backend and encoder on a clock ten times as fast as the wall clock.
+// through the real session, backend and encoder on a clock five times as fast as the wall clock.
 #include <windows.h>
 #include <audioclient.h>
 #include <mmdeviceapi.h>
@@ -36,7 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint64_t kSpeed = 10;   // scripted milliseconds per real one
+constexpr std::uint64_t kSpeed = 5;    // scripted milliseconds per real one
 constexpr UINT32 kPacketFrames = 480;  // 10 ms at 48 kHz
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
