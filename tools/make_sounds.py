@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Synthesises the program's confirmation sounds and writes them as WAVE files.
 
-    make_sounds.py OUT_DIR   -> sixteen 16-bit PCM mono 44100 Hz .wav files in OUT_DIR
+    make_sounds.py OUT_DIR   -> seventeen 16-bit PCM mono 44100 Hz .wav files in OUT_DIR
 
 Every sound is built from soft bell-like tones (a sine with a little second and third harmonic,
 a short raised-cosine attack and an exponential decay) and, for the captures, a camera-shutter
@@ -38,6 +38,9 @@ Failures sound like nothing above: a low, rough buzz instead of a bell, each wit
                                  could not be put on the clipboard.
     rec_failed.wav       650 ms  two buzzes falling a tritone (E4 to A#3): a recording could not
                                  start or had to stop.
+    refused.wav          480 ms  a soft bell (C5) cut off by a short low buzz (F3): not now, the
+                                 request was refused (a recording in the way, the countdown
+                                 running, a hotkey another program holds).
 """
 import math
 import random
@@ -316,6 +319,13 @@ def rec_failed():
     return pad_to(track, 0.650)
 
 
+def refused():
+    track = []
+    mix(track, tone(note('C5'), 0.16, decay=0.08), 0.0, 0.7)
+    mix(track, buzz(note('F3'), note('F3'), 0.24, decay=0.25), 0.17)
+    return pad_to(track, 0.480)
+
+
 SOUNDS = {
     'mouse_click.wav': mouse_click,
     'full.wav': full,
@@ -333,6 +343,7 @@ SOUNDS = {
     'save_failed.wav': save_failed,
     'clipboard_failed.wav': clipboard_failed,
     'rec_failed.wav': rec_failed,
+    'refused.wav': refused,
 }
 
 

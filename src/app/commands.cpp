@@ -69,6 +69,7 @@ void OpenSettings() {
   host.saved = [] { ApplyLiveSettings(); };
   host.suspendHotkeys = [] { return Hotkeys().Suspend(); };
   host.restoreHotkeys = [](const AppConfig& config) { Hotkeys().Restore(config); };
+  host.refusedHotkeys = [] { return Hotkeys().refused(); };
   ShowSettingsDialog(host);
 }
 

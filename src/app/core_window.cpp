@@ -15,6 +15,7 @@
 #include "config/settings.h"
 #include "core/log.h"
 #include "core/sound.h"
+#include "core/ui_task.h"
 #include "i18n/tr.h"
 #include "app/recorders.h"
 #include "ui/settings_dialog.h"
@@ -38,6 +39,10 @@ void OnCreate(HWND window) {
   SetBalloonWindow(window);
   Hotkeys().Attach(window);
   Hotkeys().RegisterLive();
+  if (!Hotkeys().refused().empty()) {
+    // Said once the program has started (its sound played, its windows there).
+    PostUiTask([config = LiveConfig(), refused = Hotkeys().refused()] { TellRefusedHotkeys(config, refused); });
+  }
   if (LiveConfig().AutoCheckUpdates) CheckForUpdatesAsync(window, true);
 }
 

@@ -1,8 +1,11 @@
 // The program's global hotkeys: the one place that registers and removes them, and that knows
-// whether the user has paused them (the tray's "Pause Hotkeys"). UI thread only.
+// whether the user has paused them (the tray's "Pause Hotkeys") and which combinations other
+// programs hold. UI thread only.
 #pragma once
 
 #include <windows.h>
+
+#include <vector>
 
 #include "config/app_config.h"
 
@@ -26,11 +29,21 @@ class HotkeyService {
   bool Suspend();
   void Restore(const AppConfig& config);
 
+  // The hotkey identifiers that the last registration could not have: other programs hold them.
+  const std::vector<int>& refused() const { return refused_; }
+
  private:
+  void Register(const AppConfig& config);
+
   HWND window_ = nullptr;
   bool paused_ = false;
+  std::vector<int> refused_;
 };
 
 HotkeyService& Hotkeys();
+
+// Once after start-up: says which hotkeys other programs hold (sound, balloon, screen reader), so
+// that the user does not press one in vain.
+void TellRefusedHotkeys(const AppConfig& config, const std::vector<int>& refused);
 
 }  // namespace vistrel

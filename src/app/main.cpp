@@ -130,6 +130,7 @@ int Run(HINSTANCE instance) {
   if (LiveConfig().PlayStartupSound) PlaySoundSync(L"startup.wav");
 
   const int code = RunMessageLoop();
+  ShutdownScreenReader();
   ShutdownSounds();
   ShutdownUiTasks();
   return code;

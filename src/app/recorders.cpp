@@ -18,6 +18,7 @@
 #include "core/sound.h"
 #include "core/ui_task.h"
 #include "gif/gif_backend.h"
+#include "i18n/msgid.h"
 #include "i18n/tr.h"
 #include "media/media_clock.h"
 #include "video/video_backend.h"
@@ -25,10 +26,65 @@
 namespace vistrel {
 namespace {
 
+constexpr Recorder kAllRecorders[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
+
+// A recorder as the log and the user name it; `countingDown` tells which recording is in the way.
+struct RecorderWords {
+  const wchar_t* logPrefix;
+  const wchar_t* kind;
+  const wchar_t* countingDown;
+};
+
+const RecorderWords& WordsOf(Recorder recorder) {
+  static const RecorderWords words[] = {  // in the order of Recorder
+      {L"Recorder: ", L"video",
+       N_(L"The video recording is counting down; start this one when the countdown is over.")},
+      {L"AudioRecorder: ", L"audio",
+       N_(L"The audio recording is counting down; start this one when the countdown is over.")},
+      {L"GIF Recorder: ", L"GIF", N_(L"The GIF recording is counting down; start this one when the countdown is over.")},
+  };
+  return words[static_cast<int>(recorder)];
+}
+
+// Whether the recorder's event sounds are on (its refusals are heard with them).
+bool EventSoundsOn(Recorder recorder) {
+  const AppConfig config = ConfigSnapshot();
+  switch (recorder) {
+    case Recorder::kVideo: return config.PlayVideoEventSounds;
+    case Recorder::kAudio: return config.PlayAudioEventSounds;
+    case Recorder::kGif: return config.PlayGifEventSounds;
+  }
+  return true;
+}
+
+// The refused sound and a balloon (which the screen reader tells too).
+void Refuse(Recorder recorder, const wchar_t* title, const wchar_t* text) {
+  if (EventSoundsOn(recorder)) PlaySoundAsync(kRefusedSound);
+  ShowBalloon(tr(title), tr(text));
+}
+
+void TellRefusal(Recorder recorder, Refusal why) {
+  switch (why) {
+    case Refusal::kCountdownRunning:
+      Refuse(recorder, N_(L"Countdown Running"), N_(L"Recording starts after the countdown; press again to stop it."));
+      break;
+    case Refusal::kStillSaving:
+      Refuse(recorder, N_(L"Recording Not Started"),
+             N_(L"The last recording is still being saved. Try again in a moment."));
+      break;
+    case Refusal::kAnotherCountingDown:
+      Refuse(recorder, N_(L"Recording Not Started"),
+             N_(L"Another recording is counting down. Try again when its countdown is over."));
+      break;
+  }
+}
+
 // What the sessions need of the program: the performance counter, the countdown window, sounds,
 // the file system and the tray.
 class AppSessionHost final : public SessionHost {
  public:
+  explicit AppSessionHost(Recorder recorder) : recorder_(recorder) {}
+
   std::int64_t Now() const override { return CounterNow(); }
   std::int64_t Frequency() const override { return CounterFrequency(); }
 
@@ -65,17 +121,21 @@ class AppSessionHost final : public SessionHost {
       case Event::Type::kNotice:
         if (!event.message.title.empty()) ShowBalloon(tr(event.message.title), tr(event.message.text, event.message.detail));
         break;
+      case Event::Type::kRefused:
+        TellRefusal(recorder_, event.refusal);
+        break;
     }
   }
 
  private:
+  Recorder recorder_;
   std::atomic<DWORD> countingThread_{0};
 };
 
 struct Sessions {
-  AppSessionHost videoHost;
-  AppSessionHost audioHost;
-  AppSessionHost gifHost;
+  AppSessionHost videoHost{Recorder::kVideo};
+  AppSessionHost audioHost{Recorder::kAudio};
+  AppSessionHost gifHost{Recorder::kGif};
   RecordingSession video{videoHost};
   RecordingSession audio{audioHost};
   RecordingSession gif{gifHost};
@@ -133,6 +193,8 @@ std::unique_ptr<RecordingBackend> MakeGif() {
     target = ForegroundTarget();
     if (!target || !IsWindow(target) || !IsWindowVisible(target)) {
       LogMessage(L"GIF Recorder: Invalid target window for capture. Aborting start.");
+      Refuse(Recorder::kGif, N_(L"Recording Not Started"),
+             N_(L"There is no window to record. Bring the window you want to record to the front and try again."));
       return nullptr;
     }
   }
@@ -161,7 +223,19 @@ RecordingSession& SessionOf(Recorder recorder) {
 }
 
 void ToggleRecorder(Recorder recorder) {
-  SessionOf(recorder).Toggle([recorder] { return MakeBackend(recorder); });
+  RecordingSession& session = SessionOf(recorder);
+  if (session.phase() == RecordingPhase::kIdle) {
+    // One countdown at a time: the user is told which recording is on its way, rather than hear
+    // its beeps and take them for this one's.
+    for (Recorder other : kAllRecorders) {
+      if (other == recorder || SessionOf(other).phase() != RecordingPhase::kCountingDown) continue;
+      LogMessage(std::wstring(WordsOf(recorder).logPrefix) + L"[WARNING] Start refused: the " + WordsOf(other).kind +
+                 L" recording is counting down.");
+      Refuse(recorder, N_(L"Recording Not Started"), WordsOf(other).countingDown);
+      return;
+    }
+  }
+  session.Toggle([recorder] { return MakeBackend(recorder); });
 }
 
 void TogglePauseRecorder(Recorder recorder) { SessionOf(recorder).TogglePause(); }
@@ -187,12 +261,11 @@ bool AnyRecordingShownInTray() {
 }
 
 bool ShutdownRecorders(std::chrono::milliseconds limit) {
-  constexpr Recorder kAll[] = {Recorder::kVideo, Recorder::kAudio, Recorder::kGif};
   // Every recording is asked to end first, so that they finish side by side.
-  for (Recorder recorder : kAll) SessionOf(recorder).BeginShutdown();
+  for (Recorder recorder : kAllRecorders) SessionOf(recorder).BeginShutdown();
   const auto deadline = std::chrono::steady_clock::now() + limit;
   bool done = true;
-  for (Recorder recorder : kAll) {
+  for (Recorder recorder : kAllRecorders) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (!SessionOf(recorder).WaitFinished(std::max(left, std::chrono::milliseconds(0)))) done = false;
   }

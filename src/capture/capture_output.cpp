@@ -98,6 +98,16 @@ void Deliver(UniqueBitmap bitmap, std::uint32_t type) {
   PostUiTask([bitmap = std::move(bitmap), type]() mutable { ProcessCapture(std::move(bitmap), type); });
 }
 
+// Nothing was captured: the failure sound and what to do.
+void AnnounceNothingCaptured(std::uint32_t type) {
+  CaptureOutcome outcome{type};
+  outcome.failures.push_back(
+      {kCaptureFailedSound,
+       N_(L"Nothing was captured: the screen, window or control could not be read. Bring what you want "
+          "to capture to the front, give it the focus and try again.")});
+  PostUiTask([outcome = std::move(outcome)] { Announce(outcome); });
+}
+
 unsigned __stdcall CaptureWorker(void* param) {
   std::unique_ptr<CaptureRequest> request(static_cast<CaptureRequest*>(param));
   Sleep(300);
@@ -106,12 +116,7 @@ unsigned __stdcall CaptureWorker(void* param) {
   if (bitmap) {
     Deliver(std::move(bitmap), request->type);
   } else if (!cancelled) {
-    CaptureOutcome outcome{request->type};
-    outcome.failures.push_back(
-        {kCaptureFailedSound,
-         N_(L"Nothing was captured: the screen, window or control could not be read. Bring what you want "
-            "to capture to the front, give it the focus and try again.")});
-    PostUiTask([outcome = std::move(outcome)] { Announce(outcome); });
+    AnnounceNothingCaptured(request->type);
   }
   return 0;
 }
@@ -225,7 +230,8 @@ void Announce(const CaptureOutcome& outcome) {
 void StartCapture(std::uint32_t type, HWND target) {
   if (type == kCaptureFreeForm || type == kCaptureTrayFreeForm) {
     StartFreeformCapture(GetModuleHandleW(nullptr),
-                         [](UniqueBitmap picture) { Deliver(std::move(picture), kCaptureFreeForm); });
+                         [](UniqueBitmap picture) { Deliver(std::move(picture), kCaptureFreeForm); },
+                         [] { AnnounceNothingCaptured(kCaptureFreeForm); });
     return;
   }
   StartDetachedThread(std::make_unique<CaptureRequest>(CaptureRequest{type, target}), CaptureWorker);

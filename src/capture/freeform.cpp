@@ -29,6 +29,7 @@ struct FreeformState {
   ~FreeformState() { cancelled = true; }
 
   FreeformDelivery deliver;
+  FreeformFailure failed;
   UniqueBitmap snapshot;
   UniqueWindow loupe;
   POINT start{};
@@ -127,7 +128,7 @@ UniqueBitmap TakeSnapshot() {
   UniqueBitmap bitmap(CreateCompatibleBitmap(screenDc.get(), width, height));
   if (!memory || !bitmap) return {};
   SelectedObject selected(memory.get(), bitmap.get());
-  BitBlt(memory.get(), 0, 0, width, height, screenDc.get(), screen.left, screen.top, SRCCOPY);
+  if (!BitBlt(memory.get(), 0, 0, width, height, screenDc.get(), screen.left, screen.top, SRCCOPY)) return {};
   return bitmap;
 }
 
@@ -386,13 +387,13 @@ UniqueBitmap CaptureSelection(HWND overlay, const RECT& selection) {
 void Finish(HWND window) {
   FreeformState& s = State();
   UniqueBitmap capture;
-  if (!s.cancelled && SelectionIsCapturable(s.start, s.end)) {
-    capture = CaptureSelection(window, SelectionRect(s.start, s.end));
-  }
+  const bool wanted = !s.cancelled && SelectionIsCapturable(s.start, s.end);
+  if (wanted) capture = CaptureSelection(window, SelectionRect(s.start, s.end));
   s.snapshot.reset();
   s.loupe.reset();
   s.dragging = false;
   if (capture && s.deliver) s.deliver(std::move(capture));
+  if (wanted && !capture && s.failed) s.failed();
   s.overlay.release();  // being destroyed right now
   LogMessage(L"Freeform capture complete.");
 }
@@ -439,11 +440,12 @@ LRESULT CALLBACK OverlayProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 }  // namespace
 
-void StartFreeformCapture(HINSTANCE instance, FreeformDelivery deliver) {
+void StartFreeformCapture(HINSTANCE instance, FreeformDelivery deliver, FreeformFailure failed) {
   FreeformState& s = State();
   if (s.overlay) return;
   LogMessage(L"Starting enhanced freeform capture mode.");
   s.deliver = std::move(deliver);
+  s.failed = std::move(failed);
   s.start = s.end = POINT{};
   s.dragging = false;
   s.cancelled = false;
@@ -452,11 +454,13 @@ void StartFreeformCapture(HINSTANCE instance, FreeformDelivery deliver) {
   s.snapshot = TakeSnapshot();
   if (!s.snapshot) {
     LogMessage(L"Failed to take initial screen snapshot for freeform mode.");
+    if (s.failed) s.failed();
     return;
   }
   if (!OpenOverlay(instance)) {
     LogMessage(L"CreateWindowEx failed for freeform overlay.");
     s.snapshot.reset();
+    if (s.failed) s.failed();
   }
 }
 

@@ -6,6 +6,7 @@
 #include "config/app_config.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/system_error.h"
 
 namespace vistrel {
 namespace {
@@ -121,8 +122,15 @@ HBITMAP CaptureRect(const RECT& rect) {
     return nullptr;
   }
   HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
-  BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
+  // Windows refuses to copy the screen of a locked session or the secure desktop: the bitmap would
+  // be black, and no capture at all.
+  const BOOL copied = BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
+  const DWORD error = GetLastError();
   SelectObject(memory.get(), previous);
+  if (!copied) {
+    LogMessage(L"CaptureRect failed: BitBlt failed. Error: " + SystemErrorText(error));
+    return nullptr;
+  }
   return static_cast<HBITMAP>(bitmap.release());
 }
 

@@ -163,6 +163,8 @@ AppConfig DefaultAppConfig(const KnownFolders& folders) {
 
 void ReadSettings(SettingsStore& store, AppConfig& config) {
   ForEachSetting(config, Reader{store});
+  // A hand-edited mode that means nothing would capture into nowhere: it is the default.
+  if (config.OutputMode < 0 || config.OutputMode > 2) config.OutputMode = AppConfig{}.OutputMode;
 }
 
 void WriteSettings(SettingsStore& store, const AppConfig& config) {

@@ -59,6 +59,8 @@ struct AppConfig {
   bool AutoCheckUpdates = true;
   bool PlayStartupSound = true;
   std::int32_t AutoOpenedConf = 0;
+  // How results are told: 1 also through the screen reader, 0 with sounds and balloons only (the
+  // choice on the General page keeps the key and the values of the check box it replaced).
   bool ScreenReaderNotifications = true;
 
   HotkeyBinding FullScreen{kModCtrl | kModShift, 0x74, false};
@@ -67,7 +69,7 @@ struct AppConfig {
   HotkeyBinding Keyboard{kModCtrl | kModShift, 0x77, false};
   HotkeyBinding Mouse{0, 0, false};
 
-  int OutputMode = 2;
+  int OutputMode = 2;  // 0 clipboard, 1 file, 2 both; any other stored value reads as 2
   bool PlayCaptureSound = true;
   std::wstring ScreenshotPath;
 

@@ -38,8 +38,9 @@ bool DeleteRunEntry(HKEY root) {
 
 }  // namespace
 
-void RegisterAllHotkeys(HWND window, const AppConfig& config) {
+std::vector<int> RegisterAllHotkeys(HWND window, const AppConfig& config) {
   LogMessage(L"Registering hotkeys from provided config.");
+  std::vector<int> refused;
   for (int id = kFirstHotkeyId; id <= kLastHotkeyId; ++id) {
     const HotkeyBinding& binding = *BindingForHotkey(config, id);
     if (binding.virtualKey == 0) continue;
@@ -47,8 +48,10 @@ void RegisterAllHotkeys(HWND window, const AppConfig& config) {
     if (binding.winKey) modifiers |= MOD_WIN;
     if (!RegisterHotKey(window, id, modifiers, binding.virtualKey)) {
       LogMessage(L"Failed to register hotkey ID: " + std::to_wstring(id));
+      refused.push_back(id);
     }
   }
+  return refused;
 }
 
 void UnregisterAllHotkeys(HWND window) {
@@ -56,7 +59,7 @@ void UnregisterAllHotkeys(HWND window) {
   for (int id = kFirstHotkeyId; id <= kLastHotkeyId; ++id) UnregisterHotKey(window, id);
 }
 
-void RegisterHotkeys(HWND window) { RegisterAllHotkeys(window, LiveConfig()); }
+std::vector<int> RegisterHotkeys(HWND window) { return RegisterAllHotkeys(window, LiveConfig()); }
 
 std::wstring HotkeyToText(const HotkeyBinding& binding) {
   if (binding.virtualKey == 0) return tr(L"None");

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "config/app_config.h"
 #include "config/hotkey_text.h"
@@ -11,11 +12,12 @@
 namespace vistrel {
 
 // Registers hotkeys 1..13 for `window` from `config`; refusals are logged, the rest still tried.
-void RegisterAllHotkeys(HWND window, const AppConfig& config);
+// Returns the identifiers the system refused (another program holds their combination).
+std::vector<int> RegisterAllHotkeys(HWND window, const AppConfig& config);
 // Removes hotkeys 1..13 of `window`.
 void UnregisterAllHotkeys(HWND window);
 // RegisterAllHotkeys with the live settings.
-void RegisterHotkeys(HWND window);
+std::vector<int> RegisterHotkeys(HWND window);
 
 // "Ctrl + Shift + F5", or the translation of "None" for an unassigned binding.
 std::wstring HotkeyToText(const HotkeyBinding& binding);

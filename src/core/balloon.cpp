@@ -31,7 +31,7 @@ void ShowBalloon(const std::wstring& title, const std::wstring& text) {
   if (!window) return;
   NOTIFYICONDATAW data = MakeBalloonData(window, title, text);
   Shell_NotifyIconW(NIM_MODIFY, &data);
-  AnnounceToScreenReader(AnnouncementFor(title, text));
+  AnnounceToScreenReader(title, text);
 }
 
 }  // namespace vistrel

@@ -20,7 +20,8 @@ NOTIFYICONDATAW MakeBalloonData(HWND coreWindow, const std::wstring& title, cons
 // The window whose tray icon carries the balloons (null: none are shown).
 void SetBalloonWindow(HWND window);
 
-// Shows a balloon on that icon, and has the screen reader read it out (core/screen_reader.h).
+// Shows a balloon on that icon, and has the screen reader tell it (core/screen_reader.h): the
+// balloon cuts a long text, the screen reader gets all of it.
 // Callable from any thread; callers pass translated texts.
 void ShowBalloon(const std::wstring& title, const std::wstring& text);
 

@@ -4,10 +4,18 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "core/com_apartment.h"
 #include "core/handles.h"
+#include "core/jaws_client.h"
 #include "core/log.h"
+#include "core/nvda_client.h"
 #include "core/system_error.h"
 #include "core/ui_task.h"
 
@@ -91,21 +99,127 @@ void RaiseOnUiThread(const std::wstring& text) {
   notifier.Raise(window, text);
 }
 
+struct Announcement {
+  std::wstring speech;
+  std::wstring braille;
+};
+
+// One thread that makes the announcements in order. Never destroyed: at exit it may still be in a
+// call to a screen reader that does not answer, and it must not outlive its own state.
+class Announcer {
+ public:
+  void Post(Announcement announcement) {
+    std::lock_guard guard(lock_);
+    if (stopping_) return;
+    // A screen reader that hangs must not make the queue grow without end.
+    if (queue_.size() >= kMaxQueued) queue_.pop_front();
+    queue_.push_back(std::move(announcement));
+    if (!running_) {
+      try {
+        std::thread(&Announcer::Run, this).detach();
+        running_ = true;
+      } catch (const std::system_error&) {
+        LogMessage(L"Screen reader: [ERROR] The announcer's thread could not be started.");
+        queue_.clear();
+        return;
+      }
+    }
+    wake_.notify_one();
+  }
+
+  void Shutdown(std::chrono::milliseconds limit) {
+    std::unique_lock guard(lock_);
+    stopping_ = true;
+    queue_.clear();
+    wake_.notify_all();
+    ended_.wait_for(guard, limit, [this] { return !running_; });
+  }
+
+ private:
+  static constexpr std::size_t kMaxQueued = 16;
+
+  void Run() {
+    {
+      const ComApartment com;  // the JAWS object is apartment-threaded
+      NvdaClient nvda;
+      JawsClient jaws;
+      for (;;) {
+        Announcement next;
+        {
+          std::unique_lock guard(lock_);
+          wake_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+          if (stopping_) break;
+          next = std::move(queue_.front());
+          queue_.pop_front();
+        }
+        if (g_enabled.load()) Deliver(next, nvda, jaws);
+      }
+    }
+    std::lock_guard guard(lock_);
+    running_ = false;
+    ended_.notify_all();
+  }
+
+  // Exactly one channel speaks each announcement: the first that takes it.
+  static void Deliver(const Announcement& announcement, NvdaClient& nvda, JawsClient& jaws) {
+    if (nvda.Running()) {
+      const unsigned long status = nvda.Speak(announcement.speech);
+      if (status == 0) {
+        nvda.Braille(announcement.braille);
+        LogMessage(L"Screen reader: spoken through NVDA.");
+        return;
+      }
+      LogMessage(L"Screen reader: NVDA did not take the announcement (RPC error " + std::to_wstring(status) + L").");
+    }
+    if (JawsRunning()) {
+      if (jaws.Say(announcement.speech)) {
+        jaws.Braille(announcement.braille);
+        LogMessage(L"Screen reader: spoken through JAWS.");
+        return;
+      }
+      LogMessage(L"Screen reader: JAWS did not take the announcement.");
+    }
+    if (!g_window.load()) return;
+    LogMessage(L"Screen reader: raised as a UI Automation notification.");
+    PostUiTask([speech = announcement.speech] { RaiseOnUiThread(speech); });
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::condition_variable ended_;
+  std::deque<Announcement> queue_;
+  bool running_ = false;
+  bool stopping_ = false;
+};
+
+Announcer& TheAnnouncer() {
+  static Announcer* announcer = new Announcer;
+  return *announcer;
+}
+
 }  // namespace
 
 void SetScreenReaderNotifications(bool enabled) { g_enabled.store(enabled); }
 
 void SetScreenReaderWindow(HWND window) { g_window.store(window); }
 
-void AnnounceToScreenReader(const std::wstring& text) {
-  if (!g_enabled.load() || !g_window.load() || text.empty()) return;
-  PostUiTask([text] { RaiseOnUiThread(text); });
+void AnnounceToScreenReader(const std::wstring& title, const std::wstring& text) {
+  if (!g_enabled.load() || (title.empty() && text.empty())) return;
+  TheAnnouncer().Post({AnnouncementFor(title, text), BrailleFor(title, text)});
 }
+
+void ShutdownScreenReader(std::chrono::milliseconds limit) { TheAnnouncer().Shutdown(limit); }
 
 std::wstring AnnouncementFor(const std::wstring& title, const std::wstring& text) {
   if (title.empty()) return text;
   if (text.empty()) return title;
   return title + L". " + text;
+}
+
+std::wstring BrailleFor(const std::wstring& title, const std::wstring& text) {
+  if (title.empty()) return text;
+  if (text.empty()) return title;
+  return title + L": " + text;
 }
 
 }  // namespace vistrel

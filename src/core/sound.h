@@ -16,6 +16,10 @@ struct RecordingSounds {
   std::wstring failed;
 };
 
+// The program's own answer to a request it cannot carry out now (a recording in the way, a
+// countdown that runs, a hotkey that another program holds).
+inline constexpr wchar_t kRefusedSound[] = L"refused.wav";
+
 // The file a sound setting plays, or empty for silence.
 std::wstring ResolveSoundPath(const std::wstring& value);
 

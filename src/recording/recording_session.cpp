@@ -74,6 +74,13 @@ void RecordingSession::Emit(SessionHost::Event event) {
   host_.OnEvent(event);
 }
 
+void RecordingSession::RefuseLocked(Refusal why) {
+  SessionHost::Event event;
+  event.type = SessionHost::Event::Type::kRefused;
+  event.refusal = why;
+  host_.OnEvent(event);
+}
+
 void RecordingSession::PlaySound(const std::wstring& file) {
   if (!file.empty()) host_.PlaySoundSync(file);
 }
@@ -123,6 +130,7 @@ void RecordingSession::Stop() {
       return;
     case RecordingPhase::kCountingDown:
       Log(L"Stop requested during the countdown. Ignored.");
+      RefuseLocked(Refusal::kCountdownRunning);
       return;
     case RecordingPhase::kStarting:
       if (!stopRequested_) Log(L"Stop requested. The recording ends as soon as it has started.");
@@ -140,6 +148,13 @@ void RecordingSession::Toggle(const std::function<std::unique_ptr<RecordingBacke
   if (phase == RecordingPhase::kCountingDown) {
     std::lock_guard guard(lock_);
     Log(L"[WARNING] A recording is already starting. Request ignored.");
+    RefuseLocked(Refusal::kCountdownRunning);
+    return;
+  }
+  if (phase == RecordingPhase::kStopping) {
+    std::lock_guard guard(lock_);
+    Log(L"Start requested but state is not idle. Ignoring.");
+    RefuseLocked(Refusal::kStillSaving);
     return;
   }
   if (phase == RecordingPhase::kIdle) {
@@ -233,10 +248,13 @@ void RecordingSession::Run() {
     case CountdownOutcome::kNotShown:
       Log(L"Countdown window failed to create. Starting recording immediately.");
       break;
-    case CountdownOutcome::kBusy:
+    case CountdownOutcome::kBusy: {
+      std::lock_guard guard(lock_);
       Log(L"[WARNING] Another recording is counting down. Start cancelled.");
+      RefuseLocked(Refusal::kAnotherCountingDown);
       record = false;
       break;
+    }
     case CountdownOutcome::kCancelled:
       Log(L"The countdown was cancelled. Start cancelled.");
       record = false;

@@ -53,6 +53,13 @@ enum class CountdownOutcome {
   kCancelled, // the countdown was cancelled (the program is closing)
 };
 
+// Why a request was refused; the program tells the user (sound and words).
+enum class Refusal {
+  kCountdownRunning,     // a stop while counting down: the countdown cannot be cut short
+  kStillSaving,          // a start while the last recording is still being finished
+  kAnotherCountingDown,  // another recorder's countdown is on the screen
+};
+
 // What a session needs from the program around it. Every member may be called on the recording
 // thread; OnEvent also on the thread that made a request, with the session's lock held (it must
 // not call back into the session).
@@ -70,11 +77,12 @@ class SessionHost {
   virtual void RemoveFile(const std::wstring& path) = 0;
 
   struct Event {
-    enum class Type { kStateChanged, kSaved, kFailed, kNotice };
+    enum class Type { kStateChanged, kSaved, kFailed, kNotice, kRefused };
     Type type = Type::kStateChanged;
     RecordingPhase phase = RecordingPhase::kIdle;  // kStateChanged
     std::wstring path;                             // kSaved; kFailed when a file was kept
     RecordingMessage message;                      // kSaved, kFailed, kNotice
+    Refusal refusal = Refusal::kCountdownRunning;  // kRefused
   };
   virtual void OnEvent(const Event& event) = 0;
 };
@@ -91,10 +99,10 @@ class RecordingSession {
   // (logged). The backend is destroyed on the recording thread.
   bool Start(std::unique_ptr<RecordingBackend> backend);
   // Ends the recording: at once while recording or paused; during set-up as soon as it is done.
-  // Ignored while idle, counting down or already stopping.
+  // Refused (kCountdownRunning) while counting down; ignored while idle or already stopping.
   void Stop();
   // Stop when a recording runs; otherwise a start with the backend `make` gives (not called when
-  // refused; it may return null to give up).
+  // refused: kStillSaving while the last one is finished; it may return null to give up).
   void Toggle(const std::function<std::unique_ptr<RecordingBackend>()>& make);
   // A pause from Recording, a resume from Paused (the user's; Toggle picks the one that applies).
   // Ignored in other states and by backends that cannot pause.
@@ -128,6 +136,7 @@ class RecordingSession {
   void SetPhaseLocked(RecordingPhase phase);
   void SetPhase(RecordingPhase phase);
   void Emit(SessionHost::Event event);
+  void RefuseLocked(Refusal why);
   void Log(const std::wstring& text) const;
   void PlaySound(const std::wstring& file);
   std::int64_t Recorded();

@@ -27,6 +27,13 @@ HotkeyBinding* FeatureBinding(int feature) {
   return BindingForHotkey(SettingsWorkingCopy(), feature + 1);
 }
 
+// The combination, marked when another program holds it.
+std::wstring FeatureHotkeyText(int feature) {
+  std::wstring text = HotkeyToText(*FeatureBinding(feature));
+  if (HotkeyRefused(feature + 1)) text += L" " + tr(L"(used by another program)");
+  return text;
+}
+
 void InsertRow(HWND list, int row, const std::wstring& text) {
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_PARAM;
@@ -106,11 +113,12 @@ void ChangeSelectedHotkey(HWND page) {
   if (unregistered) LogMessage(L"Hotkeys temporarily unregistered for setting new one.");
   const INT_PTR result =
       DialogBoxInDirection(GetModuleHandleW(nullptr), IDD_CHANGE_HOTKEY, page, ChangeHotkeyProc, row);
-  if (result == IDOK) SetListText(list, row, 1, HotkeyToText(*FeatureBinding(row)));
   if (unregistered) {
     RegisterHotkeysUnlessPaused(SettingsWorkingCopy());
     LogMessage(L"Temporary hotkeys re-registered.");
   }
+  // The new combination, and whether it (or any other) is now held by another program.
+  if (result == IDOK || unregistered) FillHotkeyList(list);
 }
 
 // --- Sound Effects page ------------------------------------------------------------------------
@@ -206,7 +214,7 @@ void FillHotkeyList(HWND list) {
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
   for (int feature = 0; feature < kHotkeyFeatureCount; ++feature) {
     InsertRow(list, feature, tr(kHotkeyFeatureNames[static_cast<size_t>(feature)]));
-    SetListText(list, feature, 1, HotkeyToText(*FeatureBinding(feature)));
+    SetListText(list, feature, 1, FeatureHotkeyText(feature));
   }
   if (selected >= 0) SelectRow(list, selected);
   FitColumns(list);

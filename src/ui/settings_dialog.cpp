@@ -4,6 +4,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -138,7 +139,7 @@ void FillLanguageList(HWND combo, const std::wstring& current) {
   SelectItemByValue(combo, current);
 }
 
-// The four option lists, refilled in the current language. A choice already made in them is
+// The option lists, refilled in the current language. A choice already made in them is
 // taken into the working copy first, so that a language change keeps it.
 void FillOptionLists(bool keepChoices) {
   AppConfig& working = State().working;
@@ -146,7 +147,9 @@ void FillOptionLists(bool keepChoices) {
   HWND rate = Control(kPageVideo, IDC_FRAME_RATE);
   HWND format = Control(kPageAudio, IDC_AUDIO_FORMAT);
   HWND audioQuality = Control(kPageAudio, IDC_AUDIO_QUALITY);
+  HWND announce = Control(kPageGeneral, IDC_ANNOUNCE_RESULTS);
   if (keepChoices) {
+    working.ScreenReaderNotifications = SelectedIndex(announce) != 1;
     working.VideoQuality = SelectedIndex(quality);
     if (const auto fps = SelectedFrameRate(rate)) working.VideoFramerate = *fps;
     working.AudioFormat = SelectedIndex(format);
@@ -156,6 +159,7 @@ void FillOptionLists(bool keepChoices) {
   FillFrameRates(rate, working.VideoFramerate);
   FillIndexList(format, kAudioFormatNames, working.AudioFormat);
   FillIndexList(audioQuality, kAudioQualityNames, working.AudioQuality);
+  FillIndexList(announce, kAnnounceChoices, working.ScreenReaderNotifications ? 0 : 1);
 }
 
 // --- Loading and saving the controls ----------------------------------------------------------
@@ -166,7 +170,6 @@ void LoadControls() {
   SetChecked(kPageGeneral, IDC_INCLUDE_CURSOR, c.IncludeCursor);
   SetChecked(kPageGeneral, IDC_AUTO_CHECK_UPDATES, c.AutoCheckUpdates);
   SetChecked(kPageGeneral, IDC_PLAY_STARTUP_SOUND, c.PlayStartupSound);
-  SetChecked(kPageGeneral, IDC_SCREEN_READER_NOTIFICATIONS, c.ScreenReaderNotifications);
 
   SetRadio(kPageScreenCapture, IDC_OUTPUT_CLIPBOARD, IDC_OUTPUT_BOTH, c.OutputMode);
   SetChecked(kPageScreenCapture, IDC_CAPTURE_SOUND, c.PlayCaptureSound);
@@ -198,7 +201,7 @@ void ReadGeneralPages(AppConfig& c) {
   c.IncludeCursor = Checked(kPageGeneral, IDC_INCLUDE_CURSOR);
   c.AutoCheckUpdates = Checked(kPageGeneral, IDC_AUTO_CHECK_UPDATES);
   c.PlayStartupSound = Checked(kPageGeneral, IDC_PLAY_STARTUP_SOUND);
-  c.ScreenReaderNotifications = Checked(kPageGeneral, IDC_SCREEN_READER_NOTIFICATIONS);
+  c.ScreenReaderNotifications = SelectedIndex(Control(kPageGeneral, IDC_ANNOUNCE_RESULTS)) != 1;
 
   c.OutputMode = CheckedRadio(kPageScreenCapture, IDC_OUTPUT_CLIPBOARD, IDC_OUTPUT_BOTH, 2);
   c.PlayCaptureSound = Checked(kPageScreenCapture, IDC_CAPTURE_SOUND);
@@ -522,6 +525,13 @@ bool UnregisterHotkeysUnlessPaused() {
 void RegisterHotkeysUnlessPaused(const AppConfig& config) {
   const SettingsDialogHost& host = State().host;
   if (host.restoreHotkeys) host.restoreHotkeys(config);
+}
+
+bool HotkeyRefused(int id) {
+  const SettingsDialogHost& host = State().host;
+  if (!host.refusedHotkeys) return false;
+  const std::vector<int> refused = host.refusedHotkeys();
+  return std::find(refused.begin(), refused.end(), id) != refused.end();
 }
 
 HWND SettingsDialogWindow() { return State().window; }

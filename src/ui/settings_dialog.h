@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <vector>
 
 #include "config/app_config.h"
 
@@ -19,6 +20,8 @@ struct SettingsDialogHost {
   // paused them, and says whether it did; restoreHotkeys registers a record's unless paused.
   std::function<bool()> suspendHotkeys;
   std::function<void(const AppConfig&)> restoreHotkeys;
+  // The hotkeys that other programs hold, as the last registration found.
+  std::function<std::vector<int>()> refusedHotkeys;
 };
 
 // Opens the dialog, or brings the open one to the front.

@@ -15,6 +15,8 @@ AppConfig& SettingsWorkingCopy();
 bool UnregisterHotkeysUnlessPaused();
 // Registers the core window's hotkeys from `config`, unless the user has paused them.
 void RegisterHotkeysUnlessPaused(const AppConfig& config);
+// Whether another program holds the combination of hotkey `id` (the last registration said so).
+bool HotkeyRefused(int id);
 
 // Hotkeys page (template 205) and the Change Hotkey dialog (206).
 INT_PTR CALLBACK HotkeysPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

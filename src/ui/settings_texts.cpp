@@ -20,7 +20,7 @@ constexpr ControlText kGeneralTexts[] = {
     {IDC_INCLUDE_CURSOR, N_(L"Include &mouse cursor in captures (images and videos)")},
     {IDC_AUTO_CHECK_UPDATES, N_(L"Automatically check for updates on startup")},
     {IDC_PLAY_STARTUP_SOUND, N_(L"Play sound on program startup")},
-    {IDC_SCREEN_READER_NOTIFICATIONS, N_(L"&Announce results to the screen reader")},
+    {IDC_ANNOUNCE_LABEL, N_(L"&Announce results:")},
 };
 
 constexpr ControlText kScreenTexts[] = {
@@ -145,6 +145,9 @@ std::span<const ControlText> TemplateTexts(int templateId) {
     default: return {};
   }
 }
+
+const std::array<const wchar_t*, 2> kAnnounceChoices = {N_(L"Speak through the screen reader"),
+                                                        N_(L"Only sounds and balloons")};
 
 const std::array<const wchar_t*, 5> kVideoQualityNames = {
     N_(L"Low (480p)"), N_(L"SD (720p)"), N_(L"HD (1080p)"), N_(L"QHD (1440p)"), N_(L"UHD (2160p)")};

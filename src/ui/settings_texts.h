@@ -48,6 +48,9 @@ std::span<const ControlText> TemplateTexts(int templateId);
 inline constexpr const wchar_t* kSettingsCaption = N_(L"Vistrel Configuration");
 inline constexpr const wchar_t* kChangeHotkeyCaption = N_(L"Change Hotkey");
 
+// How results are told: item 0 stores ScreenReaderNotifications=1, item 1 stores 0.
+extern const std::array<const wchar_t*, 2> kAnnounceChoices;
+
 // Option lists; the stored value is the list index.
 extern const std::array<const wchar_t*, 5> kVideoQualityNames;
 extern const std::array<const wchar_t*, 3> kAudioFormatNames;

@@ -511,7 +511,43 @@ def tooltips(driver: Driver) -> list[str]:
     return [line.rstrip('\r') for line in result.stdout.splitlines() if line.strip()]
 
 
+# tools/stand_ins/stand_in.cpp for the life of a with block: NVDA's server ('nvda'), JAWS
+# ('jaws'), or a program that refuses the free-form overlay ('block-overlay').
+class StandIn:
+    def __init__(self, prefix: Prefix, verb: str, *args: str):
+        self.verb, self.args = verb, args
+        self.record = prefix.root / 'drive_c' / 'stand-ins' / f'{verb}-heard.txt'
+        self.windows_record = prefix.windows_path(self.record)
+        self.process: subprocess.Popen | None = None
+
+    def __enter__(self) -> 'StandIn':
+        self.record.parent.mkdir(exist_ok=True)
+        self.record.unlink(missing_ok=True)
+        self.process = subprocess.Popen(['wine', str(BIN / 'vistrel-stand-in.exe'), self.verb, self.windows_record,
+                                         *self.args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        assert self.process.stdout.readline().strip() == 'ready', f'the {self.verb} stand-in did not start'
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.process.stdin.close()  # it ends (and takes its registration away) when its input ends
+        try:
+            self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(10)
+
+    def heard(self) -> list[tuple[str, str]]:
+        """(operation, text) of every call, oldest first."""
+        lines = self.record.read_text(encoding='utf-8').splitlines() if self.record.exists() else []
+        return [tuple(line.split('\t', 1)) for line in lines if '\t' in line]
+
+
 # --- Screenshots ---------------------------------------------------------------------------------
+
+# What a capture that read nothing says.
+NOTHING_CAPTURED = ('Nothing was captured: the screen, window or control could not be read. Bring what you want '
+                    'to capture to the front, give it the focus and try again.')
 
 # A window of tools/driver/driver_windows.cpp for the life of a with block; `rect` and `edit` are
 # screen rectangles (left, top, right, bottom).

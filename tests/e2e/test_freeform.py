@@ -7,8 +7,9 @@ import time
 import numpy as np
 import pytest
 
-from harness import (DriverWindow, SinkRecorder, display_picture, empty_folder, load_image, mouse_button,
-                     mouse_drag, mouse_move, png_files, start_configured, wait_files, wait_until)
+from harness import (NOTHING_CAPTURED, DriverWindow, SinkRecorder, StandIn, display_picture, empty_folder, load_image,
+                     mouse_button, mouse_drag, mouse_move, png_files, start_configured, wait_balloon, wait_files,
+                     wait_until)
 
 OVERLAY = 'FreeFormSelectWindowClass'
 STARTING = 'Starting enhanced freeform capture mode.'
@@ -217,6 +218,13 @@ def test_the_overlay_shows_the_selection_and_every_cancel_writes_nothing_and_sta
     texts = app.log_texts()
     assert texts.count(COMPLETE) == texts.count(STARTING) == len(CANCELS) + 2
     assert not any(t.startswith(SAVED) for t in texts)
+
+    # A program that refuses to let the overlay open: unlike a cancel, a failure, heard and told.
+    with StandIn(prefix, 'block-overlay'), SinkRecorder() as sink:
+        assert driver.keys('ctrl+shift+f6')
+        assert app.wait_log('CreateWindowEx failed for freeform overlay.')
+        assert wait_until(lambda: 'capture_failed.wav' in sink.sounds(), 5), sink.sounds()
+        assert wait_balloon(driver, 'Capture Failed', NOTHING_CAPTURED)
 
     # Exiting with the overlay open, in the middle of a drag, cancels it and ends cleanly.
     open_overlay(app, driver)

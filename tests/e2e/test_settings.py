@@ -360,37 +360,3 @@ def test_arabic_mirrors_the_settings_and_track_dialogs(app, prefix, driver):
     keep_picture(editor, 'track-editor-ar.png')
     editor.close(IDCANCEL)
     manager.close(IDOK)
-
-
-def test_screen_reader_announcements_are_a_setting_and_never_stop_the_program(app, prefix, driver):
-    start(app, prefix)
-    unavailable = 'Screen reader notifications are not available: '
-
-    def reported_after_captures(instance, captures: int) -> int:
-        since = instance.mark()
-        for _ in range(captures):
-            done = instance.log_texts().count('Capture: Bitmap copied to the clipboard.') + 1
-            assert driver.keys('ctrl+shift+f5')
-            assert instance.wait_log_count('Capture: Bitmap copied to the clipboard.', done)
-            # The balloon hands its announcement to the UI thread after that line: a ping posted
-            # once an earlier ping was answered comes after it.
-            instance.barrier()
-            instance.barrier()
-        return sum(t.startswith(unavailable) for t in instance.log_texts()[since:])
-
-    # Wine has no notification call: that is said once, and captures go on.
-    assert reported_after_captures(app, 2) == 1
-    assert app.running()
-    dialog = open_settings(app, driver)
-    assert dialog.state(1026) == 1, 'on by default'
-    dialog.click(1026)
-    assert wait_until(lambda: dialog.state(1026) == 0)
-    dialog.close(IDOK)
-    assert read_config(prefix)[('General', 'ScreenReaderNotifications')] == '0'
-    dialog = open_settings(app, driver)
-    assert dialog.state(1026) == 0
-    dialog.close(IDCANCEL)
-
-    app.kill()
-    quiet = app.another().start()
-    assert reported_after_captures(quiet, 1) == 0, 'switched off, nothing is announced'

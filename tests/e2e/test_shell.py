@@ -6,8 +6,8 @@ import subprocess
 import pytest
 
 from harness import (BIN, WM_LANGUAGE_CHANGED, DialogWindow, DriverWindow, SinkRecorder, focused_control,
-                     print_distance, shipped_sounds, start_configured, tooltips, wait_clipboard_image, wait_until,
-                     write_config)
+                     print_distance, shipped_sounds, shown_dialog, start_configured, tooltips, wait_balloon,
+                     wait_clipboard_image, wait_until, write_config)
 
 
 def test_every_default_hotkey_and_the_tray_menu_reach_their_actions(app, prefix, driver):
@@ -104,16 +104,29 @@ def copied_window_in_front(app):
     return copied
 
 
-def test_a_hotkey_held_by_another_program_is_logged_and_the_rest_work(app, prefix, driver):
+def test_a_hotkey_held_by_another_program_is_named_once_marked_and_the_rest_work(app, prefix, driver):
     holder = subprocess.Popen(['wine', str(BIN / 'vistrel-driver.exe'), 'hold-hotkey', '6', '0x74', '60'],
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               text=True)
     try:
         assert holder.stdout.readline().strip() == 'held'
-        start_configured(app, prefix)
-        assert app.wait_log('Failed to register hotkey ID: 1')
+        with SinkRecorder() as sink:
+            start_configured(app, prefix)
+            assert wait_balloon(driver, 'Hotkey Not Available',
+                                'Ctrl + Shift + F5 (Capture Full Screen) is used by another program; '
+                                'choose another in Settings.')
+            assert wait_until(lambda: 'refused.wav' in sink.sounds(), 5), sink.sounds()
         failures = [t for t in app.log_texts() if t.startswith('Failed to register hotkey ID: ')]
         assert failures == ['Failed to register hotkey ID: 1']
+        assert app.log_texts().count('Hotkeys held by other programs: Ctrl + Shift + F5 (Capture Full Screen).') == 1
+        # The hotkey page marks it, and only it.
+        assert app.command(40004)
+        dialog = shown_dialog(driver, 'Vistrel Configuration')
+        dialog.select(1000, 5)
+        rows = wait_until(lambda: dialog.items(1301))
+        assert rows[0] == 'Capture Full Screen\tCtrl + Shift + F5 (used by another program)', rows
+        assert sum('(used by another program)' in row for row in rows) == 1, rows
+        dialog.close(2)
         assert driver.keys('ctrl+shift+f8')
         assert app.wait_log('Starting CaptureKeyboardFocusedControl.')
         assert driver.keys('ctrl+alt+shift+f4')
@@ -222,7 +235,7 @@ def test_shipped_sounds_last_long_enough_and_are_told_apart():
     import wave
     import numpy as np
     prints = shipped_sounds()
-    assert {'capture_failed.wav', 'save_failed.wav', 'clipboard_failed.wav', 'rec_failed.wav'} <= set(prints)
+    assert {'capture_failed.wav', 'save_failed.wav', 'clipboard_failed.wav', 'rec_failed.wav', 'refused.wav'} <= set(prints)
     for name, sound in prints.items():
         nearest = min(print_distance(sound, other) for key, other in prints.items() if key != name)
         assert nearest > 6, f'{name} sounds too much like another sound ({nearest:.1f} dB)'

@@ -86,6 +86,11 @@ class FakeHost : public SessionHost {
       case Event::Type::kSaved: Record(L"saved " + event.message.detail + L" " + event.message.text); break;
       case Event::Type::kFailed: Record(L"failed " + event.message.text); break;
       case Event::Type::kNotice: Record(L"notice " + event.message.text); break;
+      case Event::Type::kRefused:
+        Record(event.refusal == Refusal::kCountdownRunning ? L"refused countdown"
+               : event.refusal == Refusal::kStillSaving   ? L"refused saving"
+                                                          : L"refused other countdown");
+        break;
     }
   }
 
@@ -178,7 +183,14 @@ struct Rig {
   }
 
   std::unique_ptr<RecordingBackend> Backend() { return std::make_unique<FakeBackend>(script); }
-  bool Reaches(Phase phase) { return Eventually([&] { return session.phase() == phase; }); }
+  // The phase, and the host told of it (it is told just after the phase changes; never of the first).
+  bool Reaches(Phase phase) {
+    return Eventually([&] {
+      const Calls states = host.Only(L"state ");
+      const std::wstring told = states.empty() ? L"state IDLE" : states.back();
+      return session.phase() == phase && told == std::wstring(L"state ") + PhaseName(phase);
+    });
+  }
   void StartRecording() {
     ASSERT_TRUE(session.Start(Backend()));
     ASSERT_TRUE(Reaches(Phase::kRecording));
@@ -274,7 +286,8 @@ TEST(SessionRequests, InEveryState) {
   }
 }
 
-TEST_F(SessionTest, ASecondStartDuringTheCountdownIsRefusedAndTheFirstGoesOn) {
+// The countdown cannot be cut short: the second press and the tray's stop are answered instead.
+TEST_F(SessionTest, ASecondStartOrAStopDuringTheCountdownIsRefusedAndTheFirstGoesOn) {
   host.countdown.Set(false);
   ASSERT_TRUE(session.Start(Backend()));
   ASSERT_TRUE(Eventually([&] { return host.countdown.Waiting(); }));
@@ -283,6 +296,8 @@ TEST_F(SessionTest, ASecondStartDuringTheCountdownIsRefusedAndTheFirstGoesOn) {
     ADD_FAILURE() << "no backend is made while a countdown runs";
     return Backend();
   });
+  session.Stop();
+  EXPECT_EQ(host.Only(L"refused "), (Calls{L"refused countdown", L"refused countdown"}));
   host.countdown.Open();
   ASSERT_TRUE(Reaches(Phase::kRecording));
   StopAndWait();
@@ -338,6 +353,7 @@ TEST_F(SessionTest, RequestsNeverWaitForAFinishThatHangs) {
   session.Toggle([&] { return Backend(); });
   EXPECT_EQ(session.phase(), Phase::kStopping);
   EXPECT_LT(std::chrono::steady_clock::now() - began, 1s);
+  EXPECT_EQ(host.Only(L"refused "), Calls{L"refused saving"});  // a new start waits for the finish
   ASSERT_TRUE(Eventually([&] { return script.finish.Waiting(); }));
   EXPECT_FALSE(host.Has(L"saved C:\\out.mp4 ok"));
   EXPECT_FALSE(session.Shutdown(50ms));  // still finishing
@@ -406,6 +422,7 @@ TEST_F(SessionTest, ABusyOrCancelledCountdownOpensNothing) {
   EXPECT_TRUE(session.Shutdown(5s));  // at exit: the countdown is cancelled
   EXPECT_EQ(script.opened, 0);
   EXPECT_TRUE(host.Only(L"sound ").empty());
+  EXPECT_EQ(host.Only(L"refused "), Calls{L"refused other countdown"});  // the busy one, told
 }
 
 TEST_F(SessionTest, PauseRequestsAreIgnoredWhenTheBackendCannotPauseAndShutdownFinishesTheRecording) {

@@ -107,14 +107,14 @@ TEST(SettingsTable, WritesEveryKeyOnceInFileOrderWithItsDefault) {
 }
 
 // Each key is read into the field it is written from, and into no other: with one value changed in
-// a store, reading it and writing it again changes that value alone. ("0" and "1" are switched,
-// other numbers and texts are made longer.)
+// a store, reading it and writing it again changes that value alone. ("0" becomes "1", "1" and "2"
+// become "0", other numbers and texts are made longer.)
 TEST(SettingsTable, EveryKeyIsReadIntoTheFieldItIsWrittenFrom) {
   MapStore defaults;
   WriteSettings(defaults, DefaultAppConfig(kFolders));
   for (const auto& [key, value] : defaults.values) {
     MapStore changed = defaults;
-    changed.values[key] = value == L"0" ? L"1" : value == L"1" ? L"0" : value + L"1";
+    changed.values[key] = value == L"0" ? L"1" : value == L"1" || value == L"2" ? L"0" : value + L"1";
     MapStore rewritten;
     WriteSettings(rewritten, ReadFrom(changed));
     EXPECT_EQ(rewritten.values, changed.values) << key.first << L"/" << key.second;
@@ -132,6 +132,8 @@ TEST(SettingsTable, StoredValuesAreReadWithTheReadingRules) {
       {{L"Paths", L"ScreenshotPath"}, std::wstring(300, L's')},
       {{L"SoundEffects", L"RecordingStop"}, std::wstring(400, L'r')},
       {{L"General", L"Language"}, std::wstring(260, L'l')},
+      // An output mode that means nothing (a hand-edited file) is the default, file and clipboard.
+      {{L"Options", L"OutputMode"}, L"7"},
   };
   AppConfig expected = DefaultAppConfig(kFolders);
   expected.Sounds.exit_app = L"None";
