@@ -1,7 +1,10 @@
 // The program's single diagnostic channel: one line per event in log.txt beside config.ini.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "core/log_format.h"
 
 namespace vistrel {
 
@@ -9,11 +12,13 @@ namespace vistrel {
 // it has run, LogMessage writes nothing.
 void InitLogging(const std::wstring& configPath);
 
-// Directs the log to the given file (empty: logging off). InitLogging calls it with the path beside
+// Directs the log to the given file (empty: logging off), which grows to at most `limit` bytes
+// before it is kept as the old log and started afresh. InitLogging calls it with the path beside
 // config.ini; tests call it with a file of their own.
-void UseLogFile(const std::wstring& path);
+void UseLogFile(const std::wstring& path, std::uint64_t limit = kLogFileLimit);
 
-// Appends "[timestamp] message" to the log. Safe from any thread; failures are silent.
+// Appends "[timestamp] message" to the log; a message that repeats the one before it is counted
+// instead (see LogRepeats). Safe from any thread; failures are silent.
 void LogMessage(const std::wstring& message);
 
 // Logs "ERROR: " + message, then shows it in a modal "Vistrel Error" box.

@@ -33,4 +33,34 @@ std::wstring LogPathFor(std::wstring_view configPath, std::wstring_view tempFold
   return folder + L"\\log.txt";
 }
 
+std::wstring OldLogPath(std::wstring_view path) {
+  const auto slash = path.find_last_of(L"\\/");
+  const auto dot = path.find_last_of(L'.');
+  const bool hasExtension = dot != std::wstring_view::npos && (slash == std::wstring_view::npos || dot > slash);
+  const std::size_t at = hasExtension ? dot : path.size();
+  return std::wstring(path.substr(0, at)) + L".old" + std::wstring(path.substr(at));
+}
+
+std::vector<std::wstring> LogRepeats::LinesFor(std::wstring_view message) {
+  if (any_ && message == last_) {
+    ++repeats_;
+    return {};
+  }
+  std::vector<std::wstring> lines;
+  if (repeats_ > 0) {
+    lines.push_back(L"Last message repeated " + std::to_wstring(repeats_) + (repeats_ == 1 ? L" more time." : L" more times."));
+  }
+  lines.emplace_back(message);
+  last_ = message;
+  any_ = true;
+  repeats_ = 0;
+  return lines;
+}
+
+void LogRepeats::Reset() {
+  last_.clear();
+  any_ = false;
+  repeats_ = 0;
+}
+
 }  // namespace vistrel

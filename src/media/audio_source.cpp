@@ -3,6 +3,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 
+#include "media/audio_endpoints.h"
 #include "media/audio_mix.h"
 #include "core/log.h"
 
@@ -17,18 +18,28 @@ namespace {
 
 constexpr REFERENCE_TIME kBufferDuration = 10000000;  // one second
 constexpr HRESULT kElementNotFound = static_cast<HRESULT>(0x80070490);
-constexpr ULONGLONG kStallMs = 2000;
+constexpr std::uint64_t kStallMs = 2000;   // a microphone's stream that gives nothing this long is broken
+constexpr std::uint64_t kCheckMs = 2000;   // how often an endpoint's state is looked at
 
 const wchar_t* SourceName(bool isInput) { return isInput ? L"Microphone" : L"System Audio"; }
 
 HRESULT OpenEndpoint(const wchar_t* prefix, IMMDeviceEnumerator* enumerator, bool isInput,
-                     const std::wstring& deviceId, ComPtr<IMMDevice>& device) {
+                     const std::wstring& deviceId, ComPtr<IMMDevice>& device, bool& replaced) {
   HRESULT hr = E_FAIL;
+  replaced = false;
   if (!deviceId.empty() && deviceId != L"Default") {
     LogMessage(L" -> Using selected device with ID: " + deviceId);
     hr = enumerator->GetDevice(deviceId.c_str(), device.ReleaseAndGetAddressOf());
+    DWORD state = 0;
     if (FAILED(hr)) {
       LogMessage(std::wstring(prefix) + L"[WARNING] Failed to get selected audio device. Falling back to default.");
+      replaced = true;
+    } else if (FAILED(device->GetState(&state)) || state != DEVICE_STATE_ACTIVE) {
+      // Windows still knows an unplugged or disabled endpoint, but nothing can be recorded from it.
+      LogMessage(std::wstring(prefix) + L"[WARNING] Selected audio device is not active (state " +
+                 std::to_wstring(state) + L"). Falling back to default.");
+      device.Reset();
+      replaced = true;
     }
   } else {
     LogMessage(L" -> Using default device.");
@@ -88,13 +99,12 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
   source.isInput = isInput;
   LogMessage(std::wstring(prefix) + L"Initializing " + name + L".");
   ComPtr<IMMDeviceEnumerator> enumerator;
-  HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&enumerator));
+  HRESULT hr = CurrentAudioEndpoints().CreateEnumerator(enumerator);
   if (FAILED(hr)) {
     LogHresultError(prefix, L"CoCreateInstance for MMDeviceEnumerator", hr);
     return hr;
   }
-  hr = OpenEndpoint(prefix, enumerator.Get(), isInput, deviceId, source.device);
+  hr = OpenEndpoint(prefix, enumerator.Get(), isInput, deviceId, source.device, source.replacedChosen);
   if (FAILED(hr)) {
     LogHresultError(prefix, L"GetAudioEndpoint for " + name, hr);
     if (hr == kElementNotFound) LogMessage(L" -> Audio endpoint not found. Is it connected and enabled?");
@@ -104,7 +114,7 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
   source.openedId = EndpointId(source.device.Get());
   source.followsDefault = deviceId.empty() || deviceId == L"Default" || source.openedId != deviceId;
   source.lost = false;
-  source.lastCheck = GetTickCount64();
+  source.lastCheck = CurrentAudioEndpoints().NowMs();
   hr = source.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                reinterpret_cast<void**>(source.client.ReleaseAndGetAddressOf()));
   if (FAILED(hr)) {
@@ -155,103 +165,8 @@ HRESULT InitAudioDevice(const wchar_t* prefix, bool isInput, const std::wstring&
 
 namespace {
 
-// The client of `endpoint`, opened as InitAudioDevice does, in place of the source's; the FIFO and
-// the capture state stay.
-HRESULT ReopenOn(const wchar_t* prefix, AudioSource& source, ComPtr<IMMDevice> endpoint) {
-  ComPtr<IAudioClient> client;
-  ComPtr<IAudioCaptureClient> captureClient;
-  CoTaskMem<WAVEFORMATEX> format;
-  HRESULT hr = endpoint->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                  reinterpret_cast<void**>(client.GetAddressOf()));
-  if (SUCCEEDED(hr)) hr = client->GetMixFormat(format.put());
-  if (SUCCEEDED(hr)) {
-    hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, source.isInput ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK,
-                            kBufferDuration, 0, format.get(), nullptr);
-  }
-  if (SUCCEEDED(hr)) hr = client->GetService(IID_PPV_ARGS(&captureClient));
-  if (FAILED(hr)) {
-    LogHresultError(prefix, L"Reopening " + std::wstring(SourceName(source.isInput)), hr);
-    return hr;
-  }
-  if (source.client) source.client->Stop();
-  source.captureClient = captureClient;
-  source.client = client;
-  source.device = endpoint;
-  *source.mixFormat.put() = format.release();
-  source.openedId = EndpointId(endpoint.Get());
-  if (FAILED(hr = InitAudioResampler(prefix, source))) return hr;
-  if (source.capturing) source.client->Start();
-  return S_OK;
-}
-
-// Nothing is captured from a lost endpoint; the FIFO keeps what came before.
-void Disconnect(AudioSource& source) {
-  if (source.client) source.client->Stop();
-  source.captureClient.Reset();
-  source.client.Reset();
-  source.device.Reset();
-  source.lost = true;
-}
-
-}  // namespace
-
-SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained) {
-  const ULONGLONG now = GetTickCount64();
-  const std::wstring name = SourceName(source.isInput);
-  // A source being reconnected is back once it delivers again.
-  if (source.lost && source.captureClient && SUCCEEDED(drained) && source.lastPacket > source.reconnectedAt) {
-    source.lost = false;
-    LogMessage(std::wstring(prefix) + name + L" is back and captured again.");
-    return SourceChange::kBack;
-  }
-  // A capturing client hands over a packet every few milliseconds, silence included: one that
-  // fails, or has given nothing for seconds, has lost its device, whether it says so or not.
-  if (source.captureClient && source.capturing && (FAILED(drained) || now - source.lastPacket > kStallMs)) {
-    const bool first = !source.lost;
-    if (first && FAILED(drained)) LogHresultError(prefix, name + L" capture", drained);
-    Disconnect(source);
-    if (!first) return SourceChange::kNone;
-    LogMessage(std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.");
-    return SourceChange::kLost;
-  }
-  if (now - source.lastCheck < 2000) return SourceChange::kNone;
-  source.lastCheck = now;
-  ComPtr<IMMDeviceEnumerator> enumerator;
-  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&enumerator)))) {
-    return SourceChange::kNone;
-  }
-  ComPtr<IMMDevice> wanted;
-  if (source.followsDefault) {
-    enumerator->GetDefaultAudioEndpoint(source.isInput ? eCapture : eRender, eConsole, &wanted);
-  } else {
-    enumerator->GetDevice(source.openedId.c_str(), &wanted);
-  }
-  DWORD state = 0;
-  const bool active = wanted && SUCCEEDED(wanted->GetState(&state)) && state == DEVICE_STATE_ACTIVE;
-  if (source.lost) {
-    // Reconnected quietly; the user hears of it once it delivers.
-    if (active && !source.captureClient && SUCCEEDED(ReopenOn(prefix, source, wanted))) {
-      source.reconnectedAt = source.lastPacket = now;
-    }
-    return SourceChange::kNone;
-  }
-  if (!active) {
-    LogMessage(std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.");
-    Disconnect(source);
-    return SourceChange::kLost;
-  }
-  if (EndpointId(wanted.Get()) == source.openedId) return SourceChange::kNone;
-  if (FAILED(ReopenOn(prefix, source, wanted))) {
-    Disconnect(source);
-    return SourceChange::kLost;
-  }
-  source.lastPacket = now;
-  LogMessage(std::wstring(prefix) + name + L" follows the new default device.");
-  return SourceChange::kFollowedDefault;
-}
-
-HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source) {
-  const WAVEFORMATEX* format = source.mixFormat.get();
+// The converter from `format` to the mix format.
+HRESULT MakeResampler(const wchar_t* prefix, const WAVEFORMATEX* format, SwrPtr& resampler) {
   if (!format) return E_POINTER;
   const AVSampleFormat inputFormat = InputSampleFormat(format);
   if (inputFormat == AV_SAMPLE_FMT_NONE) {
@@ -270,21 +185,126 @@ HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source) {
   const int result = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, kMixSampleRate, &inputLayout,
                                          inputFormat, static_cast<int>(format->nSamplesPerSec), 0, nullptr);
   av_channel_layout_uninit(&inputLayout);
-  source.resampler.reset(swr);
+  SwrPtr made(swr);
   if (result < 0) {
     LogFfmpegError(prefix, L"swr_alloc_set_opts2", result);
     return E_FAIL;
   }
-  if (!swr) {
+  if (!made) {
     LogMessage(L"InitAudioResampler: [ERROR] swr_alloc_set_opts2 returned null.");
     return E_FAIL;
   }
-  const int init = swr_init(swr);
+  const int init = swr_init(made.get());
   if (init < 0) {
     LogFfmpegError(prefix, L"swr_init", init);
     return E_FAIL;
   }
+  resampler = std::move(made);
   return S_OK;
+}
+
+// The client of `endpoint`, opened as InitAudioDevice does, with its converter, in place of the
+// source's; the FIFO and the capture state stay. On failure the source is left as it was.
+HRESULT ReopenOn(const wchar_t* prefix, AudioSource& source, ComPtr<IMMDevice> endpoint) {
+  ComPtr<IAudioClient> client;
+  ComPtr<IAudioCaptureClient> captureClient;
+  CoTaskMem<WAVEFORMATEX> format;
+  SwrPtr resampler;
+  HRESULT hr = endpoint->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                  reinterpret_cast<void**>(client.GetAddressOf()));
+  if (SUCCEEDED(hr)) hr = client->GetMixFormat(format.put());
+  if (SUCCEEDED(hr)) {
+    hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, source.isInput ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK,
+                            kBufferDuration, 0, format.get(), nullptr);
+  }
+  if (SUCCEEDED(hr)) hr = client->GetService(IID_PPV_ARGS(&captureClient));
+  if (FAILED(hr)) {
+    LogHresultError(prefix, L"Reopening " + std::wstring(SourceName(source.isInput)), hr);
+    return hr;
+  }
+  if (FAILED(hr = MakeResampler(prefix, format.get(), resampler))) return hr;
+  if (source.client) source.client->Stop();
+  source.captureClient = std::move(captureClient);
+  source.client = std::move(client);
+  source.device = std::move(endpoint);
+  *source.mixFormat.put() = format.release();
+  source.resampler = std::move(resampler);
+  source.openedId = EndpointId(source.device.Get());
+  if (source.capturing) source.client->Start();
+  return S_OK;
+}
+
+// Nothing is captured from a lost endpoint; the FIFO keeps what came before.
+void Disconnect(AudioSource& source) {
+  if (source.client) source.client->Stop();
+  source.captureClient.Reset();
+  source.client.Reset();
+  source.device.Reset();
+  source.lost = true;
+}
+
+}  // namespace
+
+SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained) {
+  const std::uint64_t now = CurrentAudioEndpoints().NowMs();
+  const std::wstring name = SourceName(source.isInput);
+  const std::wstring gone = std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.";
+  // A reconnected microphone is back once it delivers again.
+  if (source.lost && source.captureClient && SUCCEEDED(drained) && source.lastPacket > source.reconnectedAt) {
+    source.lost = false;
+    LogMessage(std::wstring(prefix) + name + L" is back and captured again.");
+    return SourceChange::kBack;
+  }
+  // A client that fails has lost its device (AUDCLNT_E_DEVICE_INVALIDATED). A microphone's stream
+  // hands over a packet every few milliseconds, silence included, so one that has given nothing for
+  // seconds has lost its device too. A loopback stream hands over nothing while nothing plays: that
+  // is silence, not a lost device.
+  const bool stalled = source.isInput && now - source.lastPacket > kStallMs;
+  if (source.captureClient && source.capturing && (FAILED(drained) || stalled)) {
+    const bool first = !source.lost;
+    if (first && FAILED(drained)) LogHresultError(prefix, name + L" capture", drained);
+    Disconnect(source);
+    if (!first) return SourceChange::kNone;
+    LogMessage(gone);
+    return SourceChange::kLost;
+  }
+  if (now - source.lastCheck < kCheckMs) return SourceChange::kNone;
+  source.lastCheck = now;
+  ComPtr<IMMDeviceEnumerator> enumerator;
+  if (FAILED(CurrentAudioEndpoints().CreateEnumerator(enumerator))) return SourceChange::kNone;
+  ComPtr<IMMDevice> wanted;
+  if (source.followsDefault) {
+    enumerator->GetDefaultAudioEndpoint(source.isInput ? eCapture : eRender, eConsole, &wanted);
+  } else {
+    enumerator->GetDevice(source.openedId.c_str(), &wanted);
+  }
+  DWORD state = 0;
+  const bool active = wanted && SUCCEEDED(wanted->GetState(&state)) && state == DEVICE_STATE_ACTIVE;
+  if (source.lost) {
+    if (!active || source.captureClient || FAILED(ReopenOn(prefix, source, wanted))) return SourceChange::kNone;
+    source.reconnectedAt = source.lastPacket = now;
+    // A microphone is heard of once it delivers; a loopback stream may rightly stay silent.
+    if (source.isInput) return SourceChange::kNone;
+    source.lost = false;
+    LogMessage(std::wstring(prefix) + name + L" is back and captured again.");
+    return SourceChange::kBack;
+  }
+  if (!active) {
+    LogMessage(gone);
+    Disconnect(source);
+    return SourceChange::kLost;
+  }
+  // A source that cannot follow the new default goes on with the endpoint it has while it lasts.
+  if (EndpointId(wanted.Get()) == source.openedId || FAILED(ReopenOn(prefix, source, wanted))) {
+    return SourceChange::kNone;
+  }
+  source.lastPacket = now;
+  LogMessage(std::wstring(prefix) + name + L" follows the new default device.");
+  return SourceChange::kFollowedDefault;
+}
+
+HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source) {
+  return MakeResampler(prefix, source.mixFormat.get(), source.resampler);
 }
 
 bool CreateSourceFifo(AudioSource& source) {
@@ -300,7 +320,7 @@ HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source) {
     HRESULT hr = source.captureClient->GetNextPacketSize(&packetFrames);
     if (FAILED(hr)) return hr;  // the device went away (AUDCLNT_E_DEVICE_INVALIDATED) or broke
     if (packetFrames == 0) return S_OK;
-    source.lastPacket = GetTickCount64();
+    source.lastPacket = CurrentAudioEndpoints().NowMs();
     BYTE* data = nullptr;
     UINT32 frames = 0;
     DWORD flags = 0;

@@ -7,8 +7,10 @@
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <string>
 
+#include "media/audio_endpoints.h"
 #include "media/ffmpeg_util.h"
 #include "core/handles.h"
 
@@ -17,12 +19,14 @@ namespace vistrel {
 struct AudioSource {
   bool isInput = true;  // false: system audio through loopback
   bool followsDefault = true;  // asked for the default endpoint (or fell back to it)
+  bool replacedChosen = false; // the chosen endpoint was unknown or not active: the default stands in
   std::wstring openedId;       // the endpoint opened
   bool capturing = false;      // started and not stopped
   bool lost = false;           // its endpoint went away: it gives nothing until it is back
-  ULONGLONG lastCheck = 0;     // GetTickCount64 of the last WatchAudioSource look
-  ULONGLONG lastPacket = 0;    // GetTickCount64 of the last packet (or of the start of capture)
-  ULONGLONG reconnectedAt = 0; // when a lost source was opened again
+  // Times in milliseconds of the audio endpoints' clock (CurrentAudioEndpoints().NowMs()).
+  std::uint64_t lastCheck = 0;     // of the last look at the endpoint's state
+  std::uint64_t lastPacket = 0;    // of the last packet (or of the start of capture)
+  std::uint64_t reconnectedAt = 0; // when a lost source was opened again
   Microsoft::WRL::ComPtr<IMMDevice> device;
   Microsoft::WRL::ComPtr<IAudioClient> client;
   Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient;
@@ -38,7 +42,7 @@ struct AudioSource {
   bool ready() const { return captureClient && resampler && fifo && mixFormat.get(); }
   void Start() {
     capturing = true;
-    lastPacket = GetTickCount64();
+    lastPacket = CurrentAudioEndpoints().NowMs();
     if (client) client->Start();
   }
   void Stop() {
@@ -64,7 +68,8 @@ HRESULT InitAudioResampler(const wchar_t* prefix, AudioSource& source);
 bool CreateSourceFifo(AudioSource& source);
 
 // Reads every queued packet into the FIFO; the client's failure when it stops answering (the device
-// went away), S_FALSE for a source that has been lost.
+// went away), S_FALSE for a source that has been lost. A loopback stream hands over nothing while
+// nothing plays: the recording clock fills that time with silence.
 HRESULT DrainCaptureClient(const wchar_t* prefix, AudioSource& source);
 
 enum class SourceChange {
@@ -74,10 +79,12 @@ enum class SourceChange {
   kFollowedDefault,  // a default source now captures the endpoint that became the default
 };
 
-// After a drain that gave `drained`: a client that failed has lost its device. Also looks, at most
-// every two seconds, whether the source's endpoint is still there, whether a lost one came back,
-// and whether a source that follows the default should move to another default endpoint. The
-// FIFO stays, so the recording goes on where it was; the caller tells the user what changed.
+// After a drain that gave `drained`: a client that failed has lost its device, and so has a
+// microphone's stream that hands over nothing for seconds (a capture endpoint delivers all the
+// time, silence included; a loopback stream that delivers nothing is only silence). Also looks, at
+// most every two seconds, whether the source's endpoint is still there, whether a lost one came
+// back, and whether a source that follows the default should move to another default endpoint.
+// The FIFO stays, so the recording goes on where it was; the caller tells the user what changed.
 SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained);
 
 }  // namespace vistrel

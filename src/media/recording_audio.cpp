@@ -39,8 +39,21 @@ std::pair<const wchar_t*, const wchar_t*> SourceChangeMessage(bool microphone, S
   return {nullptr, nullptr};
 }
 
+void RecordingAudio::TellReplacedChoices() {
+  bool microphone = false;
+  bool output = false;
+  for (const MixInput& input : mixer_.inputs()) (input.source->isInput ? microphone : output) |= input.source->replacedChosen;
+  for (const auto& track : tracks_) (track->microphone() ? microphone : output) |= track->replacedChosen();
+  if (!notify_ || !(microphone || output)) return;
+  notify_(N_(L"Audio Source Changed"),
+          microphone && output ? N_(L"The chosen microphone and audio output are not connected. The default devices are recorded instead.")
+          : microphone         ? N_(L"The chosen microphone is not connected. The default microphone is recorded instead.")
+                               : N_(L"The chosen audio output is not connected. The default output is recorded instead."));
+}
+
 void RecordingAudio::StartCapture() {
   if (!threadsStarted_) {
+    TellReplacedChoices();
     for (auto& track : tracks_) {
       track->StartThread([this](const AudioSource& source, SourceChange change) { Tell(source, change); });
     }

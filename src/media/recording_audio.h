@@ -37,7 +37,7 @@ class RecordingAudio {
   void SetNotify(Notify notify) { notify_ = std::move(notify); }
 
   // Capture on (at the start and after a pause) and off; what a restart finds queued from before
-  // the pause is forgotten.
+  // the pause is forgotten. At the start the user hears of chosen devices that were not there.
   void StartCapture();
   void StopCapture();
 
@@ -51,6 +51,8 @@ class RecordingAudio {
 
  private:
   void LogBacklog(const std::wstring& source, std::int64_t samples);
+  // Tells once that the default stands in for a chosen microphone or output that was not there.
+  void TellReplacedChoices();
   void Tell(const AudioSource& source, SourceChange change);
 
   const wchar_t* prefix_;

@@ -55,16 +55,17 @@ void SourceTrack::Drain() {
   DrainCaptureClient(prefix_, source_);
 }
 
+// The capture thread may be letting go of the source's client or replacing it (WatchAudioSource)
+// under the lock: the client is only touched under it.
 void SourceTrack::Start() {
-  {
-    std::lock_guard guard(fifoLock_);
-    if (source_.fifo) av_audio_fifo_reset(source_.fifo.get());
-  }
+  std::lock_guard guard(fifoLock_);
+  if (source_.fifo) av_audio_fifo_reset(source_.fifo.get());
   source_.Start();
   capturing_ = true;
 }
 
 void SourceTrack::Stop() {
+  std::lock_guard guard(fifoLock_);
   capturing_ = false;
   source_.Stop();
 }

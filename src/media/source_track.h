@@ -31,6 +31,8 @@ class SourceTrack {
   HRESULT Open(const wchar_t* prefix, const std::wstring& deviceId, MuxedFile& file, int bitRate);
   const std::wstring& name() const { return name_; }
   bool microphone() const { return microphone_; }
+  // The chosen endpoint was not there at the open: the default stands in.
+  bool replacedChosen() const { return source_.replacedChosen; }
 
   // Starts the thread that drains the source whenever it captures and watches that it is still
   // there; `onChange` (called on that thread) hears of a source that went away or came back.
@@ -55,7 +57,7 @@ class SourceTrack {
   AudioSource source_;
   AudioEncoderStream stream_;
   BacklogBound backlog_;
-  std::mutex fifoLock_;  // the thread writes the FIFO, the recording thread reads it
+  std::mutex fifoLock_;  // over the source: the thread drains and watches it; the recorder reads, starts, stops it
   std::thread thread_;
   std::atomic<bool> capturing_{false};
   std::atomic<bool> quit_{false};

@@ -150,6 +150,8 @@ def test_pauses_then_tracks_give_a_stream_per_source_or_one_mixed_stream_and_non
     assert abs(rms(monitor_stream[middle]) / rms(microphone[middle]) - 0.5) < 0.05
     assert 'Audio capture thread started for track: Half monitor' in texts
     assert 'AudioRecorder: [WARNING] Failed to get selected audio device. Falling back to default.' in texts
+    assert 'AudioRecorder: Notice: The chosen microphone is not connected. The default microphone is recorded ' \
+           'instead.' in texts
     files[0].unlink()
 
     # Single-track mode with the configured sources: mixed into one stream at the track's volume.

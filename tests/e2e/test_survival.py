@@ -176,17 +176,16 @@ def removable_microphone(driver):
     endpoint = driver.endpoints('capture')['Virtual_Microphone']
     yield endpoint
     modules = subprocess.run(['pactl', 'list', 'short', 'modules'], capture_output=True, text=True).stdout
+    state = os.environ['VISTREL_ENV_STATE']
     for name, arguments in VIRTUAL_DEVICES.items():
         if f'_name={name} ' not in modules.replace('\t', ' ') + ' ':
-            state = os.environ['VISTREL_ENV_STATE']
             subprocess.run(['pactl', 'load-module', *[a.format(state=state) for a in arguments]], check=True)
     subprocess.run(['pactl', 'set-default-sink', 'vsink'], check=True)
     subprocess.run(['pactl', 'set-default-source', 'vmic'], check=True)
     # The tone writer ended with its pipe's reader: this environment (not another) starts it again.
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    name = os.path.basename(os.environ['VISTREL_ENV_STATE']).removeprefix('env-')
-    subprocess.run([os.path.join(root, 'scripts', 'wine-env.sh'), 'start', '--name', name], capture_output=True,
-                   check=True)
+    subprocess.run([os.path.join(root, 'scripts', 'wine-env.sh'), 'start', '--name',
+                    os.path.basename(state).removeprefix('env-')], capture_output=True, check=True)
 
 
 def test_a_microphone_that_goes_away_leaves_silence_and_the_user_is_told(app, prefix, driver, removable_microphone):

@@ -4,6 +4,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,16 @@ TEST(Log, LinesHaveAZeroPaddedTimestampUtf8TextAndCrLfAndTheFileLiesBesideTheSet
   const std::wstring path = LogPathFor(L"C:\\" + std::wstring(300, L'f') + L"\\config.ini", L"C:\\Temp\\");
   EXPECT_LE(path.size(), 259u + 8u);
   EXPECT_EQ(path.substr(path.size() - 8), L"\\log.txt");
+  // A full log is kept beside the new one under its name with ".old" before the extension.
+  EXPECT_EQ(OldLogPath(L"C:\\a.b\\log.txt"), L"C:\\a.b\\log.old.txt");
+  EXPECT_EQ(OldLogPath(L"C:\\a.b\\log"), L"C:\\a.b\\log.old");
+  // A run of one message is one line and a count, written when another message comes.
+  LogRepeats repeats;
+  using Lines = std::vector<std::wstring>;
+  EXPECT_EQ(repeats.LinesFor(L"a"), Lines{L"a"});
+  EXPECT_EQ(repeats.LinesFor(L"b"), Lines{L"b"});
+  EXPECT_EQ(repeats.LinesFor(L"b"), Lines{});
+  EXPECT_EQ(repeats.LinesFor(L"a"), (Lines{L"Last message repeated 1 more time.", L"a"}));
 }
 
 TEST(FileNames, TimestampPrefixByCaptureTypeForbiddenCharactersAndCounter) {

@@ -1,6 +1,8 @@
 // The log file as the program writes it, the sounds whose failures it records, and balloon texts.
 #include <windows.h>
 
+#include <filesystem>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -60,6 +62,27 @@ TEST_F(LogFile, ReadersDoNotBlockWriting) {
   LogMessage(L"while open");
   CloseHandle(reader);
   EXPECT_NE(Log().find("] while open\r\n"), std::string::npos);
+}
+
+// Logging in a loop (an error every frame) can neither fill the disk nor bury the log: a run of one
+// line is written once with its count, and the file starts afresh past its limit, keeping one older.
+TEST_F(LogFile, RepeatsAreCountedAndPastItsLimitTheLogStartsAfreshKeepingOneOlderFile) {
+  constexpr std::uint64_t kLimit = 4096;
+  UseLogFile(folder_ / L"log.txt", kLimit);
+  for (int i = 0; i < 500; ++i) LogMessage(L"Recorder: [ERROR] AcquireNextFrame failed.");
+  LogMessage(L"Recorder: Stop requested.");
+  EXPECT_EQ(LogCount("] Recorder: [ERROR] AcquireNextFrame failed.\r\n"), 1);
+  EXPECT_EQ(LogCount("] Last message repeated 499 more times.\r\n[") , 1) << Log();
+  for (int i = 0; i < 400; ++i) LogMessage(L"line " + std::to_wstring(i) + L" of a long session");
+  const std::string log = Log();
+  const std::string old = testing::ReadBytes(folder_ / L"log.old.txt");
+  EXPECT_LE(log.size(), kLimit);
+  EXPECT_GT(old.size(), kLimit - 100);
+  EXPECT_LE(old.size(), kLimit);
+  EXPECT_NE(log.find("] line 399 of a long session\r\n"), std::string::npos);
+  EXPECT_EQ(log.rfind("[", 0), 0u) << "the new file begins with a whole line";
+  EXPECT_EQ(old.find("AcquireNextFrame"), std::string::npos) << "only one older file is kept";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 2);
 }
 
 TEST(LogOff, NothingIsWrittenBeforeALogFileIsChosen) {
