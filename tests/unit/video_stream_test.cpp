@@ -1,10 +1,11 @@
 // The FFmpeg DLLs beside the program, and pictures on their way into a video stream: a camera's
 // samples from DirectShow's thread (the newest wins, short samples are never read, YUY2 and RGB24
 // rows have their strides, bottom-up RGB is turned), and a source that changes size, which must
-// never be read past its end; and a recorded file's stream ends.
+// never be read past its end; and a recorded file's stream ends and colour description.
 #include "video/camera_source.h"  // DirectShow first
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -216,6 +217,10 @@ TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
     EXPECT_EQ(stream->start_time, 0);
     EXPECT_NEAR(static_cast<double>(stream->duration) * av_q2d(stream->time_base), 1.0 / 3.0, 0.0015);
   }
+  // The video says which colours it holds.
+  const AVCodecParameters* picture = input->streams[0]->codecpar;
+  EXPECT_EQ(std::tuple(picture->color_space, picture->color_primaries, picture->color_trc, picture->color_range),
+            std::tuple(AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709, AVCOL_RANGE_MPEG));
   // The first picture lasts one interval, as every other one.
   PacketPtr packet(av_packet_alloc());
   std::vector<std::int64_t> times;
