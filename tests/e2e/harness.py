@@ -167,7 +167,8 @@ class Vistrel:
         if wait:
             # A copy from the previous test may still be playing its exit sound; a new one started
             # now would only hand over to it and leave.
-            self.driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=15000)
+            assert self.driver.wait_gone(CORE_WINDOW_CLASS, message_only=True, timeout_ms=15000), \
+                'an earlier copy is still running'
         self.process = subprocess.Popen(['wine', self.exe], stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         env=full_env)

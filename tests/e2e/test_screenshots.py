@@ -134,7 +134,8 @@ def test_clipboard_only_a_held_clipboard_and_a_series_that_is_heard_in_full(app,
             assert driver.keys('ctrl+shift+f5')
             assert app.wait_line('Capture: Bitmap copied to the clipboard.', since)
             # The next capture comes once this sound is over, so each one is heard on its own.
-            wait_until(lambda: len(sink.bursts()) >= count and sink.quiet_for(0.2), 3)
+            assert wait_until(lambda: len(sink.bursts()) >= count and sink.quiet_for(0.2), 10), \
+                f'capture {count} was not heard'
         heard = sink.sounds()
     assert heard.count('full.wav') >= 19, heard
     # A saved capture claims its file before the balloon is shown.

@@ -159,10 +159,11 @@ def test_window_mode_follows_the_target_application(app, prefix, video_dir, driv
                 since = app.mark()
                 assert driver.run('activate', 'Recorded window').returncode == 0
                 assert app.wait_state(VIDEO, 'RECORDING', since)
-            # A resume sound would have been played to its end before that line was logged; this
-            # leaves time for it to come through the monitor.
-            time.sleep(0.5)
-        assert sounds.loud_seconds() == 0.0
+            # A resume sound would have been played to its end before that line was logged, so it
+            # would come through the monitor before a second-long marker played from here.
+            with SinkTone(700, seconds=1.0):
+                assert wait_until(lambda: any(n >= 0.9 for _, n in sounds.bursts()) and sounds.quiet_for(0.1), 15)
+        assert len(sounds.bursts()) == 1, f'only the marker is heard: {sounds.bursts()}'
         # A pause by the user survives a trip to another application and back.
         press(app, PAUSE_RESUME, VIDEO, 'PAUSED')
         since = app.mark()

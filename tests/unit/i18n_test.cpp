@@ -48,17 +48,6 @@ TEST(WindowsTranslator, ReadsFromANonAsciiFolderAndLogsAMissingCatalogueWithAWin
   EXPECT_EQ(translator.getLanguageCode(), L"en");
 }
 
-// Which listed language matches a locale is checked natively; here, that the user's locale is asked.
-TEST(WindowsSystemLanguage, FollowsTheUserLocale) {
-  wchar_t buffer[LOCALE_NAME_MAX_LENGTH] = {};
-  ASSERT_GT(GetUserDefaultLocaleName(buffer, LOCALE_NAME_MAX_LENGTH), 1);
-  const std::wstring locale = buffer;
-  SetSharedAvailableLanguages({{L"Other", L"zz", false, L"", L""}, {L"Language", locale.substr(0, 2), false, L"", L""},
-                               {L"Full", locale, false, L"", L""}});
-  EXPECT_EQ(DetectSystemLanguage(), locale);
-  SetSharedAvailableLanguages({});
-}
-
 TEST(WindowsTextFormat, PrecisionNeverSplitsASurrogatePair) {
   const FormatArg args[] = {FormatArg(L"\U0001F600x")};
   EXPECT_EQ(TryFormatText(L"[%.1s]", args), L"[]");

@@ -19,13 +19,17 @@ namespace {
 
 using LogFile = testing::LoggedTest;
 
-TEST_F(LogFile, LinesAreAppendedAsUtf8WithATimestampAndCrLf) {
+// The line's own format is checked natively; here, what reaches the file.
+TEST_F(LogFile, ChoosingTheSameFileAgainAppendsUtf8LinesWithoutAByteOrderMark) {
   LogMessage(L"one");
-  UseLogFile(folder_ / L"log.txt");  // choosing the same file again appends to it
+  UseLogFile(folder_ / L"log.txt");
   LogMessage(L"\u0412\u0438\u0434\u0435\u043e \u65e5\u672c");
-  const std::regex lines("\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\] one\r\n"
-                         "\\[[-0-9: ]{19}\\] \xD0\x92\xD0\xB8\xD0\xB4\xD0\xB5\xD0\xBE \xE6\x97\xA5\xE6\x9C\xAC\r\n");
-  EXPECT_TRUE(std::regex_match(Log(), lines)) << Log();  // no byte-order mark either
+  const std::string log = Log();
+  const std::string second = "] \xD0\x92\xD0\xB8\xD0\xB4\xD0\xB5\xD0\xBE \xE6\x97\xA5\xE6\x9C\xAC\r\n";
+  ASSERT_GT(log.size(), second.size());
+  EXPECT_EQ(log[0], '[') << log;
+  EXPECT_NE(log.find("] one\r\n["), std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.size() - second.size()), second) << log;
 }
 
 TEST_F(LogFile, LinesFromManyThreadsStayWhole) {

@@ -308,11 +308,11 @@ class CountdownWindowTest : public ::testing::Test {
     ShowWindow(backdrop_.get(), SW_SHOWNOACTIVATE);
     UpdateWindow(backdrop_.get());
     // Shown once the countdown's area is one plain colour.
-    PumpUntil([] {
+    ASSERT_TRUE(PumpUntil([] {
       const std::vector<std::uint32_t> pixels = GrabScreen(CountdownArea());
       return !pixels.empty() &&
              std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
-    });
+    })) << "the backdrop was never shown";
   }
 
   UniqueWindow backdrop_;
