@@ -117,9 +117,11 @@ def removable_microphone(driver):
             subprocess.run(['pactl', 'load-module', *[a.format(state=state) for a in arguments]], check=True)
     subprocess.run(['pactl', 'set-default-sink', 'vsink'], check=True)
     subprocess.run(['pactl', 'set-default-source', 'vmic'], check=True)
-    # The tone writer ended with its pipe's reader: the environment starts it again.
+    # The tone writer ended with its pipe's reader: the environment (this run's own) starts it again.
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    subprocess.run([os.path.join(root, 'scripts', 'wine-env.sh'), 'start'], capture_output=True, check=True)
+    environment = os.path.basename(os.environ['VISTREL_ENV_STATE']).removeprefix('env-')
+    subprocess.run([os.path.join(root, 'scripts', 'wine-env.sh'), 'start', '--name', environment],
+                   capture_output=True, check=True)
 
 
 def test_a_microphone_that_goes_away_leaves_silence_and_the_user_is_told(app, prefix, driver, removable_microphone):
