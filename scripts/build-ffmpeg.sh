@@ -68,7 +68,7 @@ mkdir -p ffbuild
    --enable-bsf=aac_adtstoasc,h264_mp4toannexb,extract_extradata --enable-parser=h264,aac,mpegaudio \
    --enable-encoder=libx264,aac,libmp3lame,pcm_s16le,gif,wrapped_avframe,rawvideo \
    --enable-muxer=mp4,mov,ipod,mp3,wav,gif,null --enable-indev=gdigrab,lavfi \
-   --enable-decoder=rawvideo,bmp,pcm_s16le --enable-demuxer=mov \
+   --enable-decoder=rawvideo,bmp,pcm_s16le,mjpeg --enable-demuxer=mov \
    --enable-filter=scale,aresample,fps,setpts,crop,split,palettegen,paletteuse,testsrc2,sine,format,null,anull \
    --extra-cflags="-I$deps/include" "--extra-ldflags=-L$deps/lib -static-libgcc" \
    "--extra-libs=-Wl,-Bstatic -lwinpthread -Wl,-Bdynamic" >>"$log" 2>&1 &&

@@ -33,6 +33,11 @@ HRESULT VideoEncoderStream::Open(MuxedFile& file, const VideoEncoding& encoding,
   codec->framerate = AVRational{encoding.framerate, 1};
   codec->gop_size = encoding.framerate;
   codec->pix_fmt = AV_PIX_FMT_YUV420P;
+  // Said in the stream (x264 writes it into the sequence header, the MP4 into its colour box).
+  codec->colorspace = AVCOL_SPC_BT709;
+  codec->color_primaries = AVCOL_PRI_BT709;
+  codec->color_trc = AVCOL_TRC_BT709;
+  codec->color_range = AVCOL_RANGE_MPEG;
   av_opt_set(codec->priv_data, "preset", "ultrafast", 0);
   av_opt_set(codec->priv_data, "tune", "zerolatency", 0);
   stream_ = file.OpenStream(codec, encoder, who);
@@ -54,23 +59,44 @@ HRESULT VideoEncoderStream::Open(MuxedFile& file, const VideoEncoding& encoding,
   return S_OK;
 }
 
-bool VideoEncoderStream::Scale(const std::uint8_t* pixels, int pitch, int width, int height, int format) {
-  if (!frame_ || !pixels || width <= 0 || height <= 0) return false;
-  if (!scaler_ || width != scalerWidth_ || height != scalerHeight_ || format != scalerFormat_) {
-    scaler_.reset(sws_getContext(width, height, static_cast<AVPixelFormat>(format), frame_->width, frame_->height,
-                                 AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+bool VideoEncoderStream::Scale(const std::uint8_t* const planes[4], const int pitches[4], int width, int height,
+                               int format, const YuvColour& colour) {
+  if (!frame_ || !planes[0] || width <= 0 || height <= 0) return false;
+  if (!scaler_ || width != scalerWidth_ || height != scalerHeight_ || format != scalerFormat_ ||
+      colour.matrix != scalerColour_.matrix || colour.fullRange != scalerColour_.fullRange) {
+    // The ranges are given before the scaler is set up: a scaler made for equal ranges may take a
+    // shortcut (same size, same layout) that would ignore them.
+    scaler_.reset(sws_alloc_context());
+    if (scaler_) {
+      SwsContext* scaler = scaler_.get();
+      av_opt_set_int(scaler, "srcw", width, 0);
+      av_opt_set_int(scaler, "srch", height, 0);
+      av_opt_set_int(scaler, "src_format", format, 0);
+      av_opt_set_int(scaler, "dstw", frame_->width, 0);
+      av_opt_set_int(scaler, "dsth", frame_->height, 0);
+      av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_YUV420P, 0);
+      av_opt_set_int(scaler, "sws_flags", SWS_FAST_BILINEAR, 0);
+      av_opt_set_int(scaler, "src_range", colour.fullRange ? 1 : 0, 0);
+      av_opt_set_int(scaler, "dst_range", 0, 0);
+      if (sws_init_context(scaler, nullptr, nullptr) < 0) scaler_.reset();
+    }
     scalerWidth_ = scaler_ ? width : 0;
     scalerHeight_ = scaler_ ? height : 0;
     scalerFormat_ = scaler_ ? format : -1;
+    scalerColour_ = colour;
     if (!scaler_) {
       LogMessage(L"VideoEncoderStream: [ERROR] sws_getContext failed.");
       return false;
     }
+    // RGB is converted with BT.709's matrix into limited range; YUV is read with its own matrix
+    // (ignored for RGB).
+    if (sws_setColorspaceDetails(scaler_.get(), sws_getCoefficients(colour.matrix), colour.fullRange ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16) < 0) {
+      LogMessage(L"VideoEncoderStream: [WARNING] The picture's colours cannot be converted exactly.");
+    }
   }
   // The encoder may still hold the last picture: then the frame gets buffers of its own first.
   if (av_frame_make_writable(frame_.get()) < 0) return false;
-  const std::uint8_t* planes[] = {pixels};
-  const int pitches[] = {pitch};
   return sws_scale(scaler_.get(), planes, pitches, 0, height, frame_->data, frame_->linesize) > 0;
 }
 

@@ -1,5 +1,9 @@
 // One H.264 stream of an output file (libx264, "ultrafast", "zerolatency", YUV 4:2:0) with the
 // frame it encodes and the scaler that fills it. Shared by the single and multi-track recordings.
+//
+// Every video is written in one colour space, and says so: BT.709 in limited range (what players
+// assume for HD video, and what they are told here for any size), converted from RGB with that
+// matrix, and from YUV pictures (cameras) reading them with their own.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +20,12 @@ struct SwsContextDeleter {
   void operator()(SwsContext* context) const;
 };
 using SwsPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+// How a YUV picture's values are read: its matrix (an AVColorSpace) and range.
+struct YuvColour {
+  int matrix = AVCOL_SPC_BT470BG;  // BT.601
+  bool fullRange = false;
+};
 
 struct VideoEncoding {
   int width = 0;   // even
@@ -39,7 +49,14 @@ class VideoEncoderStream {
   // apart (negative: the rows run upwards from `pixels`). The scaler follows the picture: a
   // picture of another size or format gets a scaler of its own, so a source that changes size is
   // never read past its end. False when it could not be scaled (the frame keeps its last picture).
-  bool Scale(const std::uint8_t* pixels, int pitch, int width, int height, int format);
+  bool Scale(const std::uint8_t* pixels, int pitch, int width, int height, int format) {
+    const std::uint8_t* planes[4] = {pixels};
+    const int pitches[4] = {pitch};
+    return Scale(planes, pitches, width, height, format, YuvColour{});
+  }
+  // The same for a picture in planes (up to four), whose YUV values are read as `colour` says.
+  bool Scale(const std::uint8_t* const planes[4], const int pitches[4], int width, int height, int format,
+             const YuvColour& colour);
   // Encodes the frame, the last picture scaled (black before the first), at `pts`.
   HRESULT Write(MuxedFile& file, std::int64_t pts, const wchar_t* label);
   // Drains the encoder at the end.
@@ -53,6 +70,7 @@ class VideoEncoderStream {
   int scalerWidth_ = 0;
   int scalerHeight_ = 0;
   int scalerFormat_ = -1;
+  YuvColour scalerColour_;
 };
 
 }  // namespace vistrel

@@ -1,22 +1,19 @@
-// DirectShow first: see camera_source.h.
+// DirectShow first: see video_devices.h.
 #include "video/camera_source.h"
 
 #include <dvdmedia.h>
+#include <dxva.h>
+
+#include <cstring>
 
 #include "core/log.h"
-#include "media/ffmpeg_util.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-using Microsoft::WRL::ComPtr;
-
 namespace vistrel {
 namespace {
-
-// The Sample Grabber filter's class, which the import libraries do not provide.
-const CLSID kSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[40] = {};
@@ -32,41 +29,30 @@ void FreeMediaType(AM_MEDIA_TYPE& type) {
   type.pUnk = nullptr;
 }
 
-constexpr wchar_t kPrefix[] = L"Recorder: ";
-
-HRESULT Fail(const wchar_t* what, HRESULT hr) {
-  LogHresultError(kPrefix, what, hr);
-  return hr;
+// The colours of a YUV camera: as its format declares them, or else BT.601 in limited range, what
+// USB cameras use unless they say otherwise.
+YuvColour DeclaredColour(DWORD controlFlags) {
+  YuvColour colour;
+  if (!(controlFlags & AMCONTROL_COLORINFO_PRESENT)) return colour;
+  // The flags' upper 24 bits are a DXVA_ExtendedFormat from its chroma siting on.
+  const DWORD range = (controlFlags >> 12) & 7;
+  const DWORD matrix = (controlFlags >> 15) & 7;
+  if (matrix == DXVA_VideoTransferMatrix_BT709) colour.matrix = AVCOL_SPC_BT709;
+  if (matrix == DXVA_VideoTransferMatrix_SMPTE240M) colour.matrix = AVCOL_SPC_SMPTE240M;
+  colour.fullRange = range == DXVA_NominalRange_0_255;
+  return colour;
 }
 
-ComPtr<IMoniker> FindCamera(const std::wstring& devicePath, HRESULT& hr) {
-  ComPtr<ICreateDevEnum> devices;
-  hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&devices));
-  if (FAILED(hr)) {
-    Fail(L"InitCameraTrack: CoCreateInstance(SystemDeviceEnum)", hr);
-    return nullptr;
+// The picture formats JPEG decodes to, which say full range by their name, as their plain twins.
+int WithoutRange(int format) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+    default: return format;
   }
-  ComPtr<IEnumMoniker> monikers;
-  hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-  if (hr != S_OK || !monikers) {
-    LogHresultError(kPrefix, L"InitCameraTrack: CreateClassEnumerator failed or no cameras found", hr);
-    if (hr == S_FALSE || SUCCEEDED(hr)) hr = E_FAIL;
-    return nullptr;
-  }
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) continue;
-    VARIANT value;
-    VariantInit(&value);
-    const bool match = SUCCEEDED(bag->Read(L"DevicePath", &value, nullptr)) && value.vt == VT_BSTR &&
-                       devicePath == value.bstrVal;
-    VariantClear(&value);
-    if (match) return moniker;
-  }
-  LogMessage(L"InitCameraTrack: [ERROR] Could not find the selected camera moniker.");
-  hr = E_FAIL;
-  return nullptr;
 }
 
 }  // namespace
@@ -106,6 +92,16 @@ STDMETHODIMP SampleGrabberCallback::SampleCB(double, IMediaSample* sample) {
 
 STDMETHODIMP SampleGrabberCallback::BufferCB(double, BYTE*, long) { return E_NOTIMPL; }
 
+CameraSource::CameraSource() : callback_(new SampleGrabberCallback(this)) {  // COM: freed by its last Release
+  lastSample_ = lastUsed_ = GetTickCount64();
+}
+
+CameraSource::~CameraSource() {
+  Close();
+  callback_->Detach();
+  callback_->Release();
+}
+
 void CameraSource::Deliver(const std::uint8_t* data, long length) {
   std::lock_guard frame(frameLock_);
   frameBytes_.assign(data, data + length);
@@ -113,119 +109,145 @@ void CameraSource::Deliver(const std::uint8_t* data, long length) {
   lastSample_ = GetTickCount64();
 }
 
-void CameraSource::SetFormat(int width, int height, int pixelFormat, bool bottomUp) {
-  width_ = width;
-  height_ = height;
-  pixelFormat_ = pixelFormat;
-  bottomUp_ = bottomUp;
+HRESULT CameraSource::SetFormat(const AM_MEDIA_TYPE& format) {
+  const BITMAPINFOHEADER* header = nullptr;
+  DWORD controlFlags = 0;
+  if (format.formattype == FORMAT_VideoInfo && format.cbFormat >= sizeof(VIDEOINFOHEADER) && format.pbFormat) {
+    header = &reinterpret_cast<const VIDEOINFOHEADER*>(format.pbFormat)->bmiHeader;
+  } else if (format.formattype == FORMAT_VideoInfo2 && format.cbFormat >= sizeof(VIDEOINFOHEADER2) && format.pbFormat) {
+    const auto* info = reinterpret_cast<const VIDEOINFOHEADER2*>(format.pbFormat);
+    header = &info->bmiHeader;
+    controlFlags = info->dwControlFlags;
+  }
+  if (!header) {
+    LogMessage(L"InitCameraTrack: [ERROR] Unknown media type format.");
+    return E_FAIL;
+  }
+  width_ = header->biWidth;
+  height_ = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+  subtype_ = GuidText(format.subtype);
+  colour_ = DeclaredColour(controlFlags);
+  bottomUp_ = false;
+  if (format.subtype == MEDIASUBTYPE_YUY2) {
+    kind_ = Kind::kYuy2;
+  } else if (format.subtype == MEDIASUBTYPE_NV12) {
+    kind_ = Kind::kNv12;
+  } else if (format.subtype == MEDIASUBTYPE_MJPG) {
+    kind_ = Kind::kMjpg;
+    const AVCodec* mjpeg = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+    decoder_.reset(mjpeg ? avcodec_alloc_context3(mjpeg) : nullptr);
+    decoded_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!decoder_ || !decoded_ || !packet_ || avcodec_open2(decoder_.get(), mjpeg, nullptr) < 0) {
+      LogMessage(L"InitCameraTrack: [ERROR] The MJPG decoder could not be opened.");
+      decoder_.reset();
+    }
+  } else {
+    if (format.subtype != MEDIASUBTYPE_RGB24) {
+      LogMessage(L" -> [WARNING] Camera connected with an unsupported format, attempting BGR24 fallback: " + subtype_);
+    }
+    kind_ = Kind::kRgb24;
+    // Uncompressed RGB with a positive height starts with the bottom row.
+    bottomUp_ = format.subtype == MEDIASUBTYPE_RGB24 && header->biHeight > 0;
+  }
+  LogMessage(L" -> Camera connected with format: " + subtype_);
+  return S_OK;
 }
 
 bool CameraSource::Take(VideoEncoderStream& stream) {
   if (!newFrame_.load()) return false;
-  std::lock_guard frame(frameLock_);
-  newFrame_ = false;
-  const int bytesPerPixel = pixelFormat_ == AV_PIX_FMT_YUYV422 ? 2 : 3;
-  const int stride = width_ * bytesPerPixel;
-  // A sample shorter than a whole picture (a changed or compressed format) is not read.
-  if (stride <= 0 || height_ <= 0 || frameBytes_.size() < static_cast<size_t>(stride) * height_) return false;
-  // Bottom-up rows: start at the last row and step backwards.
-  const std::uint8_t* first = bottomUp_ ? frameBytes_.data() + static_cast<size_t>(stride) * (height_ - 1)
-                                        : frameBytes_.data();
-  return stream.Scale(first, bottomUp_ ? -stride : stride, width_, height_, pixelFormat_);
+  {
+    // The sample is taken out, so that the camera's thread is not held up while it is converted.
+    std::lock_guard frame(frameLock_);
+    newFrame_ = false;
+    taken_.swap(frameBytes_);
+  }
+  if (!Convert(stream, taken_.size())) return false;
+  lastUsed_ = GetTickCount64();
+  return true;
+}
+
+bool CameraSource::Convert(VideoEncoderStream& stream, std::size_t length) {
+  const std::uint8_t* data = taken_.data();
+  if (width_ <= 0 || height_ <= 0) return false;
+  const auto w = static_cast<std::size_t>(width_);
+  const auto h = static_cast<std::size_t>(height_);
+  switch (kind_) {
+    case Kind::kRgb24: {
+      // Rows of a bitmap end on a four-byte boundary.
+      const std::size_t stride = (w * 3 + 3) & ~std::size_t{3};
+      if (length < stride * h) return false;
+      // Bottom-up rows: start at the last row and step backwards.
+      const std::uint8_t* first = bottomUp_ ? data + stride * (h - 1) : data;
+      const int pitch = static_cast<int>(stride);
+      return stream.Scale(first, bottomUp_ ? -pitch : pitch, width_, height_, AV_PIX_FMT_BGR24);
+    }
+    case Kind::kYuy2: {
+      if (length < w * 2 * h) return false;
+      const std::uint8_t* planes[4] = {data};
+      const int pitches[4] = {width_ * 2};
+      return stream.Scale(planes, pitches, width_, height_, AV_PIX_FMT_YUYV422, colour_);
+    }
+    case Kind::kNv12: {
+      // A plane of luma, then one of interleaved chroma at half the height.
+      if (length < w * h + w * ((h + 1) / 2)) return false;
+      const std::uint8_t* planes[4] = {data, data + w * h};
+      const int pitches[4] = {width_, width_};
+      return stream.Scale(planes, pitches, width_, height_, AV_PIX_FMT_NV12, colour_);
+    }
+    case Kind::kMjpg: {
+      if (!decoder_ || length == 0) return false;
+      // The decoder reads a little past the end of what it is given.
+      taken_.resize(length + AV_INPUT_BUFFER_PADDING_SIZE);
+      std::memset(taken_.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+      packet_->data = taken_.data();
+      packet_->size = static_cast<int>(length);
+      const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
+      av_packet_unref(packet_.get());
+      if (sent < 0 || avcodec_receive_frame(decoder_.get(), decoded_.get()) < 0) return false;
+      const AVFrame& picture = *decoded_;
+      // JPEG pictures are BT.601 in full range unless they say otherwise.
+      YuvColour colour{AVCOL_SPC_BT470BG, true};
+      if (picture.colorspace != AVCOL_SPC_UNSPECIFIED && picture.colorspace != AVCOL_SPC_RGB) {
+        colour.matrix = picture.colorspace;
+      }
+      const int format = WithoutRange(picture.format);
+      colour.fullRange = picture.color_range != AVCOL_RANGE_MPEG || format != picture.format;
+      const bool scaled = stream.Scale(picture.data, picture.linesize, picture.width, picture.height, format, colour);
+      av_frame_unref(decoded_.get());
+      return scaled;
+    }
+  }
+  return false;
 }
 
 void CameraSource::Run() {
-  lastSample_ = GetTickCount64();
-  if (control_) control_->Run();
+  lastSample_ = lastUsed_ = GetTickCount64();
+  if (reader_) reader_->Run();
 }
 
 void CameraSource::Pause() {
-  if (control_) control_->Pause();
+  if (reader_) reader_->Pause();
 }
 
 void CameraSource::Close() {
-  if (control_) control_->Stop();
-  if (grabber_) grabber_->SetCallback(nullptr, 0);
-  control_.Reset();
-  grabber_.Reset();
-  builder_.Reset();
-  graph_.Reset();
-  if (callback_) {
-    callback_->Detach();
-    callback_->Release();
-    callback_ = nullptr;
-  }
+  if (reader_) reader_->Stop();
+  reader_.reset();
 }
 
-HRESULT CameraSource::Open(const std::wstring& devicePath, const std::wstring& name) {
-  HRESULT hr = S_OK;
-  ComPtr<IMoniker> moniker = FindCamera(devicePath, hr);
-  if (!moniker) return FAILED(hr) ? hr : E_FAIL;
-  if (FAILED(hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_)))) {
-    return Fail(L"InitCameraTrack: CoCreateInstance(FilterGraph)", hr);
-  }
-  if (FAILED(hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_PPV_ARGS(&builder_)))) {
-    return Fail(L"InitCameraTrack: CoCreateInstance(CaptureGraphBuilder2)", hr);
-  }
-  if (FAILED(hr = builder_->SetFiltergraph(graph_.Get()))) {
-    return Fail(L"InitCameraTrack: SetFiltergraph", hr);
-  }
-  ComPtr<IBaseFilter> source;
-  hr = moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&source));
-  if (SUCCEEDED(hr)) hr = graph_->AddFilter(source.Get(), L"Source Filter");
-  if (FAILED(hr)) return Fail(L"InitCameraTrack: AddSourceFilterForMoniker", hr);
-  ComPtr<IBaseFilter> grabberFilter;
-  if (FAILED(hr = CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&grabberFilter)))) {
-    return Fail(L"InitCameraTrack: CoCreateInstance(SampleGrabber)", hr);
-  }
-  if (FAILED(hr = grabberFilter.As(&grabber_))) return Fail(L"InitCameraTrack: QueryInterface(ISampleGrabber)", hr);
-  if (FAILED(hr = graph_->AddFilter(grabberFilter.Get(), L"Sample Grabber"))) {
-    return Fail(L"InitCameraTrack: AddFilter(Grabber)", hr);
-  }
-  // Uncompressed pictures first, so that compressed samples never reach the scaler; then whatever
-  // the camera and the graph agree on.
-  for (const GUID* subtype : {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUY2, static_cast<const GUID*>(nullptr)}) {
-    AM_MEDIA_TYPE wanted{};
-    wanted.majortype = MEDIATYPE_Video;
-    if (subtype) wanted.subtype = *subtype;
-    grabber_->SetMediaType(&wanted);
-    hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(), nullptr,
-                                       grabberFilter.Get());
-    if (SUCCEEDED(hr)) break;
-  }
-  if (FAILED(hr)) return Fail(L"InitCameraTrack: RenderStream failed", hr);
+HRESULT CameraSource::Open(VideoDevices& devices, const std::wstring& devicePath, const std::wstring& name) {
+  reader_ = devices.MakeCameraReader();
+  if (!reader_) return E_FAIL;
   AM_MEDIA_TYPE connected{};
-  if (FAILED(hr = grabber_->GetConnectedMediaType(&connected))) {
-    return Fail(L"InitCameraTrack: GetConnectedMediaType failed", hr);
-  }
-  const BITMAPINFOHEADER* header = nullptr;
-  if (connected.formattype == FORMAT_VideoInfo && connected.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    header = &reinterpret_cast<const VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader;
-  } else if (connected.formattype == FORMAT_VideoInfo2 && connected.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    header = &reinterpret_cast<const VIDEOINFOHEADER2*>(connected.pbFormat)->bmiHeader;
-  }
-  if (!header) {
-    LogMessage(L"InitCameraTrack: [ERROR] Unknown media type format.");
+  HRESULT hr = reader_->Connect(devicePath, callback_, connected);
+  if (SUCCEEDED(hr)) {
+    hr = SetFormat(connected);
     FreeMediaType(connected);
-    return E_FAIL;
   }
-  const int height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
-  const std::wstring subtypeText = GuidText(connected.subtype);
-  if (connected.subtype == MEDIASUBTYPE_YUY2) {
-    SetFormat(header->biWidth, height, AV_PIX_FMT_YUYV422, false);
-  } else {
-    if (connected.subtype != MEDIASUBTYPE_RGB24) {
-      LogMessage(L" -> [WARNING] Camera connected with an unsupported format, attempting BGR24 fallback: " + subtypeText);
-    }
-    // Uncompressed RGB with a positive height starts with the bottom row.
-    SetFormat(header->biWidth, height, AV_PIX_FMT_BGR24, connected.subtype == MEDIASUBTYPE_RGB24 && header->biHeight > 0);
+  if (FAILED(hr)) {
+    Close();
+    return hr;
   }
-  LogMessage(L" -> Camera connected with format: " + subtypeText);
-  FreeMediaType(connected);
-  callback_ = new SampleGrabberCallback(this);  // COM object: it deletes itself on its last Release
-  grabber_->SetCallback(callback_, 0);
-  if (FAILED(hr = graph_.As(&control_))) return Fail(L"InitCameraTrack: QueryInterface(IMediaControl)", hr);
   LogMessage(L" -> Camera Initialized successfully: " + name + L", " + std::to_wstring(width_) + L"x" +
              std::to_wstring(height_));
   return S_OK;

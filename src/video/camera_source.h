@@ -1,17 +1,14 @@
-// A camera as a video source of a multi-track recording: a DirectShow capture graph ending in a
-// Sample Grabber whose callback keeps the newest sample for the recording thread.
-//
-// DirectShow's headers must come before the audio headers (audioclient.h, endpointvolume.h and
-// ksmedia.h define some of the same types differently): include this header first.
+// A camera as a video source of a multi-track recording: the picture stream of a CameraReader,
+// whose callback keeps the newest sample for the recording thread, which converts it into the
+// track's stream: RGB24, YUY2 and NV12 as they are (YUV read with the matrix the camera declares),
+// MJPG decoded first.
 #pragma once
 
-#include <windows.h>
-#include <dshow.h>
-#include <qedit.h>
-#include <wrl/client.h>
+#include "video/video_devices.h"  // first: see there
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,47 +44,57 @@ class SampleGrabberCallback final : public ISampleGrabberCB {
 
 class CameraSource {
  public:
-  CameraSource() = default;
+  CameraSource();
   CameraSource(const CameraSource&) = delete;
   CameraSource& operator=(const CameraSource&) = delete;
-  ~CameraSource() { Close(); }
+  ~CameraSource();
 
-  // Builds the graph of the camera whose device path is `devicePath`; COM must be initialised on
-  // the calling thread. `name` is the track's, for the log.
-  HRESULT Open(const std::wstring& devicePath, const std::wstring& name);
+  // Connects the camera whose device path is `devicePath` through a reader of `devices`; COM must
+  // be initialised on the calling thread. `name` is the track's, for the log.
+  HRESULT Open(VideoDevices& devices, const std::wstring& devicePath, const std::wstring& name);
   void Run();
   void Pause();
   void Close();
 
-  // The picture the camera delivers: its size, FFmpeg pixel format (BGR24 or YUYV422) and whether
-  // RGB rows start with the bottom one.
-  void SetFormat(int width, int height, int pixelFormat, bool bottomUp);
+  // The pictures the camera sends, from the format it connected with (logged).
+  HRESULT SetFormat(const AM_MEDIA_TYPE& format);
   int width() const { return width_; }
   int height() const { return height_; }
+  // The connected subtype, as text.
+  const std::wstring& subtype() const { return subtype_; }
 
-  // A sample from the grabber (any thread): the newest one wins.
+  // A sample from the callback (any thread): the newest one wins.
   void Deliver(const std::uint8_t* data, long length);
-  // How long (ms, at GetTickCount64 `now`) the camera has sent nothing, counted from its last
-  // sample or from Run: a camera that was unplugged stops sending.
+  // How long (ms, at GetTickCount64 `now`) the camera has sent nothing, and how long none of what
+  // it sent could be used, each counted from Run at the latest: a camera that was unplugged stops
+  // sending, one whose pictures cannot be read goes on sending.
   ULONGLONG SilentFor(ULONGLONG now) const { return now - lastSample_.load(); }
-  // Scales the newest sample, if one arrived since the last call, into `stream`. A sample shorter
-  // than a whole picture is dropped; bottom-up RGB is turned the right way up.
+  ULONGLONG UnusedFor(ULONGLONG now) const { return now - lastUsed_.load(); }
+  // Converts the newest sample, if one arrived since the last call, into `stream`. A sample that
+  // cannot be read whole is dropped.
   bool Take(VideoEncoderStream& stream);
 
  private:
-  Microsoft::WRL::ComPtr<IGraphBuilder> graph_;
-  Microsoft::WRL::ComPtr<ICaptureGraphBuilder2> builder_;
-  Microsoft::WRL::ComPtr<IMediaControl> control_;
-  Microsoft::WRL::ComPtr<ISampleGrabber> grabber_;
+  enum class Kind { kRgb24, kYuy2, kNv12, kMjpg };
+  bool Convert(VideoEncoderStream& stream, std::size_t length);
+
+  std::unique_ptr<CameraReader> reader_;
   SampleGrabberCallback* callback_ = nullptr;  // one reference, released by Close
+  Kind kind_ = Kind::kRgb24;
   int width_ = 0;
   int height_ = 0;
-  int pixelFormat_ = 0;
   bool bottomUp_ = false;
+  YuvColour colour_;
+  std::wstring subtype_;
+  CodecContextPtr decoder_;  // MJPG
+  FramePtr decoded_;
+  PacketPtr packet_;
   std::mutex frameLock_;
   std::vector<std::uint8_t> frameBytes_;
   std::atomic<bool> newFrame_{false};
+  std::vector<std::uint8_t> taken_;  // the recording thread's: the sample being converted
   std::atomic<ULONGLONG> lastSample_{0};
+  std::atomic<ULONGLONG> lastUsed_{0};
 };
 
 }  // namespace vistrel

@@ -1,3 +1,4 @@
+// DirectShow first: see video_devices.h.
 #include "video/screen_source.h"
 
 #include <cstring>
@@ -20,37 +21,11 @@ bool MayComeBack(HRESULT hr) {
 
 RECT PrimaryScreenRect() { return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 
-// The output named `screenId`, or the first output of the first adapter.
-ComPtr<IDXGIOutput> FindOutput(const wchar_t* prefix, IDXGIFactory1* factory, const std::wstring& screenId) {
-  const std::wstring who = prefix;
-  if (screenId != L"Default") {
-    LogMessage(who + L"Searching for selected screen with ID: " + screenId);
-    ComPtr<IDXGIAdapter1> adapter;
-    for (UINT a = 0; factory->EnumAdapters1(a, adapter.ReleaseAndGetAddressOf()) != DXGI_ERROR_NOT_FOUND; ++a) {
-      ComPtr<IDXGIOutput> candidate;
-      for (UINT o = 0; adapter->EnumOutputs(o, candidate.ReleaseAndGetAddressOf()) != DXGI_ERROR_NOT_FOUND; ++o) {
-        DXGI_OUTPUT_DESC desc{};
-        if (candidate && SUCCEEDED(candidate->GetDesc(&desc)) && screenId == desc.DeviceName) {
-          LogMessage(who + L"Found matching screen.");
-          return candidate;
-        }
-      }
-    }
-    LogMessage(who + L"[WARNING] Selected screen not found. Falling back to default screen.");
-  } else {
-    LogMessage(who + L"Using default (primary) screen.");
-  }
-  ComPtr<IDXGIAdapter1> adapter;
-  ComPtr<IDXGIOutput> output;
-  HRESULT hr = factory->EnumAdapters1(0, &adapter);
-  if (SUCCEEDED(hr)) hr = adapter->EnumOutputs(0, &output);
-  if (FAILED(hr)) LogHresultError(prefix, L"Failed to get default screen", hr);
-  return output;
-}
+bool HasArea(const RECT& rect) { return rect.right > rect.left && rect.bottom > rect.top; }
 
 }  // namespace
 
-void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
+void DrawCursor(std::uint8_t* pixels, int pitch, int pictureWidth, int pictureHeight, POINT origin) {
   if (!pixels) return;
   CURSORINFO cursor{};
   cursor.cbSize = sizeof cursor;
@@ -85,15 +60,13 @@ void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
   std::memset(bits, 0, static_cast<size_t>(width) * height * 4);
   DrawIconEx(memory.get(), 0, 0, shape, width, height, 0, nullptr, DI_NORMAL);
   GdiFlush();
-  const int areaWidth = area.right - area.left;
-  const int areaHeight = area.bottom - area.top;
   const auto* cursorPixels = static_cast<const std::uint8_t*>(bits);
   for (int y = 0; y < height; ++y) {
-    const int dy = top + y - area.top;
-    if (dy < 0 || dy >= areaHeight) continue;
+    const int dy = top + y - origin.y;
+    if (dy < 0 || dy >= pictureHeight) continue;
     for (int x = 0; x < width; ++x) {
-      const int dx = left + x - area.left;
-      if (dx < 0 || dx >= areaWidth) continue;
+      const int dx = left + x - origin.x;
+      if (dx < 0 || dx >= pictureWidth) continue;
       const std::uint8_t* source = cursorPixels + (static_cast<size_t>(y) * width + x) * 4;
       if (source[3] == 0) continue;
       std::uint8_t* target = pixels + static_cast<size_t>(dy) * pitch + static_cast<size_t>(dx) * 4;
@@ -104,13 +77,16 @@ void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area) {
   }
 }
 
-ScreenSource::ScreenSource(const wchar_t* prefix, bool includeCursor, Notify notify)
-    : prefix_(prefix), includeCursor_(includeCursor), notify_(std::move(notify)) {}
+ScreenSource::ScreenSource(const wchar_t* prefix, bool includeCursor, Notify notify,
+                           std::shared_ptr<VideoDevices> devices)
+    : prefix_(prefix), includeCursor_(includeCursor), notify_(std::move(notify)), devices_(std::move(devices)) {}
 
 HRESULT ScreenSource::OpenScreen(const std::wstring& screenId) {
   screenId_ = screenId;
   window_ = false;
-  const HRESULT hr = OpenDuplication(screenId);
+  fault_ = S_OK;
+  RECT found{};
+  const HRESULT hr = OpenDuplication(screenId, found);
   if (SUCCEEDED(hr)) return hr;
   // Whatever the reason (unsupported, a remote session, too many duplications, a secure desktop),
   // GDI can still record the screen.
@@ -119,57 +95,42 @@ HRESULT ScreenSource::OpenScreen(const std::wstring& screenId) {
   if (notify_) notify_({N_(L"Recording Mode Changed"), N_(L"DXGI capture failed. Switched to GDI mode.")});
   lost_ = MayComeBack(hr);
   lastRecovery_ = GetTickCount64();
-  if (area_.right <= area_.left || area_.bottom <= area_.top) area_ = PrimaryScreenRect();
   LogMessage(std::wstring(prefix_) + L"Initializing GDI for full desktop capture.");
-  const HRESULT gdi = OpenGdi(area_);
+  const HRESULT gdi = OpenGdi(HasArea(found) ? found : HasArea(area_) ? area_ : PrimaryScreenRect());
   if (SUCCEEDED(gdi)) LogMessage(std::wstring(prefix_) + L"GDI desktop capture initialization successful.");
   return gdi;
 }
 
-HRESULT ScreenSource::OpenDuplication(const std::wstring& screenId) {
+HRESULT ScreenSource::OpenDuplication(const std::wstring& screenId, RECT& found) {
   const std::wstring who = prefix_;
   LogMessage(who + L"Initializing DXGI for desktop duplication...");
-  ComPtr<IDXGIFactory1> factory;
-  HRESULT hr = CreateDXGIFactory1(IID_PPV_ARGS(&factory));
-  if (FAILED(hr)) {
-    LogHresultError(prefix_, L"CreateDXGIFactory1", hr);
-    return hr;
-  }
-  ComPtr<IDXGIOutput> output = FindOutput(prefix_, factory.Get(), screenId);
-  if (!output) return E_FAIL;
-  DXGI_OUTPUT_DESC desc{};
-  output->GetDesc(&desc);
-  area_ = desc.DesktopCoordinates;
-  const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0};
-  hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
-                         ARRAYSIZE(levels), D3D11_SDK_VERSION, &device_, nullptr, &context_);
-  if (FAILED(hr)) {
-    LogHresultError(prefix_, L"D3D11CreateDevice", hr);
-    return hr;
-  }
+  DesktopDuplication duplicated;
+  HRESULT hr = devices_->Duplicate(prefix_, screenId, duplicated);
+  found = duplicated.area;
+  if (FAILED(hr)) return hr;
+  if (!duplicated.duplication || !HasArea(found)) return E_FAIL;
   D3D11_TEXTURE2D_DESC texture{};
-  texture.Width = static_cast<UINT>(area_.right - area_.left);
-  texture.Height = static_cast<UINT>(area_.bottom - area_.top);
+  texture.Width = static_cast<UINT>(found.right - found.left);
+  texture.Height = static_cast<UINT>(found.bottom - found.top);
   texture.MipLevels = 1;
   texture.ArraySize = 1;
   texture.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
   texture.SampleDesc.Count = 1;
   texture.Usage = D3D11_USAGE_STAGING;
   texture.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  hr = device_->CreateTexture2D(&texture, nullptr, &staging_);
+  ComPtr<ID3D11Texture2D> staging;
+  hr = duplicated.device->CreateTexture2D(&texture, nullptr, &staging);
   if (FAILED(hr)) {
     LogHresultError(prefix_, L"CreateTexture2D for staging", hr);
-    CloseDuplication();
     return hr;
   }
-  ComPtr<IDXGIOutput1> output1;
-  hr = output.As(&output1);
-  if (SUCCEEDED(hr)) hr = output1->DuplicateOutput(device_.Get(), &duplication_);
-  if (FAILED(hr)) {
-    LogHresultError(prefix_, L"DuplicateOutput", hr);
-    CloseDuplication();
-    return hr;
-  }
+  // Only now does the duplication replace what was captured before.
+  CloseGdi();
+  device_ = std::move(duplicated.device);
+  context_ = std::move(duplicated.context);
+  duplication_ = std::move(duplicated.duplication);
+  staging_ = std::move(staging);
+  area_ = found;
   width_ = static_cast<int>(texture.Width);
   height_ = static_cast<int>(texture.Height);
   gdi_ = false;
@@ -180,6 +141,7 @@ HRESULT ScreenSource::OpenDuplication(const std::wstring& screenId) {
 
 HRESULT ScreenSource::OpenWindow(HWND window) {
   window_ = true;
+  fault_ = S_OK;
   if (!window || !IsWindow(window) || !IsWindowVisible(window)) {
     LogMessage(L"InitializeWindowCapture: [ERROR] Invalid target window provided.");
     return E_FAIL;
@@ -206,67 +168,69 @@ bool ScreenSource::Retarget(HWND window) {
 }
 
 HRESULT ScreenSource::OpenGdi(const RECT& area) {
-  CloseGdi();
-  area_ = area;
-  width_ = area.right - area.left;
-  height_ = area.bottom - area.top;
-  if (width_ <= 0 || height_ <= 0) {
+  // Built aside: what was captured until now stays as it was should this fail.
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  if (width <= 0 || height <= 0) {
     LogMessage(L"InitializeGdiForDesktop: [ERROR] System returned invalid screen dimensions.");
     return E_FAIL;
   }
   ScreenDC screen;
   if (!screen.get()) return E_FAIL;
-  memoryDc_.reset(CreateCompatibleDC(screen.get()));
-  bitmap_.reset(CreateCompatibleBitmap(screen.get(), width_, height_));
-  if (!memoryDc_ || !bitmap_) return E_FAIL;
-  bitmapInfo_ = TopDownBitmapInfo(width_, height_);
-  try {
-    frameBuffer_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
-  } catch (const std::bad_alloc&) {
+  UniqueMemoryDC memoryDc(CreateCompatibleDC(screen.get()));
+  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  if (!memoryDc || !bitmap) return E_FAIL;
+  GuardedBuffer frameBuffer(static_cast<size_t>(width) * height * 4);
+  if (!frameBuffer) {
     LogMessage(L"InitializeGdiForDesktop: [ERROR] Failed to allocate memory for frame buffer.");
     return E_OUTOFMEMORY;
   }
+  memoryDc_ = std::move(memoryDc);
+  bitmap_ = std::move(bitmap);
+  frameBuffer_ = std::move(frameBuffer);
+  bitmapInfo_ = TopDownBitmapInfo(width, height);
+  area_ = area;
+  width_ = width;
+  height_ = height;
   gdi_ = true;
   return S_OK;
 }
 
 HRESULT ScreenSource::Take(Picture& picture) {
   picture = Picture{};
+  if (FAILED(fault_)) return fault_;
   if (gdi_ || window_) return TakeGdi(picture);
   return TakeDuplicated(picture);
 }
 
 HRESULT ScreenSource::TakeGdi(Picture& picture) {
-  RECT area = area_;
+  POINT origin{area_.left, area_.top};
   if (window_) {
     // The frame follows the window when it moves; its size stays the one of the start.
     RECT rect{};
     GetWindowRect(target_, &rect);
-    area = RECT{rect.left, rect.top, rect.left + width_, rect.top + height_};
-  } else {
+    origin = POINT{rect.left, rect.top};
+  } else if (const RECT now = devices_->ScreenArea(area_); !EqualRect(&now, &area_)) {
     // A screen whose mode changed (or that went away) is followed at its new size.
-    MONITORINFO info{};
-    info.cbSize = sizeof info;
-    const POINT centre{(area_.left + area_.right) / 2, (area_.top + area_.bottom) / 2};
-    if (GetMonitorInfoW(MonitorFromPoint(centre, MONITOR_DEFAULTTONEAREST), &info) &&
-        !EqualRect(&info.rcMonitor, &area_)) {
-      LogMessage(std::wstring(prefix_) + L"The screen's size or place changed; capturing it anew.");
-      if (FAILED(OpenGdi(info.rcMonitor))) return E_FAIL;
-      area = area_;
+    LogMessage(std::wstring(prefix_) + L"The screen's size or place changed; capturing it anew.");
+    if (const HRESULT hr = OpenGdi(now); FAILED(hr)) {
+      fault_ = hr;
+      return hr;
     }
+    origin = POINT{area_.left, area_.top};
   }
   {
     // Selected only for the copy: GetDIBits wants the bitmap out of every DC.
     ScreenDC screen;
     if (!screen.get()) return E_FAIL;
     SelectedObject selected(memoryDc_.get(), bitmap_.get());
-    if (!BitBlt(memoryDc_.get(), 0, 0, width_, height_, screen.get(), area.left, area.top, SRCCOPY)) return E_FAIL;
+    if (!BitBlt(memoryDc_.get(), 0, 0, width_, height_, screen.get(), origin.x, origin.y, SRCCOPY)) return E_FAIL;
   }
   if (!GetDIBits(memoryDc_.get(), static_cast<HBITMAP>(bitmap_.get()), 0, static_cast<UINT>(height_),
                  frameBuffer_.data(), &bitmapInfo_, DIB_RGB_COLORS)) {
     return E_FAIL;
   }
-  if (includeCursor_) DrawCursor(frameBuffer_.data(), width_ * 4, area);
+  if (includeCursor_) DrawCursor(frameBuffer_.data(), width_ * 4, width_, height_, origin);
   picture = Picture{frameBuffer_.data(), width_ * 4, width_, height_, false};
   return S_OK;
 }
@@ -281,11 +245,16 @@ HRESULT ScreenSource::TakeDuplicated(Picture& picture) {
     CloseDuplication();
     lost_ = true;
     lastRecovery_ = GetTickCount64();
-    if (FAILED(OpenGdi(area_))) return E_FAIL;
+    if (FAILED(hr = OpenGdi(area_))) {
+      fault_ = hr;
+      return hr;
+    }
     return TakeGdi(picture);
   }
   if (FAILED(hr)) {
+    // A removed or reset device, a driver fault: the duplication will not deliver again.
     LogHresultError(prefix_, L"AcquireNextFrame", hr);
+    fault_ = hr;
     return hr;
   }
   ComPtr<ID3D11Texture2D> texture;
@@ -298,9 +267,9 @@ HRESULT ScreenSource::TakeDuplicated(Picture& picture) {
     if (FAILED(hr)) {
       LogHresultError(prefix_, L"m_pD3DContext->Map", hr);
     } else {
-      picture = Picture{static_cast<std::uint8_t*>(mapped.pData), static_cast<int>(mapped.RowPitch), width_, height_,
-                        true};
-      if (includeCursor_) DrawCursor(static_cast<std::uint8_t*>(mapped.pData), picture.pitch, area_);
+      auto* pixels = static_cast<std::uint8_t*>(mapped.pData);
+      picture = Picture{pixels, static_cast<int>(mapped.RowPitch), width_, height_, true};
+      if (includeCursor_) DrawCursor(pixels, picture.pitch, width_, height_, POINT{area_.left, area_.top});
     }
   }
   duplication_->ReleaseFrame();
@@ -313,19 +282,19 @@ void ScreenSource::Release(Picture& picture) {
 }
 
 void ScreenSource::Recover() {
-  if (!lost_ || window_) return;
+  if (!lost_ || window_ || FAILED(fault_)) return;
   const ULONGLONG now = GetTickCount64();
   if (now - lastRecovery_ < 1000) return;
   lastRecovery_ = now;
   LogMessage(std::wstring(prefix_) + L"Attempting to re-initialize DXGI Desktop Duplication...");
-  const HRESULT hr = OpenDuplication(screenId_);
+  // A failure leaves GDI capturing what it did; GDI follows a changed screen size by itself.
+  RECT found{};
+  const HRESULT hr = OpenDuplication(screenId_, found);
   if (SUCCEEDED(hr)) {
     LogMessage(std::wstring(prefix_) + L"DXGI re-initialization successful. Resuming screen capture.");
-    CloseGdi();
     return;
   }
   lost_ = MayComeBack(hr);
-  gdi_ = true;
 }
 
 void ScreenSource::CloseDuplication() {
@@ -338,8 +307,7 @@ void ScreenSource::CloseDuplication() {
 void ScreenSource::CloseGdi() {
   memoryDc_.reset();
   bitmap_.reset();
-  frameBuffer_.clear();
-  frameBuffer_.shrink_to_fit();
+  frameBuffer_ = GuardedBuffer();
   bitmapInfo_ = BITMAPINFO{};
 }
 

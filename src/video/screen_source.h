@@ -3,24 +3,23 @@
 // window, following the window as it moves.
 #pragma once
 
-#include <windows.h>
-#include <d3d11.h>
-#include <dxgi1_2.h>
-#include <wrl/client.h>
+#include "video/video_devices.h"  // first: see there
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "core/guarded_buffer.h"
 #include "core/handles.h"
 #include "recording/recording_backend.h"
 
 namespace vistrel {
 
-// Copies the cursor, when it is showing, into 32-bit BGRA rows `pitch` bytes apart that show the
-// screen area `area` (screen coordinates).
-void DrawCursor(std::uint8_t* pixels, int pitch, const RECT& area);
+// Copies the cursor, when it is showing, into a picture of `width` x `height` 32-bit BGRA pixels,
+// rows `pitch` bytes apart, whose top-left pixel shows the screen at `origin`. Nothing is drawn
+// outside the picture.
+void DrawCursor(std::uint8_t* pixels, int pitch, int width, int height, POINT origin);
 
 // A picture: BGRA rows `pitch` bytes apart.
 struct Picture {
@@ -36,7 +35,7 @@ class ScreenSource {
   using Notify = std::function<void(const RecordingMessage&)>;
 
   // Log lines begin with `prefix`; `notify` tells the user of a change of capture method.
-  ScreenSource(const wchar_t* prefix, bool includeCursor, Notify notify);
+  ScreenSource(const wchar_t* prefix, bool includeCursor, Notify notify, std::shared_ptr<VideoDevices> devices);
   ScreenSource(const ScreenSource&) = delete;
   ScreenSource& operator=(const ScreenSource&) = delete;
 
@@ -51,8 +50,10 @@ class ScreenSource {
   bool open() const { return width_ > 0; }
 
   // S_OK with a picture; S_FALSE when the desktop has not changed since the last one (or access to
-  // it is lost for now: the caller repeats its last picture); a failure otherwise (logged).
+  // it is lost for now: the caller repeats its last picture); a failure otherwise (logged). A
+  // failure of the duplication that it will not come back from also stays in fault().
   HRESULT Take(Picture& picture);
+  HRESULT fault() const { return fault_; }
   void Release(Picture& picture);
   // While duplication has lost access, tries to get it back (at most once a second).
   void Recover();
@@ -67,7 +68,9 @@ class ScreenSource {
   ~ScreenSource() { Close(); }
 
  private:
-  HRESULT OpenDuplication(const std::wstring& screenId);
+  // `found` receives the screen's rectangle when the screen was found, whether or not it could be
+  // duplicated; nothing else changes unless duplication works.
+  HRESULT OpenDuplication(const std::wstring& screenId, RECT& found);
   HRESULT OpenGdi(const RECT& area);
   HRESULT TakeDuplicated(Picture& picture);
   HRESULT TakeGdi(Picture& picture);
@@ -77,13 +80,17 @@ class ScreenSource {
   const wchar_t* prefix_;
   bool includeCursor_;
   Notify notify_;
+  std::shared_ptr<VideoDevices> devices_;
   std::wstring screenId_;
   HWND target_ = nullptr;
   bool window_ = false;
   bool gdi_ = false;
   bool lost_ = false;
   ULONGLONG lastRecovery_ = 0;
-  RECT area_{};  // the captured output's desktop rectangle
+  HRESULT fault_ = S_OK;
+  // What is captured: the screen's desktop rectangle (a window's at its last targeting), of the
+  // size of the staging texture or of the GDI buffers.
+  RECT area_{};
   int width_ = 0;
   int height_ = 0;
 
@@ -94,7 +101,7 @@ class ScreenSource {
 
   UniqueMemoryDC memoryDc_;
   UniqueBitmap bitmap_;
-  std::vector<std::uint8_t> frameBuffer_;
+  GuardedBuffer frameBuffer_;
   BITMAPINFO bitmapInfo_{};
 };
 

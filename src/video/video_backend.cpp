@@ -38,6 +38,7 @@ struct VideoTrack {
   std::unique_ptr<CameraSource> camera;  // null: the screen
   VideoEncoderStream stream;
   bool silenceTold = false;  // the user has heard that the camera stopped sending
+  bool formatTold = false;   // the user has heard that its pictures cannot be used
 };
 
 // A camera that sends nothing for this long has been unplugged (or has failed).
@@ -53,7 +54,8 @@ class VideoBackend final : public RecordingBackend {
                                                         ? N_(L"Could not start multi-track recording. Check logs.")
                                                         : N_(L"Could not start the video recorder. Check logs for details.")},
                           VideoLifecycle(plan.tracks.IsMultiTrackEnabled())}),
-        plan_(std::move(plan)) {
+        plan_(std::move(plan)),
+        devices_(plan_.devices ? plan_.devices : WindowsVideoDevices()) {
     const AppConfig& config = plan_.config;
     framerate_ = UsableFramerate(config.VideoFramerate);
     if (framerate_ != config.VideoFramerate) {
@@ -93,7 +95,7 @@ class VideoBackend final : public RecordingBackend {
       LogHresultError(kVideoLogPrefix, L"CoInitializeEx in recording thread", com_->result());
       return false;
     }
-    screen_.emplace(kVideoLogPrefix, plan_.config.IncludeCursor != 0, notify_);
+    screen_.emplace(kVideoLogPrefix, plan_.config.IncludeCursor != 0, notify_, devices_);
     if (multiTrack_) {
       if (!OpenMultiTrack(path)) {
         Log(L"[FATAL] Multi-track initialization failed.");
@@ -109,6 +111,7 @@ class VideoBackend final : public RecordingBackend {
     const int configured = plan_.config.VideoQuality;
     for (int quality = configured; quality >= 0; --quality) {
       if (quality != configured) Log(L"[WARNING] Initialization failed at previous quality. Trying lower quality setting.");
+      outputWidth_ = outputHeight_ = 0;  // each attempt sizes the video by its own quality
       if (OpenAtQuality(quality, path)) {
         audio_.StartCapture();
         return true;
@@ -142,7 +145,12 @@ class VideoBackend final : public RecordingBackend {
     }
     ticks_.Add(CounterMs(CounterNow() - began));
     result.nextDue = clock_->nextDue();
-    if (file_.writeError()) {
+    if (FAILED(screen_->fault())) {
+      // The display cannot be captured any more (a removed device, a driver reset): what is on
+      // disk stays playable, and the user hears that the recording was cut short.
+      result.action = TickResult::Action::kFail;
+      result.failure = {N_(L"Recording Interrupted"), N_(L"An unexpected display error occurred.")};
+    } else if (file_.writeError()) {
       // A full disk or a lost drive: what is on disk stays playable, and the user hears why.
       result.action = TickResult::Action::kFail;
       result.failure = {N_(L"Recording Failed"), N_(L"The recording stopped: %s"), file_.WriteFailure()};
@@ -318,11 +326,7 @@ class VideoBackend final : public RecordingBackend {
       outputHeight_ = size.height;
     }
     const VideoEncoding encoding{outputWidth_, outputHeight_, size.bitRate, framerate_, timeBase};
-    if (FAILED(stream.Open(file_, encoding, caller))) {
-      if (!multiTrack_) outputWidth_ = outputHeight_ = 0;  // the next quality starts afresh
-      return false;
-    }
-    return true;
+    return SUCCEEDED(stream.Open(file_, encoding, caller));
   }
 
   // In fragments while recording; an ordinary file with its index at the front once finished.
@@ -350,7 +354,7 @@ class VideoBackend final : public RecordingBackend {
         int height = 0;
         if (!screens.count(track.video_source_id)) {
           video->camera = std::make_unique<CameraSource>();
-          if (FAILED(video->camera->Open(track.video_source_id, track.name))) {
+          if (FAILED(video->camera->Open(*devices_, track.video_source_id, track.name))) {
             Log(L"[ERROR] Failed to initialize CAMERA for track: " + track.name);
             continue;  // the track's audio goes with it
           }
@@ -415,10 +419,10 @@ class VideoBackend final : public RecordingBackend {
     return TickResult::Action::kContinue;
   }
 
-  // Multi-track window mode: the recording ends with its window.
+  // Multi-track window mode: the recording ends with the window chosen at its start (which only
+  // camera tracks may record).
   TickResult::Action WatchWindow() {
-    HWND target = screen_->target();
-    if (target && IsWindow(target)) return TickResult::Action::kContinue;
+    if (plan_.target && IsWindow(plan_.target)) return TickResult::Action::kContinue;
     Log(L"Target window closed during multi-track recording. Stopping.");
     notify_({N_(L"Recording Stopped"), N_(L"The recorded application was closed.")});
     return TickResult::Action::kStop;
@@ -433,15 +437,24 @@ class VideoBackend final : public RecordingBackend {
     video_.Write(file_, pts, scaled ? L"Video" : L"Video (Last Frame)");
   }
 
-  // The last picture of a camera that stopped sending stays in its stream; the user is told once.
+  // The last picture of a camera that stopped sending stays in its stream; the user is told once
+  // each time it stops. A camera that sends pictures none of which can be read is told of once.
   void WatchCamera(VideoTrack& track) {
-    const bool silent = track.camera->SilentFor(GetTickCount64()) > kCameraSilenceMs;
+    const ULONGLONG now = GetTickCount64();
+    const bool silent = track.camera->SilentFor(now) > kCameraSilenceMs;
     if (silent && !track.silenceTold) {
       Log(L"[WARNING] The camera of track " + track.name + L" sends no pictures; its last picture is repeated.");
       notify_({N_(L"Camera Stopped"),
                N_(L"A camera stopped sending pictures. Its last picture stays in the recording until it is back.")});
     }
     track.silenceTold = silent;
+    if (!silent && !track.formatTold && track.camera->UnusedFor(now) > kCameraSilenceMs) {
+      Log(L"[WARNING] The pictures of the camera of track " + track.name + L" cannot be read (format " +
+          track.camera->subtype() + L"); its last picture is repeated.");
+      notify_({N_(L"Camera Not Recorded"), N_(L"A camera sends pictures in a format that cannot be recorded. Its last "
+                                              "picture stays in the recording.")});
+      track.formatTold = true;
+    }
   }
 
   std::int64_t TrackPts(std::int64_t index) const { return av_rescale(index, 1000000, framerate_); }
@@ -470,6 +483,7 @@ class VideoBackend final : public RecordingBackend {
   }
 
   VideoPlan plan_;
+  std::shared_ptr<VideoDevices> devices_;
   Notify notify_;
   int framerate_ = kFallbackFramerate;
   bool windowMode_ = false;

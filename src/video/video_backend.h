@@ -14,6 +14,8 @@
 
 namespace vistrel {
 
+class VideoDevices;
+
 inline constexpr wchar_t kVideoLogPrefix[] = L"Recorder: ";
 
 // What a video recording is made from, fixed when it is asked for.
@@ -22,6 +24,7 @@ struct VideoPlan {
   MultiTrackConfig tracks;        // the multi-track configuration, read from its file at the request
   HWND target = nullptr;          // window mode: the window to record
   std::vector<HWND> ownWindows;   // this program's windows, never recorded as a target
+  std::shared_ptr<VideoDevices> devices;  // the screens' and cameras' stacks; null: Windows' own
 };
 
 // A window the recorder can follow: visible, not minimised, not the desktop, the shell or one of

@@ -1,4 +1,5 @@
-"""Video recordings end to end: full screen with the microphone, pause, window mode."""
+"""Video recordings end to end: full screen with the microphone, pause, window mode, multi-track, and
+the colours of the pictures as players show them."""
 import subprocess
 import time
 
@@ -46,12 +47,13 @@ def end(app, driver, began, paused=0.0):
 
 def test_full_screen_with_microphone(app, prefix, video_dir, driver):
     start_app(app, prefix, video_dir)
-    began = begin(app, driver)
-    # Wine has no desktop duplication: the recorder says so and records with GDI.
-    assert wait_balloon(driver, 'Recording Mode Changed', 'DXGI capture failed. Switched to GDI mode.')
-    assert wait_until(lambda: 'Vistrel (Recording)' in tooltips(driver)), tooltips(driver)
-    time.sleep(max(0.0, 10 - (time.monotonic() - began)))
-    wall = end(app, driver, began)
+    with DriverWindow('pattern', '60'):
+        began = begin(app, driver)
+        # Wine has no desktop duplication: the recorder says so and records with GDI.
+        assert wait_balloon(driver, 'Recording Mode Changed', 'DXGI capture failed. Switched to GDI mode.')
+        assert wait_until(lambda: 'Vistrel (Recording)' in tooltips(driver)), tooltips(driver)
+        time.sleep(max(0.0, 10 - (time.monotonic() - began)))
+        wall = end(app, driver, began)
     assert wait_balloon(driver, 'Recording Finished', 'The video has been saved.')
     assert wait_until(lambda: 'Vistrel' in (tips := tooltips(driver)) and 'Vistrel (Recording)' not in tips)
 
@@ -71,6 +73,7 @@ def test_full_screen_with_microphone(app, prefix, video_dir, driver):
     assert abs(dominant_frequency(samples[len(samples) // 4: 3 * len(samples) // 4]) - 440) < 5
     times = frame_times(files[0])
     assert times == sorted(times) and len(set(times)) == len(times)
+    assert_true_colour(files[0], 5.0)
     texts = app.log_texts()
     assert texts.index('Recorder: State changed to COUNTING DOWN.') < \
         texts.index('Recorder: Countdown finished. Proceeding with recording initialization.') < \
@@ -100,12 +103,31 @@ def test_pause_leaves_no_frames_for_its_time(app, prefix, video_dir, driver):
     assert gaps.max() < 0.5, 'no stretch of the video stands for the pause'
 
 
-def frame_at(path, seconds):
-    """One decoded RGB frame of the video."""
-    raw = subprocess.run(['ffmpeg', '-v', 'error', '-ss', str(seconds), '-i', str(path), '-frames:v', '1',
-                          '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-'], capture_output=True, check=True).stdout
-    video = probe(path)['streams'][0]
+def frame_at(path, seconds, index=0):
+    """One decoded RGB frame of a video stream, read with the colour description the file declares."""
+    raw = subprocess.run(['ffmpeg', '-v', 'error', '-ss', str(seconds), '-i', str(path), '-map', f'0:v:{index}',
+                          '-frames:v', '1', '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-'],
+                         capture_output=True, check=True).stdout
+    video = [s for s in probe(path)['streams'] if s['codec_type'] == 'video'][index]
     return np.frombuffer(raw, dtype=np.uint8).reshape(video['height'], video['width'], 3)
+
+
+def assert_true_colour(path, seconds, index=0):
+    """The stream says it holds BT.709 in limited range and shows the driver's pattern (red, green /
+    blue, white quadrants) within 12 levels of each channel."""
+    video = [s for s in probe(path)['streams'] if s['codec_type'] == 'video'][index]
+    described = tuple(video.get(key) for key in ('color_space', 'color_range', 'color_primaries', 'color_transfer'))
+    assert described == ('bt709', 'tv', 'bt709', 'bt709'), described
+    picture = frame_at(path, seconds, index)
+    height, width = picture.shape[:2]
+    errors = []
+    quadrants = ((0, 0, (255, 0, 0)), (0, 1, (0, 255, 0)), (1, 0, (0, 0, 255)), (1, 1, (255, 255, 255)))
+    for row, column, colour in quadrants:
+        # The middle of the quadrant, away from its edges and from the square moving across the middle.
+        top, left = height * (2 * row + 1) // 4 - height // 8, width * (2 * column + 1) // 4 - width // 8
+        block = picture[top:top + height // 4, left:left + width // 4].reshape(-1, 3)
+        errors.append(np.abs(np.median(block, axis=0) - colour).max())
+    assert max(errors) <= 12, errors
 
 
 def test_window_mode_follows_the_target_application(app, prefix, video_dir, driver):
@@ -204,7 +226,7 @@ def test_multi_track_writes_a_stream_per_source(app, prefix, video_dir, driver):
          'audio_output_id': 'Default', 'input_volume': 50},
         {'name': 'Speakers at half', 'type': 2, 'video_source_id': '', 'audio_input_id': monitor, 'input_volume': 50},
     ])
-    with SinkTone(660), DriverWindow('animate', '60'):
+    with SinkTone(660), DriverWindow('pattern', '60', '--moving'):
         began = begin(app, driver)
         time.sleep(5)
         wall = end(app, driver, began)
@@ -227,6 +249,8 @@ def test_multi_track_writes_a_stream_per_source(app, prefix, video_dir, driver):
     assert abs(recorded - wall) < 1.0, (recorded, wall)
     # Without desktop duplication the screen is copied on every tick, not frozen on its first picture.
     assert distinct_frames(files[0]) > 30
+    for index in (0, 1):
+        assert_true_colour(files[0], 2.5, index)
     voice, quiet, speakers = (decoded_audio(files[0], i) for i in range(3))
     middle = slice(len(voice) // 4, 3 * len(voice) // 4)
     assert abs(dominant_frequency(voice[middle]) - 440) < 5

@@ -1,16 +1,20 @@
 // The FFmpeg DLLs beside the program, and pictures on their way into a video stream: a camera's
-// samples from DirectShow's thread (the newest wins, short samples are never read, YUY2 and RGB24
-// rows have their strides, bottom-up RGB is turned), and a source that changes size, which must
-// never be read past its end; a recorded file's stream ends, and a copy at the stop that cannot
-// read its input to the end; and recorders that end before they recorded anything.
-#include "video/camera_source.h"  // DirectShow first
+// samples from DirectShow's thread (the newest wins, short samples are never read, bottom-up RGB
+// is turned, MJPG is decoded, YUV is read with the matrix it declares and every picture ends up
+// in BT.709), and a source that changes size, which must never be read past its end; a recorded
+// file's stream ends and colour description, and a copy at the stop that cannot read its input to
+// the end; and recorders that end before they recorded anything.
+#include "scripted_video.h"  // DirectShow first
 
+#include <array>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/guarded_buffer.h"
 #include "core/text.h"
 #include "audio/audio_backend.h"
 #include "gif/gif_backend.h"
@@ -19,6 +23,7 @@
 #include "media/muxed_file.h"
 #include "media/video_stream.h"
 #include "test_support.h"
+#include "video/camera_source.h"
 
 namespace vistrel {
 namespace {
@@ -34,43 +39,6 @@ TEST(FfmpegBuild, EncodersAndMuxersArePresent) {
   }
   EXPECT_EQ(avcodec_version() >> 16, 59u) << "headers and DLL agree";
 }
-
-// Just enough of a media sample for the grabber callback: a buffer and its length.
-class FakeSample final : public IMediaSample {
- public:
-  explicit FakeSample(std::vector<BYTE> bytes) : bytes_(std::move(bytes)) {}
-  STDMETHODIMP QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetPointer(BYTE** buffer) override {
-    *buffer = bytes_.data();
-    return S_OK;
-  }
-  STDMETHODIMP_(long) GetSize() override { return static_cast<long>(bytes_.size()); }
-  STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  STDMETHODIMP IsSyncPoint() override { return S_OK; }
-  STDMETHODIMP SetSyncPoint(BOOL) override { return S_OK; }
-  STDMETHODIMP IsPreroll() override { return S_FALSE; }
-  STDMETHODIMP SetPreroll(BOOL) override { return S_OK; }
-  STDMETHODIMP_(long) GetActualDataLength() override { return static_cast<long>(bytes_.size()); }
-  STDMETHODIMP SetActualDataLength(long) override { return E_NOTIMPL; }
-  STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** type) override {
-    *type = nullptr;
-    return S_FALSE;
-  }
-  STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  STDMETHODIMP IsDiscontinuity() override { return S_FALSE; }
-  STDMETHODIMP SetDiscontinuity(BOOL) override { return S_OK; }
-  STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
- private:
-  std::vector<BYTE> bytes_;
-};
 
 constexpr int kWidth = 16;
 constexpr int kHeight = 8;
@@ -92,25 +60,38 @@ class StreamTest : public ::testing::Test {
 
 class CameraFrame : public StreamTest {
  protected:
-  void Prepare(AVPixelFormat format, bool bottomUp = false) {
-    camera_.SetFormat(kWidth, kHeight, format, bottomUp);
-    callback_ = new SampleGrabberCallback(&camera_);  // a COM object: freed by its last Release
+  void Prepare(const GUID& subtype, DWORD controlFlags = 0, bool bottomUp = false) {
+    AM_MEDIA_TYPE format = testing::CameraFormat(subtype, kWidth, kHeight, controlFlags, bottomUp);
+    ASSERT_EQ(camera_.SetFormat(format), S_OK);
+    CoTaskMemFree(format.pbFormat);
   }
-  void TearDown() override { if (callback_) callback_->Release(); }
-  void Deliver(std::vector<BYTE> bytes) {
-    FakeSample sample(std::move(bytes));
-    ASSERT_EQ(callback_->SampleCB(0.0, &sample), S_OK);
+  void Deliver(const std::vector<BYTE>& bytes) { camera_.Deliver(bytes.data(), static_cast<long>(bytes.size())); }
+  // The frame's Y, Cb and Cr at a pixel.
+  std::array<int, 3> Yuv(int x, int y) const {
+    const AVFrame* frame = stream_.frame();
+    return {frame->data[0][y * frame->linesize[0] + x], frame->data[1][y / 2 * frame->linesize[1] + x / 2],
+            frame->data[2][y / 2 * frame->linesize[2] + x / 2]};
   }
 
   CameraSource camera_;
-  SampleGrabberCallback* callback_ = nullptr;
 };
+
+// Y, Cb and Cr of an RGB colour with the matrix of `kr` and `kb`, in limited or full range.
+std::array<double, 3> YuvOf(double r, double g, double b, double kr, double kb, bool full) {
+  const double y = kr * r + (1 - kr - kb) * g + kb * b;
+  const double cb = (b - y) / (2 * (1 - kb));
+  const double cr = (r - y) / (2 * (1 - kr));
+  if (full) return {y, 128 + cb, 128 + cr};
+  return {16 + y * 219 / 255, 128 + cb * 224 / 255, 128 + cr * 224 / 255};
+}
+constexpr double kBt709[] = {0.2126, 0.0722};
+constexpr double kBt601[] = {0.299, 0.114};
 
 // A picture of 24-bit pixels, all of one grey.
 std::vector<BYTE> Grey(BYTE value) { return std::vector<BYTE>(static_cast<size_t>(kWidth) * kHeight * 3, value); }
 
 TEST_F(CameraFrame, AShortSampleIsNeverReadAndTheNewestWholeOneIsTakenOnce) {
-  Prepare(AV_PIX_FMT_BGR24);
+  Prepare(MEDIASUBTYPE_RGB24);
   EXPECT_FALSE(camera_.Take(stream_));  // nothing arrived yet
   std::vector<BYTE> shortSample = Grey(220);
   shortSample.pop_back();
@@ -125,19 +106,8 @@ TEST_F(CameraFrame, AShortSampleIsNeverReadAndTheNewestWholeOneIsTakenOnce) {
   EXPECT_GT(Luma(3, 3), 180);
 }
 
-TEST_F(CameraFrame, YuyvRowsAreTwoBytesAPixel) {
-  Prepare(AV_PIX_FMT_YUYV422);
-  std::vector<BYTE> yuyv;
-  for (int i = 0; i < kWidth * kHeight; ++i) yuyv.insert(yuyv.end(), {200, 128});  // Y, then U or V
-  Deliver(std::vector<BYTE>(yuyv.begin(), yuyv.end() - 1));
-  EXPECT_FALSE(camera_.Take(stream_));
-  Deliver(yuyv);
-  ASSERT_TRUE(camera_.Take(stream_));
-  EXPECT_NEAR(Luma(kWidth - 1, kHeight - 1), 200, 2);
-}
-
 TEST_F(CameraFrame, BottomUpRgbIsTurnedTheRightWayUp) {
-  Prepare(AV_PIX_FMT_BGR24, true);
+  Prepare(MEDIASUBTYPE_RGB24, 0, true);
   // In buffer order: the first half of the rows dark, the second half bright.
   std::vector<BYTE> rows = Grey(0);
   std::fill(rows.begin() + rows.size() / 2, rows.end(), static_cast<BYTE>(255));
@@ -147,44 +117,73 @@ TEST_F(CameraFrame, BottomUpRgbIsTurnedTheRightWayUp) {
   EXPECT_LT(Luma(5, kHeight - 1), 40);
 }
 
-// A BGRA picture followed closely by a page that cannot be read: reading rows past the picture
-// faults at once instead of going unnoticed. (The 64 bytes between leave room for the vector
-// loads of the scaler, which may read a few bytes past a row's end.)
-struct GuardedPicture {
-  GuardedPicture(int width, int height, BYTE value) : pitch(width * 4) {
-    SYSTEM_INFO info{};
-    GetSystemInfo(&info);
-    const size_t page = info.dwPageSize;
-    const size_t bytes = static_cast<size_t>(width) * height * 4;
-    const size_t pages = (bytes + 64 + page - 1) / page;
-    base = static_cast<BYTE*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    VirtualProtect(base + pages * page, page, PAGE_NOACCESS, &old);
-    pixels = base + pages * page - 64 - bytes;
-    std::memset(pixels, value, bytes);
+// Whatever a camera sends, the stream holds BT.709 in limited range: YUY2 and NV12 are read with
+// the matrix and range they declare (BT.601 in limited range when they declare none), MJPG is
+// decoded (JPEG is BT.601 in full range).
+TEST_F(CameraFrame, EveryFormatEndsUpInTheStreamsColours) {
+  const double red = 200, green = 40, blue = 90;
+  const auto expected = YuvOf(red, green, blue, kBt709[0], kBt709[1], false);
+  const auto packed = [](const std::array<double, 3>& yuv, bool nv12) {
+    std::vector<BYTE> bytes;
+    const auto [y, u, v] = std::array<BYTE, 3>{static_cast<BYTE>(yuv[0] + 0.5), static_cast<BYTE>(yuv[1] + 0.5),
+                                               static_cast<BYTE>(yuv[2] + 0.5)};
+    if (!nv12) {
+      for (int i = 0; i < kWidth * kHeight / 2; ++i) bytes.insert(bytes.end(), {y, u, y, v});
+      return bytes;
+    }
+    bytes.assign(static_cast<size_t>(kWidth) * kHeight, y);
+    for (int i = 0; i < kWidth * kHeight / 4; ++i) bytes.insert(bytes.end(), {u, v});
+    return bytes;
+  };
+  // Extended colour information: full range (1) at bit 12, BT.709 (1) at bit 15.
+  const DWORD declared709Full = AMCONTROL_COLORINFO_PRESENT | (1u << 12) | (1u << 15);
+  struct Case {
+    const char* name;
+    GUID subtype;
+    DWORD flags;
+    std::vector<BYTE> sample;
+  } cases[] = {
+      {"YUY2 as it comes", MEDIASUBTYPE_YUY2, 0, packed(YuvOf(red, green, blue, kBt601[0], kBt601[1], false), false)},
+      {"NV12 declaring BT.709 in full range", MEDIASUBTYPE_NV12, declared709Full,
+       packed(YuvOf(red, green, blue, kBt709[0], kBt709[1], true), true)},
+      {"MJPG", MEDIASUBTYPE_MJPG, 0, testing::JpegOf(kWidth, kHeight, RGB(200, 40, 90))},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepare(c.subtype, c.flags);
+    std::vector<BYTE> shortSample(c.sample.begin(), c.sample.end() - c.sample.size() / 2);
+    Deliver(shortSample);
+    EXPECT_FALSE(camera_.Take(stream_));
+    Deliver(c.sample);
+    ASSERT_TRUE(camera_.Take(stream_));
+    const auto yuv = Yuv(kWidth / 2, kHeight / 2);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(yuv[i], expected[i], 3) << i;
   }
-  ~GuardedPicture() { VirtualFree(base, 0, MEM_RELEASE); }
+}
 
-  int pitch;
-  BYTE* base = nullptr;
-  BYTE* pixels = nullptr;
-};
+// A BGRA picture of one grey followed closely by a page that cannot be read: reading rows past the
+// picture faults at once instead of going unnoticed.
+GuardedBuffer Picture(int width, int height, BYTE value) {
+  GuardedBuffer picture(static_cast<size_t>(width) * height * 4);
+  std::memset(picture.data(), value, picture.size());
+  return picture;
+}
 
 TEST_F(StreamTest, ASourceThatShrinksOrGrowsIsScaledAtItsNewSize) {
-  GuardedPicture large(64, 32, 230);
-  ASSERT_TRUE(stream_.Scale(large.pixels, large.pitch, 64, 32, AV_PIX_FMT_BGRA));
+  GuardedBuffer large = Picture(64, 32, 230);
+  ASSERT_TRUE(stream_.Scale(large.data(), 64 * 4, 64, 32, AV_PIX_FMT_BGRA));
   EXPECT_GT(Luma(kWidth - 1, kHeight - 1), 200);
   ASSERT_EQ(stream_.Write(file_, 0, L"Test"), S_OK);
   // The display mode changes: the next picture is smaller, and must be read only as far as it goes.
-  GuardedPicture small(20, 10, 30);
-  ASSERT_TRUE(stream_.Scale(small.pixels, small.pitch, 20, 10, AV_PIX_FMT_BGRA));
+  GuardedBuffer small = Picture(20, 10, 30);
+  ASSERT_TRUE(stream_.Scale(small.data(), 20 * 4, 20, 10, AV_PIX_FMT_BGRA));
   EXPECT_LT(Luma(kWidth - 1, kHeight - 1), 50);
   ASSERT_EQ(stream_.Write(file_, 1, L"Test"), S_OK);
-  GuardedPicture again(64, 32, 120);
-  ASSERT_TRUE(stream_.Scale(again.pixels, again.pitch, 64, 32, AV_PIX_FMT_BGRA));
+  GuardedBuffer again = Picture(64, 32, 120);
+  ASSERT_TRUE(stream_.Scale(again.data(), 64 * 4, 64, 32, AV_PIX_FMT_BGRA));
   EXPECT_NEAR(Luma(0, 0), 120 * 219 / 255 + 16, 4);
   EXPECT_FALSE(stream_.Scale(nullptr, 0, 20, 10, AV_PIX_FMT_BGRA));
-  EXPECT_FALSE(stream_.Scale(again.pixels, again.pitch, 0, 32, AV_PIX_FMT_BGRA));
+  EXPECT_FALSE(stream_.Scale(again.data(), 64 * 4, 0, 32, AV_PIX_FMT_BGRA));
 }
 
 // One third of a second of 30 frames/s video (noise, so that the file is some 100 KB) and AAC
@@ -240,6 +239,10 @@ TEST(RecordedFile, EveryStreamEndsWhereTheRecordingEnded) {
     EXPECT_NEAR(static_cast<double>(stream->duration) * av_q2d(stream->time_base), 1.0 / 3.0, 0.0015);
   }
   EXPECT_EQ(vistrel::testing::ReadBytes(path).find("moof"), std::string::npos) << "no fragment left";
+  // The video says which colours it holds.
+  const AVCodecParameters* picture = input->streams[0]->codecpar;
+  EXPECT_EQ(std::tuple(picture->color_space, picture->color_primaries, picture->color_trc, picture->color_range),
+            std::tuple(AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709, AVCOL_RANGE_MPEG));
   // The first picture lasts one interval, as every other one.
   PacketPtr packet(av_packet_alloc());
   std::vector<std::int64_t> times;
