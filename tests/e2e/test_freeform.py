@@ -57,7 +57,7 @@ def drag_and_capture(app, driver, shots, corners):
     assert app.wait_log_count(COMPLETE, done + 1, 20)
     assert driver.wait_gone(OVERLAY)
     files = wait_files(shots)
-    assert len(files) == 1, files
+    assert len(files) == 1, (files, app.log_texts()[-8:])
     assert re.fullmatch(f'Capture_{STAMP}.png', files[0].name)
     image = load_image(files[0])
     files[0].unlink()  # the next capture may get the same name within a second
