@@ -1,6 +1,6 @@
 // The settings without Windows: the table against an in-memory store (defaults, reading rules, write
 // order) and what the settings dialog shows and stores; the multi-track model, the text of
-// multy_tracs.json, and what the multi-track dialogs show and which controls each state leaves usable.
+// multy_tracs.json, and which sources each track type uses in the editor and the recorders.
 #include <cstdint>
 #include <cwchar>
 #include <map>
@@ -16,7 +16,6 @@
 #include "config/app_config.h"
 #include "config/hotkey_text.h"
 #include "log_capture.h"
-#include "resource.h"
 #include "tracks/track_config.h"
 #include "ui/settings_texts.h"
 #include "ui/track_dialog_texts.h"
@@ -166,13 +165,6 @@ TEST(FrameRateItemFor, PicksTheStoredRateOrTheSecondItem) {
       {{30, 60, 90, 120}, 30, 0}, {{30, 60, 90, 120}, 120, 3}, {{30, 60, 90, 120}, 25, 1}, {{30}, 25, 0}, {{}, 25, -1}};
   for (const auto& [rates, stored, item] : rows) EXPECT_EQ(FrameRateItemFor(rates, stored), item) << stored;
   EXPECT_EQ(FrameRateLabel(60, L"Smooth"), L"60 FPS (Smooth)");
-}
-
-TEST(HotkeyText, ExtendedKeysAreNamedWithTheExtendedBit) {
-  // The Up arrow and keypad 8 share scan code 0x48; only bit 24 tells the key-name call which one.
-  EXPECT_EQ(KeyNameRequest(0x26, 0x48), 0x01480000);
-  EXPECT_EQ(KeyNameRequest(0x68, 0x48), 0x00480000);
-  EXPECT_EQ(KeyNameRequest(0xAD, 0), 0) << "no scan code, no name";
 }
 
 TEST(SettingsTables, EveryHotkeySoundEventAndPageHasOneRow) {
@@ -367,33 +359,8 @@ TEST(TrackGuid, BracedUpperCaseHexAndFreshEveryTime) {
   EXPECT_NE(DefaultTrack().guid, DefaultTrack().guid);
 }
 
-// Beside config.ini (seen in the unit tests with the real path); no settings path, no track file.
+// Beside config.ini (the end-to-end tests find it there); no settings path, no track file.
 TEST(TrackFilePath, NoneWithoutASettingsPath) { EXPECT_EQ(MultiTrackFilePathFor(L""), L""); }
-
-TEST(TrackDialogTexts, EachTemplateNamesEveryControlOnceAndTypeNamesFollowTheStoredNumbers) {
-  for (int id : {IDD_TRACKS, IDD_TRACK_EDITOR}) {
-    std::set<int> controls;
-    for (const ControlText& entry : TrackDialogTexts(id)) {
-      EXPECT_TRUE(controls.insert(entry.id).second) << id << ": control " << entry.id << " twice";
-      EXPECT_NE(std::wstring(entry.msgid), L"") << id;
-    }
-  }
-  EXPECT_TRUE(TrackDialogTexts(IDD_SETTINGS).empty());
-  // Types -1 .. 4, of which the program knows 0 .. 3.
-  const wchar_t* names[] = {nullptr, L"Mixed", L"Video Only", L"Audio Input", L"Audio Output", nullptr};
-  for (int type = -1; type <= 4; ++type) EXPECT_STREQ(TrackTypeName(type), names[type + 1]) << type;
-}
-
-TEST(TracksControlsFor, TheListNeedsASwitchAndSingleModeOnlyWithoutMultiTrack) {
-  // {multi-track, same sources} -> {list, same-sources switch}
-  const bool rows[][4] = {{false, false, false, true}, {false, true, true, true}, {true, false, true, false},
-                          {true, true, true, false}};
-  for (const auto& [multiTrack, sameSources, list, sameSwitch] : rows) {
-    const TracksDialogState state = TracksControlsFor(multiTrack, sameSources);
-    EXPECT_EQ(std::pair(state.listEnabled, state.sameSourcesEnabled), std::pair(list, sameSwitch))
-        << multiTrack << sameSources;
-  }
-}
 
 // The editor's controls and what a recorder takes from a track follow the same rule.
 TEST(TrackSources, EachTypeUsesItsOwnSourcesInTheEditorAndTheRecordersAtAVolumeWithinRange) {
