@@ -1,6 +1,6 @@
 // What several unit tests share: a fresh folder under %TEMP% for one test, removed with everything
 // in it afterwards; reading and writing its files; a test whose log goes to a file of its own; and
-// this thread's windows.
+// this thread's messages and windows.
 #pragma once
 
 #include <windows.h>
@@ -92,6 +92,18 @@ inline void PumpPending() {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+}
+
+// Waits up to `timeoutMs` for `condition`, handling this thread's messages meanwhile (its own
+// windows, and a recorder asking the window it records for its title, need them answered).
+template <typename Condition>
+bool PumpUntil(Condition condition, ULONGLONG timeoutMs = 20000) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition() && GetTickCount64() < deadline) {
+    PumpPending();
+    Sleep(10);
+  }
+  return condition();
 }
 
 // How many top-level windows of the class `name` there are.

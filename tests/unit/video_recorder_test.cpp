@@ -54,19 +54,6 @@ class TestHost final : public SessionHost {
   ULONGLONG stoppedAt_ = 0;
 };
 
-// Waits for `condition`, handling this thread's messages meanwhile (the recorder asks the window
-// it records for its title).
-template <typename Condition>
-bool WaitFor(Condition condition, ULONGLONG timeoutMs = 20000) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (GetTickCount64() > deadline) return false;
-    testing::PumpPending();
-    Sleep(20);
-  }
-  return true;
-}
-
 class VideoRecorder : public testing::LoggedTest {
  protected:
   VideoPlan Plan(std::shared_ptr<VideoDevices> devices, std::vector<TrackConfig> tracks = {}) {
@@ -118,8 +105,8 @@ TEST_F(VideoRecorder, AnUnexpectedDisplayErrorEndsTheRecordingAsInterrupted) {
     RecordingSession session(host);
     ASSERT_TRUE(session.Start(MakeVideoBackend(Plan(display, multiTrack ? std::vector{Track(L"Screen", L"Default")}
                                                                          : std::vector<TrackConfig>{}))));
-    ASSERT_TRUE(WaitFor([&] { return display->duplication->failedAt() != 0; }));
-    ASSERT_TRUE(WaitFor([&] { return session.phase() == RecordingPhase::kIdle; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return display->duplication->failedAt() != 0; }));
+    ASSERT_TRUE(testing::PumpUntil([&] { return session.phase() == RecordingPhase::kIdle; }));
     EXPECT_LT(host.StoppedAt() - display->duplication->failedAt(), 1000u);
     EXPECT_EQ(display->duplication->callsAfterFailure(), 1);
     const auto told = host.Told();
@@ -154,7 +141,7 @@ TEST_F(VideoRecorder, AScreenThatGrowsWhileGdiStandsInIsCapturedAtItsNewSize) {
   // The arrow reaches below the old bottom edge.
   ASSERT_TRUE(SetCursorPos(100, 716));
   display->screen = k1080;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(testing::PumpUntil([&] {
     source.Recover();  // tried again at most once a second
     return display->duplicateCalls == 2;
   }));
@@ -163,7 +150,7 @@ TEST_F(VideoRecorder, AScreenThatGrowsWhileGdiStandsInIsCapturedAtItsNewSize) {
   EXPECT_EQ(std::pair(picture.width, picture.height), std::pair(1920, 1080));
   source.Release(picture);
 
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(testing::PumpUntil([&] {
     source.Recover();
     return !source.gdi();
   }));
@@ -190,14 +177,14 @@ TEST_F(VideoRecorder, CamerasAloneInWindowModeRecordUntilTheWindowCloses) {
   TestHost host;
   RecordingSession session(host);
   ASSERT_TRUE(session.Start(MakeVideoBackend(std::move(plan))));
-  ASSERT_TRUE(WaitFor([&] { return !host.Told().empty(); })) << Log();
+  ASSERT_TRUE(testing::PumpUntil([&] { return !host.Told().empty(); })) << Log();
   EXPECT_EQ(session.phase(), RecordingPhase::kRecording);
   EXPECT_EQ(host.Told()[0].message.title, L"Camera Not Recorded");
   EXPECT_EQ(LogCount("cannot be read"), 1);
   EXPECT_NE(Log().find("The pictures of the camera of track Slides cannot be read"), std::string::npos);
 
   window.reset();
-  ASSERT_TRUE(WaitFor([&] { return session.phase() == RecordingPhase::kIdle; }));
+  ASSERT_TRUE(testing::PumpUntil([&] { return session.phase() == RecordingPhase::kIdle; }));
   const auto told = host.Told();
   ASSERT_EQ(told.size(), 3u);
   EXPECT_EQ(told[1].message.title, L"Recording Stopped");

@@ -254,17 +254,6 @@ std::pair<int, double> ReadDigit(const std::vector<std::uint32_t>& pixels) {
   return best;
 }
 
-// Pumps this thread's messages until `condition` holds, for at most kHangLimitMs; its last value.
-template <typename Condition>
-bool PumpUntil(Condition condition) {
-  const ULONGLONG deadline = GetTickCount64() + kHangLimitMs;
-  while (!condition() && GetTickCount64() < deadline) {
-    testing::PumpPending();
-    Sleep(10);
-  }
-  return condition();
-}
-
 // RunCountdown on a thread of its own, as a recorder's start thread runs it: its thread, its result,
 // and whether a WM_QUIT was left in its queue afterwards.
 struct CountdownThread {
@@ -281,7 +270,7 @@ struct CountdownThread {
     thread_.join();
   }
   // Waits for the thread's countdown to end, pumping this thread; false when it hangs.
-  bool WaitDone() { return PumpUntil([this] { return done.load(); }); }
+  bool WaitDone() { return testing::PumpUntil([this] { return done.load(); }); }
 
   std::atomic<DWORD> threadId{0};
   std::atomic<bool> done{false};
@@ -308,7 +297,7 @@ class CountdownWindowTest : public ::testing::Test {
     ShowWindow(backdrop_.get(), SW_SHOWNOACTIVATE);
     UpdateWindow(backdrop_.get());
     // Shown once the countdown's area is one plain colour.
-    ASSERT_TRUE(PumpUntil([] {
+    ASSERT_TRUE(testing::PumpUntil([] {
       const std::vector<std::uint32_t> pixels = GrabScreen(CountdownArea());
       return !pixels.empty() &&
              std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixels[0]; });
@@ -317,11 +306,6 @@ class CountdownWindowTest : public ::testing::Test {
 
   UniqueWindow backdrop_;
 };
-
-TEST(CountdownBeep, PitchRisesThroughThreeTwoOne) {
-  const unsigned hz[] = {0, 0, 880, 660, 440, 0};  // for -1 .. 4
-  for (int count = -1; count <= 4; ++count) EXPECT_EQ(CountdownBeepHz(count), hz[count + 1]) << count;
-}
 
 TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   const RECT area = CountdownArea();
@@ -333,7 +317,7 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   ASSERT_EQ(CountOf(before, IsBright), 0) << "the backdrop should be plain grey";
 
   CountdownThread countdown(3);
-  ASSERT_TRUE(PumpUntil([] { return CountdownWindow() != nullptr; }));
+  ASSERT_TRUE(testing::PumpUntil([] { return CountdownWindow() != nullptr; }));
   HWND window = CountdownWindow();
   EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), countdown.threadId);
 
@@ -407,12 +391,12 @@ TEST_F(CountdownWindowTest, ShowsThreeTwoOneCentredClickThroughAndCloses) {
   EXPECT_FALSE(IsWindow(window));
   EXPECT_FALSE(IsCountdownRunning());
   EXPECT_EQ(testing::WindowCount(kCountdownWindowClass), 0);
-  EXPECT_TRUE(PumpUntil([&] { return CountDifferent(GrabScreen(area), before) < kSize * kSize / 100; }));
+  EXPECT_TRUE(testing::PumpUntil([&] { return CountDifferent(GrabScreen(area), before) < kSize * kSize / 100; }));
 }
 
 TEST_F(CountdownWindowTest, ASecondRequestIsRefusedAtOnceAndAQuitRequestClosesALaterCountdown) {
   CountdownThread first(1);
-  ASSERT_TRUE(PumpUntil([] { return CountdownWindow() != nullptr; }));
+  ASSERT_TRUE(testing::PumpUntil([] { return CountdownWindow() != nullptr; }));
   HWND window = CountdownWindow();
 
   // From another thread: refused without waiting, nothing new on screen, the count kept.
@@ -430,7 +414,7 @@ TEST_F(CountdownWindowTest, ASecondRequestIsRefusedAtOnceAndAQuitRequestClosesAL
 
   // A later countdown gets a fresh window; a quit request for its thread closes it.
   CountdownThread second(3);
-  ASSERT_TRUE(PumpUntil([] { return CountdownWindow() != nullptr; }));
+  ASSERT_TRUE(testing::PumpUntil([] { return CountdownWindow() != nullptr; }));
   HWND again = CountdownWindow();
   EXPECT_NE(again, window);
   ASSERT_TRUE(PostThreadMessageW(second.threadId, WM_QUIT, 0, 0));
