@@ -1,6 +1,6 @@
 // The recording session with a fake backend and a fake clock: states, requests in every state,
-// the pause clock, set-up that fails or is slow, finishing off the requesting thread, and requests
-// racing from two threads.
+// the recorded time across pauses, set-up that fails or is slow, finishing off the requesting
+// thread, and requests racing from two threads.
 #include "recording/recording_session.h"
 
 #include <gtest/gtest.h>
@@ -570,19 +570,6 @@ TEST_F(SessionTest, RequestsRacingFromTwoThreadsLeaveOneConsistentLife) {
   const auto states = host.Only(L"state ");
   ASSERT_FALSE(states.empty());
   EXPECT_EQ(states.back(), L"state IDLE");
-}
-
-TEST(PauseClockTest, CountsOnlyTimeNotPaused) {
-  PauseClock clock;
-  clock.Start(100);
-  EXPECT_EQ(clock.Recorded(150), 50);
-  clock.Pause(150);
-  clock.Pause(170);  // a second pause changes nothing
-  EXPECT_EQ(clock.Recorded(400), 50);
-  clock.Resume(400);
-  clock.Resume(500);
-  EXPECT_EQ(clock.Recorded(500), 150);
-  EXPECT_EQ(clock.Recorded(50), 0);  // never negative
 }
 
 }  // namespace

