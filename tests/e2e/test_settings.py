@@ -5,7 +5,7 @@ import time
 
 from harness import (ARTIFACTS, BIN, CORE_WINDOW_CLASS, WM_HOTKEY, WM_SHOW_SETTINGS, DialogWindow, SinkRecorder,
                      display_picture, focused_control, read_config, shown_dialog, start_configured, tooltips,
-                     wait_until, write_tracks)
+                     wait_until, write_tone, write_tracks)
 
 CAPTION = 'Vistrel Configuration'
 PAGES = ['General', 'Screen Capture', 'Video Recording', 'Audio Recording', 'GIF Recording',
@@ -255,15 +255,9 @@ def test_sound_effects_clear_restore_and_choose_files(app, prefix, driver):
 
 
 def test_play_keeps_the_program_answering_and_a_second_press_stops_the_sound(app, prefix, driver):
-    import wave
-    import numpy as np
     long_sound = prefix.temp_dir / 'vistrel-30-seconds.wav'
     long_sound.parent.mkdir(parents=True, exist_ok=True)
-    with wave.open(str(long_sound), 'wb') as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(22050)
-        w.writeframes((0.4 * 32767 * np.sin(2 * np.pi * 440 * np.arange(30 * 22050) / 22050)).astype('<i2').tobytes())
+    write_tone(long_sound, seconds=30.0)
     start(app, prefix, SoundEffects={'CaptureFullscreen': prefix.windows_path(long_sound)})
     dialog = open_settings(app, driver)
     dialog.select(TREE, 6)
