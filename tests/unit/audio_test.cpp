@@ -261,14 +261,10 @@ STDMETHODIMP Endpoint::Activate(REFIID iid, DWORD, PROPVARIANT*, void** object) 
 }
 
 // A recording of the audio recorder on the scripted clock, its notices and its log.
-class ScriptedRecording : public testing::LoggedTest, public SessionHost {
+class ScriptedRecording : public testing::LoggedTest, public testing::QuietHost {
  protected:
   std::int64_t Now() const override { return static_cast<std::int64_t>(audio_.NowMs()); }
   std::int64_t Frequency() const override { return 1000; }
-  CountdownOutcome RunCountdown() override { return CountdownOutcome::kNotShown; }
-  void CancelCountdown() override {}
-  void PlaySoundSync(const std::wstring&) override {}
-  void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
   void OnEvent(const Event& event) override {
     std::lock_guard guard(lock_);
     if (event.type == Event::Type::kNotice) notices_.push_back(event.message.title + L": " + event.message.text);

@@ -1,6 +1,6 @@
 // What several unit tests share: a fresh folder under %TEMP% for one test, removed with everything
 // in it afterwards; reading and writing its files; a test whose log goes to a file of its own; and
-// this thread's messages and windows.
+// this thread's messages and windows; a quiet host for recording sessions.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "recording/recording_session.h"
 
 namespace vistrel::testing {
 
@@ -83,6 +84,15 @@ class LoggedTest : public ::testing::Test {
   }
 
   TempFolder folder_;
+};
+
+// A recording session's surroundings with no countdown and no sounds; files go when asked.
+class QuietHost : public SessionHost {
+ public:
+  CountdownOutcome RunCountdown() override { return CountdownOutcome::kNotShown; }
+  void CancelCountdown() override {}
+  void PlaySoundSync(const std::wstring&) override {}
+  void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
 };
 
 // Handles this thread's pending messages.

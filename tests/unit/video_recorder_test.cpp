@@ -26,14 +26,10 @@ constexpr RECT k720{0, 0, 1280, 720};
 constexpr RECT k1080{0, 0, 1920, 1080};
 
 // A session's surroundings: no countdown, no sounds; what the user is told is kept.
-class TestHost final : public SessionHost {
+class TestHost final : public testing::QuietHost {
  public:
   std::int64_t Now() const override { return CounterNow(); }
   std::int64_t Frequency() const override { return CounterFrequency(); }
-  CountdownOutcome RunCountdown() override { return CountdownOutcome::kNotShown; }
-  void CancelCountdown() override {}
-  void PlaySoundSync(const std::wstring&) override {}
-  void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
   void OnEvent(const Event& event) override {
     std::lock_guard guard(lock_);
     if (event.type != Event::Type::kStateChanged) told_.push_back(event);
