@@ -16,6 +16,7 @@
 #include "config/app_config.h"
 #include "core/balloon.h"
 #include "core/log.h"
+#include "core/no_destructor.h"
 #include "core/sound.h"
 #include "core/ui_task.h"
 #include "gif/gif_backend.h"
@@ -151,7 +152,7 @@ struct Sessions {
 Sessions& TheSessions() {
   // Never destroyed: ShutdownRecorders ends the recordings at exit, and a session still finishing
   // past its time must not be torn down under its thread.
-  static Sessions* sessions = new Sessions;
+  static NoDestructor<Sessions> sessions;
   return *sessions;
 }
 

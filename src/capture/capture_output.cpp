@@ -24,6 +24,7 @@
 #include "core/file_names.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/no_destructor.h"
 #include "core/sound.h"
 #include "core/system_error.h"
 #include "core/ui_task.h"
@@ -80,7 +81,7 @@ class SavesInProgress {
 };
 
 SavesInProgress& Saves() {
-  static SavesInProgress* saves = new SavesInProgress;  // outlives a save still running at exit
+  static NoDestructor<SavesInProgress> saves;  // outlives a save still running at exit
   return *saves;
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
+#include <memory>
 #include <utility>
 
 namespace vistrel {
@@ -60,6 +62,14 @@ struct KernelHandleTraits {
   static void Close(Handle h) { CloseHandle(h); }
 };
 
+// Directory searches (FindFirstFile), closed with FindClose.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void Close(Handle h) { FindClose(h); }
+};
+
 template <typename T, BOOL(WINAPI* Release)(T)>
 struct NullHandleTraits {
   using Handle = T;
@@ -73,6 +83,7 @@ inline BOOL WINAPI CloseRegistryKey(HKEY key) { return RegCloseKey(key) == ERROR
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueIcon = UniqueHandle<NullHandleTraits<HICON, DestroyIcon>>;
 using UniqueMenu = UniqueHandle<NullHandleTraits<HMENU, DestroyMenu>>;
 using UniqueWindow = UniqueHandle<NullHandleTraits<HWND, DestroyWindow>>;
@@ -97,6 +108,12 @@ class ScreenDC {
   HWND window_;
   HDC dc_;
 };
+
+// A string from SysAllocString.
+struct BstrDeleter {
+  void operator()(BSTR text) const { SysFreeString(text); }
+};
+using UniqueBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
 
 // Memory from the COM task allocator (SHGetKnownFolderPath, GetMixFormat).
 template <typename T>

@@ -5,13 +5,10 @@
 
 #include <memory>
 
+#include "core/handles.h"
+
 namespace vistrel {
 namespace {
-
-struct BstrDeleter {
-  void operator()(BSTR text) const { SysFreeString(text); }
-};
-using UniqueBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
 
 Microsoft::WRL::ComPtr<IDispatch> CreateApi() {
   Microsoft::WRL::ComPtr<IDispatch> api;

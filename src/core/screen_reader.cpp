@@ -15,6 +15,7 @@
 #include "core/handles.h"
 #include "core/jaws_client.h"
 #include "core/log.h"
+#include "core/no_destructor.h"
 #include "core/nvda_client.h"
 #include "core/system_error.h"
 #include "core/ui_task.h"
@@ -31,11 +32,6 @@ using RaiseNotificationEventFn = HRESULT(WINAPI*)(IUnknown*, int, int, BSTR, BST
 
 inline BOOL WINAPI ReleaseLibrary(HMODULE module) { return FreeLibrary(module); }
 using UniqueModule = UniqueHandle<NullHandleTraits<HMODULE, ReleaseLibrary>>;
-
-struct BstrDeleter {
-  void operator()(BSTR text) const { SysFreeString(text); }
-};
-using UniqueBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
 
 std::atomic<bool> g_enabled{true};
 std::atomic<HWND> g_window{nullptr};
@@ -193,7 +189,7 @@ class Announcer {
 };
 
 Announcer& TheAnnouncer() {
-  static Announcer* announcer = new Announcer;
+  static NoDestructor<Announcer> announcer;
   return *announcer;
 }
 

@@ -92,14 +92,14 @@ STDMETHODIMP SampleGrabberCallback::SampleCB(double, IMediaSample* sample) {
 
 STDMETHODIMP SampleGrabberCallback::BufferCB(double, BYTE*, long) { return E_NOTIMPL; }
 
-CameraSource::CameraSource() : callback_(new SampleGrabberCallback(this)) {  // COM: freed by its last Release
+CameraSource::CameraSource() {
+  callback_.Attach(new SampleGrabberCallback(this));  // COM: freed by its last Release
   lastSample_ = lastUsed_ = GetTickCount64();
 }
 
 CameraSource::~CameraSource() {
   Close();
   callback_->Detach();
-  callback_->Release();
 }
 
 void CameraSource::Deliver(const std::uint8_t* data, long length) {
@@ -239,11 +239,9 @@ HRESULT CameraSource::Open(VideoDevices& devices, const std::wstring& devicePath
   reader_ = devices.MakeCameraReader();
   if (!reader_) return E_FAIL;
   AM_MEDIA_TYPE connected{};
-  HRESULT hr = reader_->Connect(devicePath, callback_, connected);
-  if (SUCCEEDED(hr)) {
-    hr = SetFormat(connected);
-    FreeMediaType(connected);
-  }
+  HRESULT hr = reader_->Connect(devicePath, callback_.Get(), connected);
+  if (SUCCEEDED(hr)) hr = SetFormat(connected);
+  FreeMediaType(connected);  // also a format given before a later step of the connection failed
   if (FAILED(hr)) {
     Close();
     return hr;

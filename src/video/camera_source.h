@@ -79,7 +79,7 @@ class CameraSource {
   bool Convert(VideoEncoderStream& stream, std::size_t length);
 
   std::unique_ptr<CameraReader> reader_;
-  SampleGrabberCallback* callback_ = nullptr;  // one reference, released by Close
+  Microsoft::WRL::ComPtr<SampleGrabberCallback> callback_;  // the reference made with it
   Kind kind_ = Kind::kRgb24;
   int width_ = 0;
   int height_ = 0;
