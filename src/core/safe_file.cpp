@@ -10,12 +10,6 @@ DWORD LastErrorOr(DWORD fallback) {
   return error != ERROR_SUCCESS ? error : fallback;
 }
 
-bool FlushToDisk(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file && FlushFileBuffers(file.get());
-}
-
 // ReplaceFileW keeps the old file's attributes and security; it needs a file to replace. When it
 // fails having removed that file (ERROR_UNABLE_TO_MOVE_REPLACEMENT), the move still puts the new
 // one in place.
@@ -29,15 +23,33 @@ bool PutInPlace(const std::wstring& temporary, const std::wstring& path) {
 
 }  // namespace
 
+bool FlushToDisk(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && FlushFileBuffers(file.get());
+}
+
 std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
+  DWORD error = ERROR_SUCCESS;
   std::string bytes;
-  char buffer[8192];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  return bytes;
+  {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    char buffer[8192];
+    DWORD read = 0;
+    while (true) {
+      if (!ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) {
+        error = LastErrorOr(ERROR_READ_FAULT);
+        break;
+      }
+      if (read == 0) break;
+      bytes.append(buffer, read);
+    }
+  }
+  if (error == ERROR_SUCCESS) return bytes;
+  SetLastError(error);  // a part of a file is never taken for all of it
+  return std::nullopt;
 }
 
 DWORD ReplaceFileSafely(const std::wstring& path, const std::function<bool(const std::wstring& temporary)>& fill) {

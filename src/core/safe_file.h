@@ -13,9 +13,13 @@
 
 namespace vistrel {
 
-// The whole file, or nothing when it cannot be opened. Other readers and writers are not shut
-// out; a read error ends the data where it happened.
+// The whole file, or nothing (with the last error set) when it cannot be opened or read to its end.
+// Other readers and writers are not shut out.
 std::optional<std::string> ReadWholeFile(const std::wstring& path);
+
+// Writes what the system still holds of the file at `path` to the disk; false, with the last error
+// set, when it could not.
+bool FlushToDisk(const std::wstring& path);
 
 // Writes `bytes` over the existing file at `path`, which is cut to them; false, with the last error
 // set, when not every byte was written. Not safe on its own: for the temporary files below.

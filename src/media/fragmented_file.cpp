@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/handles.h"
+#include "core/safe_file.h"
 #include "core/log.h"
 #include "core/system_error.h"
 #include "core/text.h"
@@ -244,10 +245,8 @@ HRESULT CopyUnfragmented(const wchar_t* prefix, AVFormatContext* input, InputFil
 
 // Writes what the system still holds of the file to the disk, so that it is there before it
 // replaces the only other copy.
-bool FlushToDisk(const wchar_t* prefix, const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file && FlushFileBuffers(file.get())) return true;
+bool FlushFinalFile(const wchar_t* prefix, const std::wstring& path) {
+  if (FlushToDisk(path)) return true;
   LogMessage(std::wstring(prefix) + L"[ERROR] The final file could not be written to the disk: " +
              SystemErrorText(GetLastError()));
   return false;
@@ -320,7 +319,7 @@ HRESULT FinishFragmentedFile(const wchar_t* prefix, const std::wstring& path, co
     Reader input(prefix, file, cancel);
     if (input.get()) hr = CopyUnfragmented(prefix, input.get(), file, WideToUtf8(temporary), facts, lead, cancel);
   }
-  if (hr == S_OK && !FlushToDisk(prefix, temporary)) hr = E_FAIL;
+  if (hr == S_OK && !FlushFinalFile(prefix, temporary)) hr = E_FAIL;
   guard.reset();  // the original may be replaced now
   if (hr == S_OK && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     LogMessage(log + L"[ERROR] The final file could not replace '" + path + L"': " + SystemErrorText(GetLastError()));

@@ -85,6 +85,7 @@ bool MultiTrackConfig::SaveFile(const std::wstring& path) const {
   }
   // An unusable file that has changed since it was read (edited by hand meanwhile) is kept too.
   const std::optional<std::string> old = ReadWholeFile(path);
+  if (!old && GetLastError() != ERROR_FILE_NOT_FOUND) return false;  // there, but cannot be read: kept
   if (old && !Usable(*old) && !KeepUnusable(path, *old, true)) return false;
   const DWORD error = WriteFileSafely(path, ToJson());
   SetLastError(error);
