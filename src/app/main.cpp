@@ -35,8 +35,12 @@ class GdiplusSession {
   GdiplusSession() : ok_(StartGdiPlus()) {}
   GdiplusSession(const GdiplusSession&) = delete;
   GdiplusSession& operator=(const GdiplusSession&) = delete;
-  ~GdiplusSession() { StopGdiPlus(); }
+  ~GdiplusSession() {
+    if (ok_) StopGdiPlus();
+  }
   bool ok() const { return ok_; }
+  // Left running at exit: a save still encoding on its worker must not lose GDI+ under it.
+  void Abandon() { ok_ = false; }
 
  private:
   bool ok_;
@@ -142,6 +146,7 @@ int Run(HINSTANCE instance) {
   // A screenshot being written is finished: cut off, it would leave an empty file.
   if (!WaitForScreenshotSaves(kScreenshotSavesAtExit)) {
     LogMessage(L"[WARNING] A screenshot was still being saved when the program had to exit.");
+    gdiplus.Abandon();
   }
   ShutdownScreenReader();
   ShutdownSounds();
