@@ -247,8 +247,10 @@ void Disconnect(AudioSource& source) {
 
 SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESULT drained) {
   const std::uint64_t now = CurrentAudioEndpoints().NowMs();
-  const std::wstring name = SourceName(source.isInput);
-  const std::wstring gone = std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.";
+  const wchar_t* name = SourceName(source.isInput);
+  const auto logGone = [&] {
+    LogMessage(std::wstring(prefix) + L"[WARNING] " + name + L" is gone; its part of the recording is silent until it is back.");
+  };
   // A reconnected microphone is back once it delivers again.
   if (source.lost && source.captureClient && SUCCEEDED(drained) && source.lastPacket > source.reconnectedAt) {
     source.lost = false;
@@ -262,10 +264,10 @@ SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESUL
   const bool stalled = source.isInput && now - source.lastPacket > kStallMs;
   if (source.captureClient && source.capturing && (FAILED(drained) || stalled)) {
     const bool first = !source.lost;
-    if (first && FAILED(drained)) LogHresultError(prefix, name + L" capture", drained);
+    if (first && FAILED(drained)) LogHresultError(prefix, std::wstring(name) + L" capture", drained);
     Disconnect(source);
     if (!first) return SourceChange::kNone;
-    LogMessage(gone);
+    logGone();
     return SourceChange::kLost;
   }
   if (now - source.lastCheck < kCheckMs) return SourceChange::kNone;
@@ -290,7 +292,7 @@ SourceChange WatchAudioSource(const wchar_t* prefix, AudioSource& source, HRESUL
     return SourceChange::kBack;
   }
   if (!active) {
-    LogMessage(gone);
+    logGone();
     Disconnect(source);
     return SourceChange::kLost;
   }
