@@ -307,12 +307,19 @@ def read_config(prefix: Prefix) -> dict:
 
 
 def wait_until(check, timeout: float = 10, interval: float = 0.1):
-    """Polls check() until it returns something true; returns its last result."""
+    """Polls check() until it returns something true; returns its last result. A file that check()
+    reads and that is not there counts as not yet: Wine's ReplaceFileW moves the old file out of
+    the way before it puts the new one in its place."""
+    def attempt():
+        try:
+            return check()
+        except FileNotFoundError:
+            return None
     deadline = time.monotonic() + timeout
-    result = check()
+    result = attempt()
     while not result and time.monotonic() < deadline:
         time.sleep(interval)
-        result = check()
+        result = attempt()
     return result
 
 
