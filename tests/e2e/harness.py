@@ -174,7 +174,7 @@ class Vistrel:
                                         env=full_env)
         if wait:
             assert self.driver.wait_window(CORE_WINDOW_CLASS, message_only=True, timeout_ms=20000), \
-                'the core window did not appear'
+                f'the core window did not appear (exit code {self.process.poll()}): {self.log_texts()[-6:]}'
             assert self.running(), f'Vistrel exited at start with code {self.process.returncode}'
         return self
 
