@@ -7,9 +7,9 @@ import time
 import numpy as np
 import pytest
 
-from harness import (NOTHING_CAPTURED, DriverWindow, SinkRecorder, StandIn, display_picture, empty_folder, load_image,
-                     mouse_button, mouse_drag, mouse_move, png_files, start_configured, wait_balloon, wait_files,
-                     wait_until)
+from harness import (NOTHING_CAPTURED, DriverWindow, SinkRecorder, StandIn, display_picture, empty_folder,
+                     focused_control, load_image, mouse_button, mouse_drag, mouse_move, png_files, start_configured,
+                     wait_balloon, wait_files, wait_until)
 
 OVERLAY = 'FreeFormSelectWindowClass'
 STARTING = 'Starting enhanced freeform capture mode.'
@@ -47,6 +47,8 @@ def open_overlay(app, driver, tray=False):
     starts = app.log_texts().count(STARTING)
     assert app.command(CMD_CAPTURE_FREE_FORM) if tray else driver.keys('ctrl+shift+f6')
     assert driver.wait_window(OVERLAY), 'the selection overlay did not open'
+    # Shown and in front, so that a drag reaches it and not the window below it.
+    assert wait_until(lambda: (focused_control(driver) or (0, ''))[1] == OVERLAY), 'the overlay has no focus'
     assert app.log_texts().count(STARTING) == starts + 1
 
 
@@ -57,7 +59,7 @@ def drag_and_capture(app, driver, shots, corners):
     assert app.wait_log_count(COMPLETE, done + 1, 20)
     assert driver.wait_gone(OVERLAY)
     files = wait_files(shots)
-    assert len(files) == 1, (files, app.log_texts()[-8:])
+    assert len(files) == 1, '\n'.join(app.log_texts()[-8:])
     assert re.fullmatch(f'Capture_{STAMP}.png', files[0].name)
     image = load_image(files[0])
     files[0].unlink()  # the next capture may get the same name within a second
